@@ -1,0 +1,3 @@
+#include "platform/media/media_classes.h"
+
+void RegisterMediaClasses() {}
