@@ -1,0 +1,261 @@
+#!/usr/bin/env python3
+"""Runs the benchmark columns side by side over the corpus and prints medians.
+
+    side_by_side.py BUILD_DIR CORPUS_DIR
+
+Columns, per corpus file (milliseconds, medians of BENCH_RUNS runs, default 5):
+  lower bound   bench's lower_bound program, many grabs in one process
+  warm          the server, one process, from the command byte to the event
+                after the last row (the request queued behind the previous one)
+  idle          the same, sent to an idle server (its poll pace included)
+  lb proc       lower_bound as a fresh process for the one file
+  cold          a fresh server: spawn to the event after the last row
+  ffmpegthumb   ffmpegthumbnailer -s 256, one process per file
+  ffmpeg        the ffmpeg tool: precise seek to the position the lower bound
+                chose, one frame decoded and converted to bgr24
+Then peak memory on the 4K files and the batch of 20 mixed files. A column
+whose program is missing is left out. Results also go to
+BUILD_DIR/bench-results.txt.
+"""
+
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+RUNS = int(os.environ.get("BENCH_RUNS", "5"))
+BATCH_RUNS = int(os.environ.get("BENCH_BATCH_RUNS", "3"))
+BATCH_SIZE = 20
+
+
+def log(text):
+    print(f"bench: {text}", file=sys.stderr, flush=True)
+
+
+def wall(command):
+    """Seconds that one run of command takes, or None when it fails."""
+    start = time.perf_counter()
+    done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    elapsed = time.perf_counter() - start
+    return elapsed if done.returncode == 0 else None
+
+
+def peak_kib(command):
+    """Peak resident memory of command in KiB (GNU time), or None."""
+    done = subprocess.run(["/usr/bin/time", "-f", "%M"] + command,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    lines = done.stderr.strip().splitlines()
+    return int(lines[-1]) if done.returncode == 0 and lines and lines[-1].isdigit() else None
+
+
+def tab_lines(command):
+    """The tab-separated lines a bench program prints, split into fields."""
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    return [line.split("\t") for line in done.stdout.splitlines() if line]
+
+
+def grouped_ms(rows):
+    """Per file, the list of times from bench program lines; failures dropped."""
+    times = {}
+    for fields in rows:
+        if len(fields) >= 2 and fields[1] != "fail" and not fields[0].startswith("#"):
+            times.setdefault(fields[0], []).append(float(fields[1]))
+    return times
+
+
+def median(values):
+    values = [v for v in values if v is not None]
+    return statistics.median(values) if values else None
+
+
+def fmt_ms(value):
+    return "-" if value is None else f"{value:.0f}" if value >= 100 else f"{value:.1f}"
+
+
+def fmt_ratio(value, base):
+    return "-" if value is None or not base else f"{value / base:.2f}"
+
+
+class Bench:
+    def __init__(self, build, corpus):
+        self.build = os.path.abspath(build)
+        self.bin = os.path.join(self.build, "bin")
+        self.corpus = os.path.abspath(corpus)
+        self.files = sorted(os.path.join(self.corpus, f) for f in os.listdir(self.corpus)
+                            if not f.startswith("."))
+        self.lower_bound = self.tool("lower_bound")
+        self.client = self.tool("bench_client")
+        self.server = self.tool("thumbnail-server")
+        self.thumbnail = self.tool("thumbnail")
+        self.fft = shutil.which("ffmpegthumbnailer")
+        self.ffmpeg = shutil.which("ffmpeg")
+        self.scratch = os.path.join(self.build, "bench-scratch")
+        os.makedirs(self.scratch, exist_ok=True)
+        self.out = []
+
+    def tool(self, name):
+        path = os.path.join(self.bin, name)
+        if os.access(path, os.X_OK):
+            return path
+        log(f"{path} is missing: its columns are left out")
+        return None
+
+    def say(self, text=""):
+        print(text, flush=True)
+        self.out.append(text)
+
+    def per_process(self, make_command):
+        """Per file, RUNS wall times in ms; the files interleaved run by run."""
+        times = {f: [] for f in self.files}
+        for _ in range(RUNS):
+            for f in self.files:
+                seconds = wall(make_command(f))
+                if seconds is not None:
+                    times[f].append(seconds * 1000)
+        return times
+
+    def run(self):
+        if not self.lower_bound:
+            log("no lower_bound program: build the bench targets first")
+            return 1
+        columns = {}
+        log(f"lower bound in one process, {RUNS} runs")
+        rows = tab_lines([self.lower_bound, "--warmup", "1", "--repeat", str(RUNS)] + self.files)
+        columns["lb"] = grouped_ms(rows)
+        frames = {r[0]: r for r in rows if len(r) >= 10}
+        if self.client and self.server:
+            log("warm server")
+            rows = tab_lines([self.client, "--server", self.server, "--repeat", str(RUNS)] + self.files)
+            columns["warm"] = grouped_ms(rows)
+            log("warm server, idle between requests")
+            rows = tab_lines([self.client, "--server", self.server, "--gap", "120",
+                              "--repeat", str(RUNS)] + self.files)
+            columns["idle"] = grouped_ms(rows)
+        log("lower bound as a fresh process")
+        columns["lbproc"] = self.per_process(lambda f: [self.lower_bound, f])
+        cold_rows = []
+        if self.client and self.server:
+            log("cold server")
+            cold_rows = tab_lines([self.client, "--server", self.server, "--cold", "--warmup", "0",
+                                   "--repeat", str(RUNS)] + self.files)
+            columns["cold"] = grouped_ms(cold_rows)
+        png = os.path.join(self.scratch, "ffmpegthumbnailer.png")
+        if self.fft:
+            log("ffmpegthumbnailer")
+            columns["fft"] = self.per_process(lambda f: [self.fft, "-s", "256", "-i", f, "-o", png])
+        if self.ffmpeg:
+            log("ffmpeg tool")
+            columns["ffmpeg"] = self.per_process(lambda f: self.ffmpeg_command(f, frames.get(f)))
+
+        self.table(columns, frames)
+        self.memory(cold_rows)
+        self.batch()
+        with open(os.path.join(self.build, "bench-results.txt"), "w") as out:
+            out.write("\n".join(self.out) + "\n")
+        log(f"results in {os.path.join(self.build, 'bench-results.txt')}")
+        return 0
+
+    def ffmpeg_command(self, f, frame):
+        position = frame[7] if frame else "0.3"
+        return [self.ffmpeg, "-hide_banner", "-v", "error", "-nostdin", "-ss", position, "-i", f,
+                "-an", "-sn", "-frames:v", "1", "-pix_fmt", "bgr24", "-f", "rawvideo", "-y", os.devnull]
+
+    def table(self, columns, frames):
+        med = {name: {f: median(times.get(f, [])) for f in self.files} for name, times in columns.items()}
+        get = lambda name, f: med.get(name, {}).get(f)
+        self.say(f"Medians of {RUNS} runs, milliseconds per file; x = ratio")
+        header = ["file", "frame", "lower bd", "warm", "x lb", "idle", "x lb",
+                  "lb proc", "cold", "x lbproc", "x fft", "fft", "ffmpeg"]
+        lines = [header]
+        for f in self.files:
+            frame = frames.get(f)
+            shown = f"{frame[7]}s/{frame[6]} {frame[9]}" if frame else "fail"
+            lb, warm, idle = get("lb", f), get("warm", f), get("idle", f)
+            lbproc, cold, fft = get("lbproc", f), get("cold", f), get("fft", f)
+            lines.append([os.path.basename(f), shown, fmt_ms(lb), fmt_ms(warm), fmt_ratio(warm, lb),
+                          fmt_ms(idle), fmt_ratio(idle, lb), fmt_ms(lbproc), fmt_ms(cold),
+                          fmt_ratio(cold, lbproc), fmt_ratio(cold, fft), fmt_ms(fft), fmt_ms(get("ffmpeg", f))])
+        widths = [max(len(row[i]) for row in lines) for i in range(len(header))]
+        for row in lines:
+            self.say("  ".join(cell.ljust(widths[i]) if i < 2 else cell.rjust(widths[i])
+                               for i, cell in enumerate(row)))
+        self.say("frame: position chosen by the lower bound / positions tried, size")
+
+    def memory(self, cold_rows):
+        self.say()
+        self.say("Peak resident memory, MiB")
+        server_peak = {}
+        for fields in cold_rows:
+            if len(fields) >= 4 and fields[1] != "fail":
+                server_peak.setdefault(fields[0], []).append(int(fields[3]))
+        for f in self.files:
+            if "4k" not in os.path.basename(f):
+                continue
+            cells = []
+            if server_peak.get(f):
+                cells.append(f"server {max(server_peak[f]) / 1024:.0f}")
+            lb = peak_kib([self.lower_bound, f])
+            if lb:
+                cells.append(f"lower bound {lb / 1024:.0f}")
+            if self.fft:
+                fft = peak_kib([self.fft, "-s", "256", "-i", f, "-o",
+                                os.path.join(self.scratch, "ffmpegthumbnailer.png")])
+                if fft:
+                    cells.append(f"ffmpegthumbnailer {fft / 1024:.0f}")
+            self.say(f"  {os.path.basename(f)}: " + ", ".join(cells))
+
+    def batch(self):
+        """20 mixed files (the corpus without its 4K files, cycled)."""
+        mixed = [f for f in self.files if "4k" not in os.path.basename(f)]
+        if not mixed:
+            return
+        folder = os.path.join(self.scratch, "batch")
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        batch = []
+        for i in range(BATCH_SIZE):
+            source = mixed[i % len(mixed)]
+            link = os.path.join(folder, f"{i:02d}_{os.path.basename(source)}")
+            os.symlink(source, link)
+            batch.append(link)
+        output = os.path.join(self.scratch, "batch-out")
+        self.say()
+        self.say(f"Batch of {BATCH_SIZE} mixed files, medians of {BATCH_RUNS} runs")
+        results = {}
+        log("batch: lower bound in one process")
+        results["lower bound, one process"] = median(
+            wall([self.lower_bound] + batch) for _ in range(BATCH_RUNS))
+        if self.fft:
+            log("batch: ffmpegthumbnailer once per file")
+            png = os.path.join(self.scratch, "ffmpegthumbnailer.png")
+            runs = []
+            for _ in range(BATCH_RUNS):
+                start = time.perf_counter()
+                ok = all(wall([self.fft, "-s", "256", "-i", f, "-o", png]) is not None for f in batch)
+                runs.append(time.perf_counter() - start if ok else None)
+            results["ffmpegthumbnailer -s 256, once per file"] = median(runs)
+        if self.thumbnail:
+            log("batch: thumbnail -j 2")
+
+            def tool_run():
+                shutil.rmtree(output, ignore_errors=True)
+                os.makedirs(output)
+                return wall([self.thumbnail, "-j", "2", "-s", "256", "-o", output] + batch)
+            results["thumbnail -j 2 -s 256"] = median(tool_run() for _ in range(BATCH_RUNS))
+        fft = results.get("ffmpegthumbnailer -s 256, once per file")
+        for name, seconds in results.items():
+            if seconds is None:
+                self.say(f"  {name}: failed")
+                continue
+            rate = BATCH_SIZE / seconds
+            versus = f", {(fft / seconds):.2f} x ffmpegthumbnailer's rate" if fft else ""
+            self.say(f"  {name}: {seconds:.2f} s, {rate:.1f} files/s{versus}")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        print(__doc__, file=sys.stderr)
+        sys.exit(2)
+    sys.exit(Bench(sys.argv[1], sys.argv[2]).run())
