@@ -1,0 +1,76 @@
+// One running thumbnail-server child and the three descriptors the parent
+// talks to it through: the write end of the command pipe, the read end of
+// the reply pipe and the eventfd the server sets after each reply.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/thumbnail_client.h"
+
+namespace thumbnail {
+
+using Clock = std::chrono::steady_clock;
+
+class ServerProcess {
+ public:
+  // Starts `path -com 3 4 5`: the child reads commands from descriptor 3,
+  // writes replies to 4 and sets the eventfd 5; 0 to 2 are /dev/null and no
+  // other descriptor of this process reaches it. kServerUnavailable when the
+  // program cannot be started.
+  static Status Start(const std::string& path, std::unique_ptr<ServerProcess>* out);
+
+  // Asks the server to quit, gives it a moment, then kills it if it is still
+  // there, and reaps it.
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Writes a whole command and its arguments before the deadline. Notes the
+  // time: the server's idle limit counts from its last command.
+  Status Send(const std::vector<uint8_t>& bytes, Clock::time_point deadline);
+
+  // Reads exactly `size` reply bytes, as they arrive, before the deadline.
+  Status Receive(uint8_t* out, size_t size, Clock::time_point deadline);
+
+  // Waits for the event that ends a reply. Bytes beyond the reply are a
+  // protocol error: the two sides would no longer be in step.
+  Status AwaitReplyEnd(Clock::time_point deadline);
+
+  // True, without waiting, when the server has hung up its reply pipe (it
+  // ended, by itself or otherwise) or has sent bytes nobody asked for.
+  bool HasGoneAway();
+
+  // How long since the last command went out.
+  Clock::duration IdleFor() const { return Clock::now() - last_command_; }
+
+  // Ends the server after `failure` (a failed Send, Receive or
+  // AwaitReplyEnd), reaps it, and returns the failure told the way the
+  // server went: killed by a signal, cut off by its watchdog, crashed.
+  Status EndAfter(const Status& failure);
+
+  // Reaps a server known to have ended or to be ending, killing it first in
+  // case it has not.
+  void Kill();
+
+ private:
+  ServerProcess(pid_t pid, int command, int reply, int event);
+  void CloseDescriptors();
+
+  pid_t pid_;
+  int command_fd_;  // write end of the command pipe, non-blocking
+  int reply_fd_;    // read end of the reply pipe, non-blocking
+  int event_fd_;    // the eventfd, shared with the child
+  bool reaped_ = false;
+  int wait_status_ = 0;
+  Clock::time_point last_command_;
+};
+
+}  // namespace thumbnail

@@ -1,0 +1,213 @@
+#include "client/thumbnail_client.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "client/server_process.h"
+#include "client/wire.h"
+
+namespace thumbnail {
+namespace {
+
+// The largest frame accepted from the server, as the server's own bitmaps
+// are limited: a bigger size in a reply is a broken reply.
+constexpr uint64_t kMaxFrameBytes = uint64_t{1} << 30;
+// The largest size a fixed-size request may name.
+constexpr int kMaxFixedEdge = 16384;
+
+// A video file checked before the server is asked about it, and the path
+// the server is given for it.
+class CheckedFile {
+ public:
+  ~CheckedFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  Status Open(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos)
+      return Status::Error(Failure::kBadRequest, "not a usable file name");
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return Status::Error(Failure::kNoSuchFile, "no such file");
+      return Status::Error(Failure::kUnreadable, strerrordesc_np(errno));
+    }
+    if (S_ISDIR(st.st_mode)) return Status::Error(Failure::kNotAFile, "is a directory");
+    // A pipe or a device would leave the server waiting on it for good.
+    if (!S_ISREG(st.st_mode)) return Status::Error(Failure::kNotAFile, "not a regular file");
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return Status::Error(Failure::kUnreadable, strerrordesc_np(errno));
+
+    // The server runs in the folder it was started in, which need not be
+    // this process's folder now.
+    wire_path_ = path;
+    if (path[0] != '/') {
+      char* cwd = ::getcwd(nullptr, 0);
+      if (!cwd) return Status::Error(Failure::kUnreadable, "cannot tell the current folder");
+      wire_path_ = std::string(cwd) + "/" + path;
+      ::free(cwd);
+    }
+    // The channel carries 259 characters; a longer name would be cut and its
+    // tail taken for the next argument. The server reaches the file through
+    // the descriptor open here instead.
+    if (wire_path_.size() >= kMaxWireString)
+      wire_path_ = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd_);
+    return Status::Ok();
+  }
+
+  const std::string& wire_path() const { return wire_path_; }
+
+ private:
+  int fd_ = -1;
+  std::string wire_path_;
+};
+
+std::vector<uint8_t> ThumbnailCommand(const std::string& path, int width, int height) {
+  std::vector<uint8_t> bytes;
+  bytes.reserve(1 + path.size() + 1 + 8);
+  bytes.push_back(kCmdThumbnailFile);
+  PutString(&bytes, path);
+  PutFixed32(&bytes, static_cast<uint32_t>(width));
+  PutFixed32(&bytes, static_cast<uint32_t>(height));
+  return bytes;
+}
+
+std::vector<uint8_t> GetLinesCommand(uint32_t first, uint32_t count) {
+  std::vector<uint8_t> bytes{kCmdGetLines};
+  PutFixed32(&bytes, first);
+  PutFixed32(&bytes, count);
+  return bytes;
+}
+
+Status BadReply(const std::string& what) { return Status::Error(Failure::kProtocolError, "the server sent " + what); }
+
+}  // namespace
+
+ThumbnailClient::ThumbnailClient(ClientOptions options) : options_(std::move(options)) {}
+
+ThumbnailClient::~ThumbnailClient() = default;
+
+pid_t ThumbnailClient::server_pid() const { return server_ ? server_->pid() : 0; }
+
+Status ThumbnailClient::EnsureServer() {
+  // A server that has ended since the last request, or that is close to
+  // ending itself for idleness, is replaced before it is asked anything:
+  // a command sent just as it quits would be lost with it.
+  if (server_ && (server_->HasGoneAway() ||
+                  server_->IdleFor() >= std::chrono::milliseconds(options_.restart_after_idle_ms)))
+    server_.reset();
+  if (server_) return Status::Ok();
+  return ServerProcess::Start(options_.server_path, &server_);
+}
+
+Status ThumbnailClient::Drop(const Status& what) {
+  Status told = server_->EndAfter(what);
+  server_.reset();
+  return told;
+}
+
+Status ThumbnailClient::Thumbnail(const std::string& path, Frame* frame) { return Request(path, 0, 0, frame); }
+
+Status ThumbnailClient::ThumbnailAtSize(const std::string& path, int width, int height, Frame* frame) {
+  if (width <= 0 || height <= 0 || width > kMaxFixedEdge || height > kMaxFixedEdge)
+    return Status::Error(Failure::kBadRequest, "size out of range");
+  return Request(path, width, height, frame);
+}
+
+Status ThumbnailClient::Request(const std::string& path, int width, int height, Frame* frame) {
+  *frame = Frame{};
+  bool fixed = width > 0;
+  CheckedFile file;
+  Status status = file.Open(path);
+  if (!status.ok()) return status;
+  status = EnsureServer();
+  if (!status.ok()) return status;
+
+  auto timeout = std::chrono::milliseconds(options_.reply_timeout_ms);
+  auto deadline = Clock::now() + timeout;
+  status = server_->Send(ThumbnailCommand(file.wire_path(), width, height), deadline);
+  uint8_t reply[16];
+  if (status.ok()) status = server_->Receive(reply, 4, deadline);
+  if (!status.ok()) return Drop(status);
+  if (DecodeFixed32(reply) == 0) {
+    status = server_->AwaitReplyEnd(deadline);
+    if (!status.ok()) return Drop(status);
+    // A fixed-size request is promised before the grab; it never fails.
+    if (fixed) return Drop(BadReply("a failure to a fixed-size request"));
+    return Status::Error(Failure::kNotAVideo, "not a video the server could read");
+  }
+  status = server_->Receive(reply + 4, 12, deadline);
+  if (status.ok()) status = server_->AwaitReplyEnd(deadline);
+  if (!status.ok()) return Drop(status);
+
+  uint32_t w = DecodeFixed32(reply + 4), h = DecodeFixed32(reply + 8), bits = DecodeFixed32(reply + 12);
+  if (bits != 24 || w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || uint64_t{w} * h * 3 > kMaxFrameBytes ||
+      (fixed && (w != static_cast<uint32_t>(width) || h != static_cast<uint32_t>(height))))
+    return Drop(BadReply("a frame size of " + std::to_string(w) + "x" + std::to_string(h) + "x" +
+                         std::to_string(bits)));
+
+  // The rows may take as long as the grab of a fixed-size request, which
+  // runs before the server reads this command.
+  deadline = Clock::now() + timeout;
+  frame->bgr.resize(size_t{w} * h * 3);
+  status = server_->Send(GetLinesCommand(0, h), deadline);
+  if (status.ok()) status = server_->Receive(frame->bgr.data(), frame->bgr.size(), deadline);
+  if (status.ok()) status = server_->AwaitReplyEnd(deadline);
+  if (status.ok()) status = server_->Send({kCmdEndThumbnail}, deadline);
+  if (!status.ok()) {
+    *frame = Frame{};
+    return Drop(status);
+  }
+  frame->width = static_cast<int>(w);
+  frame->height = static_cast<int>(h);
+  if (fixed) FinishFixedSize();
+  return Status::Ok();
+}
+
+Status ThumbnailClient::Ask(const std::vector<uint8_t>& command, uint8_t* reply, size_t size) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(options_.reply_timeout_ms);
+  Status status = server_->Send(command, deadline);
+  if (status.ok()) status = server_->Receive(reply, size, deadline);
+  if (status.ok()) status = server_->AwaitReplyEnd(deadline);
+  return status;
+}
+
+void ThumbnailClient::FinishFixedSize() {
+  // Closing a fixed-size request whose frame came out at another size ends
+  // the server, without a word. A status question tells at once: the server
+  // answers it, or it has gone before reading it. Either way the rows this
+  // request received are whole.
+  uint8_t reply[4];
+  if (!Ask({kCmdGetStatus}, reply, sizeof reply).ok()) {
+    server_->Kill();
+    server_.reset();
+  }
+}
+
+Status ThumbnailClient::GetStatus() {
+  Status status = EnsureServer();
+  if (!status.ok()) return status;
+  uint8_t reply[4];
+  status = Ask({kCmdGetStatus}, reply, sizeof reply);
+  if (!status.ok()) return Drop(status);
+  if (DecodeFixed32(reply) != 1) return Drop(BadReply("a status of " + std::to_string(DecodeFixed32(reply))));
+  return Status::Ok();
+}
+
+Status ThumbnailClient::GetDirectXLevel(DirectXLevel* level) {
+  *level = DirectXLevel{};
+  Status status = EnsureServer();
+  if (!status.ok()) return status;
+  uint8_t reply[8];
+  status = Ask({kCmdGetDirectXLevel}, reply, sizeof reply);
+  if (!status.ok()) return Drop(status);
+  uint32_t flag = DecodeFixed32(reply + 4);
+  if (flag > 1) return Drop(BadReply("a filter graph flag of " + std::to_string(flag)));
+  level->level = DecodeFixed32(reply);
+  level->filter_graph_available = flag == 1;
+  return Status::Ok();
+}
+
+}  // namespace thumbnail

@@ -1,0 +1,117 @@
+// The parent side of the thumbnail server: a client that runs one
+// `thumbnail-server` child and asks it for frames of video files.
+//
+// The server is started on first use and restarted whenever it has gone
+// away: after a crash, after its watchdog cut a request off, after it ended
+// itself for being idle ten seconds, or after a fixed-size request whose
+// frame came out at another size. Each of these costs at most the one
+// request during which it happened; the caller never sees the server's idle
+// end or the size-check end at all.
+//
+// One client is used by one thread at a time; run several clients to run
+// several servers side by side.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace thumbnail {
+
+// Why a request failed.
+enum class Failure {
+  kNone,
+  kNoSuchFile,         // nothing at that path
+  kNotAFile,           // a directory, a device, a pipe
+  kUnreadable,         // there, but this process may not read it
+  kBadRequest,         // a path holding a NUL, a size out of range
+  kNotAVideo,          // the server opened it and found no frame it could read
+  kServerCrashed,      // the server ended in the middle of the request
+  kTimedOut,           // the server gave up on the file, or never replied
+  kServerUnavailable,  // the server could not be started
+  kProtocolError,      // the server's reply did not fit the protocol
+};
+
+// The outcome of one request: kNone, or a failure with a sentence that says
+// why, meant for the user ("no such file", "the server crashed on it").
+struct Status {
+  Failure failure = Failure::kNone;
+  std::string reason;
+
+  bool ok() const { return failure == Failure::kNone; }
+  static Status Ok() { return {}; }
+  static Status Error(Failure failure, std::string reason) { return {failure, std::move(reason)}; }
+};
+
+// A picture as top-down rows of width * 3 bytes: blue, green, red.
+struct Frame {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> bgr;
+};
+
+// What the server reports for its DirectX level command.
+struct DirectXLevel {
+  uint32_t level = 0;             // major * 256 + minor, 0 for none
+  bool filter_graph_available = false;
+};
+
+struct ClientOptions {
+  // The server program.
+  std::string server_path;
+  // How long one reply may take. The server's own watchdog ends a request
+  // 10 to 11 s after its command; this is the backstop for a server that is
+  // alive but stuck.
+  int reply_timeout_ms = 15000;
+  // A server idle this long is replaced before the next request, so that a
+  // request never races the server's own end at ten idle seconds.
+  int restart_after_idle_ms = 8000;
+};
+
+class ServerProcess;
+
+class ThumbnailClient {
+ public:
+  explicit ThumbnailClient(ClientOptions options);
+  // Ends the server, if one runs, and reaps it: no child outlives the client.
+  ~ThumbnailClient();
+  ThumbnailClient(const ThumbnailClient&) = delete;
+  ThumbnailClient& operator=(const ThumbnailClient&) = delete;
+
+  // The frame of `path` at its own size.
+  Status Thumbnail(const std::string& path, Frame* frame);
+
+  // The frame of `path` as exactly width x height rows: the server cuts a
+  // larger frame at the right and bottom and fills a smaller one with black.
+  // In this mode the server has promised the size before it grabs, so a
+  // file it cannot read comes back as a black picture, not as a failure;
+  // ask at the frame's own size to learn whether a file can be read.
+  Status ThumbnailAtSize(const std::string& path, int width, int height, Frame* frame);
+
+  // Asks the server whether it is up.
+  Status GetStatus();
+
+  // Asks the server which DirectX level it offers.
+  Status GetDirectXLevel(DirectXLevel* level);
+
+  // The running server's process id, 0 when none runs.
+  pid_t server_pid() const;
+
+ private:
+  Status EnsureServer();
+  Status Request(const std::string& path, int width, int height, Frame* frame);
+  void FinishFixedSize();
+  // One command with a reply of `size` bytes, within the reply time-out.
+  Status Ask(const std::vector<uint8_t>& command, uint8_t* reply, size_t size);
+  // Ends the server after a failed exchange and turns the way it went into
+  // the status of the request.
+  Status Drop(const Status& what);
+
+  ClientOptions options_;
+  std::unique_ptr<ServerProcess> server_;
+};
+
+}  // namespace thumbnail
