@@ -1,0 +1,205 @@
+// Random byte streams on the command pipe of a TThumbnailServer over
+// in-memory pipes: no crash, no access outside a buffer (the sanitizers), and
+// every reply exactly as long as the protocol says, with the event set once
+// after it. Paths in the stream may name the small videos in the folder the
+// harness runs in (FUZZ_MEDIA_DIR), so real frames go out as rows too.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "platform/com/com_runtime.h"
+#include "platform/gdi/bitmap.h"
+#include "platform/media/media_classes.h"
+#include "server/thumbnail_server.h"
+
+namespace {
+
+constexpr DWORD kReadPipe = 3;
+constexpr DWORD kWritePipe = 4;
+constexpr DWORD kReplyEvent = 5;
+// More reply than this is cut short: a GetLines of four billion rows is legal.
+constexpr size_t kOutputBudget = size_t{32} << 20;
+
+struct OutputBudgetSpent {};
+
+// Pipes in memory, a clock that moves only when the server sleeps, no
+// watchdog thread, and a process end that the harness sees.
+class FuzzPlatform final : public Platform {
+ public:
+  FuzzPlatform(const uint8_t* data, size_t size) : input_(data), size_(size) {}
+
+  size_t consumed() const { return offset_; }
+  bool drained() const { return offset_ == size_; }
+  const std::vector<uint8_t>& output() const { return output_; }
+  int events() const { return events_; }
+
+  BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read) override {
+    if (!Is(file, kReadPipe)) __builtin_trap();
+    size_t n = std::min<size_t>(toRead, size_ - offset_);
+    std::memcpy(buffer, input_ + offset_, n);
+    offset_ += n;
+    *read = static_cast<DWORD>(n);
+    return TRUE;
+  }
+  BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written) override {
+    if (!Is(file, kWritePipe)) __builtin_trap();
+    if (output_.size() + toWrite > kOutputBudget) throw OutputBudgetSpent{};
+    const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+    output_.insert(output_.end(), bytes, bytes + toWrite);
+    *written = toWrite;
+    return TRUE;
+  }
+  BOOL PeekNamedPipe(HANDLE pipe, void* buffer, DWORD bufferSize, DWORD* read, DWORD* total) override {
+    if (!Is(pipe, kReadPipe)) __builtin_trap();
+    size_t left = size_ - offset_;
+    size_t n = std::min<size_t>(bufferSize, left);
+    if (n) std::memcpy(buffer, input_ + offset_, n);
+    if (read) *read = static_cast<DWORD>(n);
+    if (total) *total = static_cast<DWORD>(left);
+    return TRUE;
+  }
+  BOOL SetEvent(HANDLE event) override {
+    if (!Is(event, kReplyEvent)) __builtin_trap();
+    ++events_;
+    return TRUE;
+  }
+  BOOL CloseHandle(HANDLE) override { return TRUE; }
+  DWORD GetTickCount() override { return now_; }
+  void Sleep(DWORD milliseconds) override { now_ += milliseconds; }
+  bool StartThread(void (*)(void*), void*) override { return false; }
+  void SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER) override {}
+  void TerminateProcess(UINT) override { __builtin_trap(); }
+  void ExitProcess(UINT) override { __builtin_trap(); }
+  HRESULT CoInitialize(void* reserved) override { return ::CoInitialize(reserved); }
+  void CoUninitialize() override { ::CoUninitialize(); }
+  HBITMAP CreateBitmap(int w, int h, UINT planes, UINT bits, const void* data) override {
+    return ::CreateBitmap(w, h, planes, bits, data);
+  }
+  int GetObjectA(HGDIOBJ object, int size, void* out) override { return ::GetObjectA(object, size, out); }
+  BOOL DeleteObject(HGDIOBJ object) override { return ::DeleteObject(object); }
+  HMODULE LoadLibraryA(LPCSTR) override { return nullptr; }
+  FARPROC GetProcAddress(HMODULE, LPCSTR) override { return nullptr; }
+  BOOL FreeLibrary(HMODULE) override { return FALSE; }
+
+ private:
+  static bool Is(HANDLE handle, DWORD value) { return handle == HandleFromValue(value); }
+
+  const uint8_t* input_;
+  size_t size_;
+  size_t offset_ = 0;
+  std::vector<uint8_t> output_;
+  int events_ = 0;
+  DWORD now_ = 1000;
+};
+
+uint32_t Dword(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+void Require(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+// What the parent knows of the open request: the length of one row.
+struct Request {
+  size_t rowBytes = 0;
+};
+
+// Checks the reply to one command against the protocol. `arguments` are the
+// bytes the command took after its command byte, `reply` what it wrote.
+void CheckReply(signed char command, const uint8_t* arguments, size_t argumentBytes, const uint8_t* reply,
+                size_t replyBytes, int events, bool argumentsComplete, const TThumbnailServer& server,
+                std::optional<Request>& request) {
+  if (!argumentsComplete) {
+    // The parent left in the middle of the command: nothing is answered.
+    Require(replyBytes == 0 && events == 0);
+    return;
+  }
+  switch (command) {
+    case CMD_THUMBNAIL_FILE: {
+      Require(argumentBytes >= 9 && events == 1);
+      const int32_t width = static_cast<int32_t>(Dword(arguments + argumentBytes - 8));
+      const int32_t height = static_cast<int32_t>(Dword(arguments + argumentBytes - 4));
+      if (width > 0 && height > 0) {
+        Require(replyBytes == 16 && Dword(reply) == 1 && Dword(reply + 4) == static_cast<uint32_t>(width) &&
+                Dword(reply + 8) == static_cast<uint32_t>(height) && Dword(reply + 12) == 24);
+        request = Request{static_cast<size_t>(width) * 3};
+      } else if (replyBytes == 4) {
+        Require(Dword(reply) == 0 && !server.Thumbnailer);
+        request.reset();
+      } else {
+        Require(replyBytes == 16 && Dword(reply) == 1 && Dword(reply + 12) == 24 && server.Thumbnailer);
+        const int32_t frameWidth = static_cast<int32_t>(Dword(reply + 4));
+        const int32_t frameHeight = static_cast<int32_t>(Dword(reply + 8));
+        Require(frameWidth > 0 && frameHeight != 0 && DibGeometryAcceptable(frameWidth, frameHeight, 24));
+        request = Request{static_cast<size_t>(frameWidth) * 3};
+      }
+      return;
+    }
+    case CMD_GET_LINES: {
+      Require(argumentBytes == 8 && events == 1);
+      const uint32_t first = Dword(arguments);
+      const uint32_t count = Dword(arguments + 4);
+      const uint64_t rows = static_cast<uint32_t>(first + count) < first ? 0 : count;
+      Require(replyBytes == (request ? rows * request->rowBytes : 0));
+      return;
+    }
+    case CMD_END_THUMBNAIL:
+      Require(replyBytes == 0 && events == 0);
+      if (!server.Quit) request.reset();
+      return;
+    case CMD_GET_STATUS:
+      Require(replyBytes == 4 && Dword(reply) == 1 && events == 1);
+      return;
+    case CMD_GET_DIRECTX_LEVEL:
+      Require(replyBytes == 8 && Dword(reply + 4) <= 1 && events == 1);
+      return;
+    default:
+      Require(replyBytes == 0 && events == 0);
+      return;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (const char* dir = std::getenv("FUZZ_MEDIA_DIR")) Require(::chdir(dir) == 0);
+  RegisterMediaClasses();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzPlatform platform(data, size);
+  {
+    TThumbnailServer server(platform, "-com 3 4 5");
+    Require(!server.InitFailed);
+    std::optional<Request> request;
+    try {
+      while (!server.Quit && !platform.drained()) {
+        const size_t start = platform.consumed();
+        const size_t replyStart = platform.output().size();
+        const int eventsBefore = platform.events();
+        const signed char command = static_cast<signed char>(data[start]);
+        server.PollCommand();
+        Require(platform.consumed() > start);
+        const size_t taken = platform.consumed() - start - 1;
+        // The arguments were complete unless the stream ran out while the
+        // command still read them (the server then quits).
+        const bool complete = !(server.Quit && platform.drained() && command != CMD_QUIT &&
+                                platform.output().size() == replyStart && platform.events() == eventsBefore &&
+                                (command == CMD_THUMBNAIL_FILE || command == CMD_GET_LINES));
+        CheckReply(command, data + start + 1, taken, platform.output().data() + replyStart,
+                   platform.output().size() - replyStart, platform.events() - eventsBefore, complete, server,
+                   request);
+      }
+    } catch (const OutputBudgetSpent&) {
+      // A reply too long to hold; what went out so far was checked as it went.
+    }
+  }
+  Require(TaskMemOutstanding() == 0);
+  return 0;
+}
