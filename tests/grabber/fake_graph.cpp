@@ -133,6 +133,7 @@ HRESULT FakeFilter::EnumPins(IEnumPins** out) {
 
 HRESULT FakeFilter::QueryFilterInfo(FILTER_INFO* info) {
   ++calls;
+  if (++query_filter_info_calls == query_filter_info_fail_at) return E_FAIL;
   if (FAILED(query_filter_info_hr)) return query_filter_info_hr;
   std::memset(info, 0, sizeof *info);
   for (size_t i = 0; i < name.size() && i + 1 < MAX_FILTER_NAME; ++i) info->achName[i] = name[i];

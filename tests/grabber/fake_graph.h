@@ -99,6 +99,8 @@ class FakeFilter final : public IBaseFilter {
   HRESULT enum_pins_hr = S_OK;
   HRESULT next_hr = S_OK;  // of the enumerators it hands out
   HRESULT query_filter_info_hr = S_OK;
+  int query_filter_info_calls = 0;
+  int query_filter_info_fail_at = 0;  // the call number that fails, 0 for none
   HRESULT add_hr = S_OK;     // the graph's AddFilter of this filter
   HRESULT remove_hr = S_OK;  // the graph's RemoveFilter of this filter
 };
