@@ -1,0 +1,109 @@
+// The command pipe: the poll for a command byte, its dispatch, and the wire
+// primitives every command reads and writes its values with.
+#include "platform/trace.h"
+#include "server/thumbnail_server.h"
+
+namespace {
+
+constexpr DWORD kIdlePollSleepMs = 50;
+
+}  // namespace
+
+void TThumbnailServer::PollCommand() {
+  if (InitFailed) {
+    Quit = true;
+    return;
+  }
+  DebugTrace(InThumbnail ? "in thumbnail\n" : "not in thumbnail\n");
+  if (IdleLimitPassed(platform_.GetTickCount(), LastActivityTick.load())) {
+    Quit = true;
+    return;
+  }
+  BYTE command = 0;
+  DWORD copied = 0;
+  DWORD waiting = 0;
+  if (!platform_.PeekNamedPipe(HandleFromValue(ReadPipe), &command, 1, &copied, &waiting)) {
+    // The parent has gone. Ending is left to the idle limit.
+    DebugTrace("PeekNamedPipeFailed\n");
+    if (IdleLimitPassed(platform_.GetTickCount(), LastActivityTick.load())) Quit = true;
+    platform_.Sleep(kIdlePollSleepMs);
+    return;
+  }
+  DWORD read = 0;
+  if (copied == 0 || !platform_.ReadFile(HandleFromValue(ReadPipe), &command, 1, &read) || read != 1) {
+    platform_.Sleep(kIdlePollSleepMs);
+    return;
+  }
+  LastActivityTick.store(platform_.GetTickCount());
+  DebugTrace("Got command\n");
+  switch (static_cast<signed char>(command)) {
+    case CMD_QUIT:
+      Quit = true;
+      break;
+    case CMD_THUMBNAIL_FILE:
+      ThumbnailFile();
+      break;
+    case CMD_GET_LINES:
+      GetLines();
+      break;
+    case CMD_END_THUMBNAIL:
+      EndThumbnail();
+      break;
+    case CMD_GET_STATUS:
+      GetStatus();
+      break;
+    case CMD_GET_DIRECTX_LEVEL:
+      ReportDirectXLevel();
+      break;
+    default:
+      break;
+  }
+}
+
+bool TThumbnailServer::ReadString(char* buffer, int limit) {
+  int count = 0;
+  while (count < limit) {
+    DWORD read = 0;
+    // On Linux a read that gives nothing means the parent has gone for
+    // good: waiting for more would only spin until the watchdog strikes.
+    if (!platform_.ReadFile(HandleFromValue(ReadPipe), buffer + count, 1, &read) || read != 1) {
+      buffer[count] = '\0';
+      command_pipe_ended_ = true;
+      Quit = true;
+      return false;
+    }
+    if (buffer[count++] == '\0') return true;
+  }
+  buffer[count] = '\0';
+  return true;
+}
+
+DWORD TThumbnailServer::ReadDword() {
+  if (ReadPipe == 0) return 0;
+  BYTE bytes[4];
+  DWORD have = 0;
+  // A pipe may hand out a value in pieces; a short read taken as the whole
+  // value would put both sides out of step.
+  while (have < sizeof bytes) {
+    DWORD read = 0;
+    if (!platform_.ReadFile(HandleFromValue(ReadPipe), bytes + have, sizeof bytes - have, &read) || read == 0) {
+      command_pipe_ended_ = true;
+      Quit = true;
+      return 0;
+    }
+    have += read;
+  }
+  return static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 | static_cast<DWORD>(bytes[2]) << 16 |
+         static_cast<DWORD>(bytes[3]) << 24;
+}
+
+BOOL TThumbnailServer::WriteDword(DWORD value) {
+  if (WritePipe == 0) return 0;
+  DebugTrace("writing dword %u\n", value);
+  const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+                         static_cast<BYTE>(value >> 24)};
+  DWORD written = 0;
+  return platform_.WriteFile(HandleFromValue(WritePipe), bytes, sizeof bytes, &written);
+}
+
+void TThumbnailServer::SignalReply() { platform_.SetEvent(HandleFromValue(ReplyEvent)); }

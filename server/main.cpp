@@ -1,0 +1,27 @@
+// The thumbnail server process: serves one parent over the handles named on
+// its command line until told to quit, idle for ten seconds, or crashed.
+// Every end of the process has exit code 0.
+#include <string>
+
+#include "platform/kernel/linux_platform.h"
+#include "platform/media/media_classes.h"
+#include "server/thumbnail_server.h"
+
+int main(int argc, char** argv) {
+  // The command line without the program's own name, as one text.
+  std::string tail;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) tail += ' ';
+    tail += argv[i];
+  }
+  LinuxPlatform platform;
+  RegisterMediaClasses();
+  {
+    TThumbnailServer server(platform, tail.c_str());
+    // The thread has no message queue on Linux; each pass is one poll.
+    do {
+      server.PollCommand();
+    } while (!server.Quit && !server.InitFailed);
+  }
+  return 0;
+}

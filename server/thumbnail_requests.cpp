@@ -1,0 +1,153 @@
+// The thumbnail request commands: open a request, send the frame's rows,
+// close the request, and the status command.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/trace.h"
+#include "server/thumbnail_server.h"
+
+namespace {
+
+// Zero bytes for black rows and the fill of fixed-size rows. A parent may
+// name any width, so zeros go out in blocks of this size rather than from a
+// buffer as wide as the row; rows of up to 21845 pixels take one write.
+constexpr size_t kZeroBlockBytes = 64 * 1024;
+const BYTE kZeroBlock[kZeroBlockBytes] = {};
+
+}  // namespace
+
+void TThumbnailServer::WriteZeros(size_t count) {
+  DWORD written = 0;
+  while (count > 0) {
+    size_t n = std::min(count, kZeroBlockBytes);
+    platform_.WriteFile(HandleFromValue(WritePipe), kZeroBlock, static_cast<DWORD>(n), &written);
+    count -= n;
+  }
+}
+
+void TThumbnailServer::ThumbnailFile() {
+  EndThumbnail();
+  if (closed_a_request_) DebugTrace("starting new thumbnail\n");
+  InThumbnail = true;
+  DebugTrace("TThumbnailServer::ThumbnailFile\n");
+
+  char path[kMaxPathBytes + 1];
+  if (!ReadString(path, kMaxPathBytes)) return;
+  DebugTrace("Reading %s\n", path);
+  RequestedWidth = static_cast<LONG>(ReadDword());
+  RequestedHeight = static_cast<LONG>(ReadDword());
+  // The parent left in the middle of the request: nothing to answer.
+  if (command_pipe_ended_) return;
+  ThumbnailFailed = false;
+  FixedSize = false;
+  // 260 bytes without a NUL are a path cut short; opening the cut path could
+  // open another file.
+  const bool pathComplete = std::strlen(path) < static_cast<size_t>(kMaxPathBytes);
+
+  if (RequestedWidth > 0 && RequestedHeight > 0) {
+    FixedSize = true;
+    DebugTrace("Write 1\n");
+    WriteDword(1);
+    WriteDword(static_cast<DWORD>(RequestedWidth));
+    WriteDword(static_cast<DWORD>(RequestedHeight));
+    WriteDword(24);
+    SignalReply();
+    // The parent has its answer; a failed grab now only turns the rows black.
+    Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
+    if ((pathComplete ? Thumbnailer->ThumbnailFile(path) : 0) != 1) ThumbnailFailed = true;
+    return;
+  }
+
+  Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
+  if ((pathComplete ? Thumbnailer->ThumbnailFile(path) : 0) == 1) {
+    DebugTrace("Thumbnailer->ThumbnailFile Ok\n");
+    DebugTrace("Write 2\n");
+    const BITMAPINFOHEADER& frame = Thumbnailer->BitmapInfo.bmiHeader;
+    WriteDword(1);
+    WriteDword(static_cast<DWORD>(frame.biWidth));
+    WriteDword(static_cast<DWORD>(frame.biHeight));
+    WriteDword(frame.biBitCount);
+  } else {
+    DebugTrace("Thumbnailer->ThumbnailFile Failed\n");
+    DebugTrace("Write 3\n");
+    WriteDword(0);
+    EndThumbnail();
+  }
+  SignalReply();
+  DebugTrace("TThumbnailServer::ThumbnailFile done\n");
+}
+
+void TThumbnailServer::GetLines() {
+  DebugTrace("TThumbnailServer::GetLines\n");
+  const DWORD first = ReadDword();
+  const DWORD count = ReadDword();
+  if (command_pipe_ended_) return;
+  // Modulo 2^32: a count that wraps past the last row number sends nothing.
+  const DWORD end = first + count;
+
+  if (ThumbnailFailed) {
+    for (DWORD r = first; r < end; ++r) WriteZeros(static_cast<size_t>(RequestedWidth) * 3);
+  } else if (Thumbnailer) {
+    const BITMAPINFOHEADER& frame = Thumbnailer->BitmapInfo.bmiHeader;
+    const size_t width = static_cast<size_t>(std::max<LONG>(frame.biWidth, 0));
+    const size_t pixelBytes = frame.biBitCount / 8;
+    // A thumbnailer that captured nothing has no rows; a positive height
+    // stores the rows bottom-up, a negative one top-down.
+    const int64_t height = Thumbnailer->Bits ? (frame.biHeight < 0 ? -int64_t{frame.biHeight} : frame.biHeight) : 0;
+    const size_t frameRowBytes = width * pixelBytes;
+    const size_t stride = RowsDwordAligned ? (frameRowBytes + 3) & ~size_t{3} : frameRowBytes;
+    size_t wireRowBytes = frameRowBytes;
+    size_t sentRowBytes = frameRowBytes;
+    if (FixedSize) {
+      const size_t requested = static_cast<size_t>(RequestedWidth);
+      wireRowBytes = requested * 3;
+      sentRowBytes = std::min(width, requested) * pixelBytes;
+    }
+    DebugTrace("sending %u lines of data\n", count);
+    for (DWORD r = first; r < end; ++r) {
+      // The frame has no such row: zeros keep the parent in step.
+      if (r >= height) {
+        WriteZeros(wireRowBytes);
+        continue;
+      }
+      const size_t memoryRow = frame.biHeight > 0 ? static_cast<size_t>(height - 1 - r) : r;
+      DWORD written = 0;
+      platform_.WriteFile(HandleFromValue(WritePipe), Thumbnailer->Bits + memoryRow * stride,
+                          static_cast<DWORD>(sentRowBytes), &written);
+      if (wireRowBytes > sentRowBytes) WriteZeros(wireRowBytes - sentRowBytes);
+    }
+  }
+  // With no request open there is no frame and no row length: no rows.
+  SignalReply();
+  DebugTrace("TThumbnailServer::GetLines done\n");
+}
+
+void TThumbnailServer::EndThumbnail() {
+  DebugTrace("TThumbnailServer::EndThumbnail\n");
+  if (InThumbnail) {
+    InThumbnail = false;
+    closed_a_request_ = true;
+  }
+  if (FixedSize && Thumbnailer) {
+    const BITMAPINFOHEADER& frame = Thumbnailer->BitmapInfo.bmiHeader;
+    if (frame.biWidth != RequestedWidth || frame.biHeight != RequestedHeight) {
+      // The parent was promised another size than the frame has; the
+      // server ends rather than serve it again.
+      DebugTrace("wrong info\n");
+      DebugTrace("%ux%u   %ux%u\n", static_cast<unsigned>(frame.biWidth), static_cast<unsigned>(frame.biHeight),
+                 static_cast<unsigned>(RequestedWidth), static_cast<unsigned>(RequestedHeight));
+      Quit = true;
+      return;
+    }
+  }
+  DebugTrace("Cleaning up\n");
+  DebugTrace(InThumbnail ? "in thumbnail\n" : "not in thumbnail\n");
+  Thumbnailer.reset();
+}
+
+void TThumbnailServer::GetStatus() {
+  DebugTrace("TThumbnailServer::GetStatus\n");
+  DebugTrace("Write 5\n");
+  WriteDword(1);
+  SignalReply();
+}

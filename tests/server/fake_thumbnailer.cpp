@@ -1,0 +1,53 @@
+#include "tests/server/fake_thumbnailer.h"
+
+#include <cstdlib>
+#include <cstring>
+
+ThumbnailerScript NextGrab;
+int ThumbnailersAlive = 0;
+int GrabCalls = 0;
+std::string LastGrabPath;
+
+void ResetThumbnailerFake() {
+  NextGrab = ThumbnailerScript{};
+  ThumbnailersAlive = 0;
+  GrabCalls = 0;
+  LastGrabPath.clear();
+}
+
+TDirectShowThumbnailer::TDirectShowThumbnailer()
+    : BitmapInfo{},
+      Bits(nullptr),
+      Bitmap(nullptr),
+      FileName{},
+      pGraph(nullptr),
+      pSeeking(nullptr),
+      pMediaControl(nullptr),
+      pEvent(nullptr),
+      pGrabFilter(nullptr),
+      MyGrabber(nullptr),
+      ColorspaceConverter(nullptr) {
+  ++ThumbnailersAlive;
+}
+
+TDirectShowThumbnailer::~TDirectShowThumbnailer() {
+  delete[] Bits;
+  --ThumbnailersAlive;
+}
+
+int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
+  ++GrabCalls;
+  LastGrabPath = path;
+  if (NextGrab.on_grab) NextGrab.on_grab();
+  BitmapInfo.bmiHeader.biWidth = NextGrab.width;
+  BitmapInfo.bmiHeader.biHeight = NextGrab.height;
+  BitmapInfo.bmiHeader.biBitCount = NextGrab.bit_count;
+  if (NextGrab.with_bits && NextGrab.width > 0 && NextGrab.height != 0) {
+    const size_t stride = NextGrab.stride ? NextGrab.stride : (static_cast<size_t>(NextGrab.width) * 3 + 3) & ~size_t{3};
+    const size_t rows = static_cast<size_t>(std::abs(NextGrab.height));
+    Bits = new BYTE[stride * rows];
+    for (size_t m = 0; m < rows; ++m)
+      for (size_t x = 0; x < stride; ++x) Bits[m * stride + x] = FramePixel(m, x);
+  }
+  return NextGrab.result;
+}

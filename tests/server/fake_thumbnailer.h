@@ -1,0 +1,31 @@
+// A TDirectShowThumbnailer for the server's unit tests, linked in place of
+// the grabber: ThumbnailFile returns a scripted result and, when the script
+// says so, a frame whose bytes follow FramePixel at the scripted stride.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "grabber/thumbnailer.h"
+
+struct ThumbnailerScript {
+  int result = 1;
+  LONG width = 0;
+  LONG height = 0;
+  WORD bit_count = 24;
+  size_t stride = 0;  // bytes per row in memory; 0 means width * 3 rounded up to 4
+  bool with_bits = true;
+  std::function<void()> on_grab;  // runs when ThumbnailFile is called
+};
+
+// Reset by ResetThumbnailerFake.
+extern ThumbnailerScript NextGrab;
+extern int ThumbnailersAlive;
+extern int GrabCalls;
+extern std::string LastGrabPath;
+void ResetThumbnailerFake();
+
+// The byte at offset in memory row m (counted from the start of Bits).
+inline BYTE FramePixel(size_t memoryRow, size_t offset) {
+  return static_cast<BYTE>(memoryRow * 31 + offset * 7 + 1);
+}

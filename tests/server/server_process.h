@@ -1,0 +1,68 @@
+// A thumbnail server child process as a parent sees it: a command pipe to
+// write to, a reply pipe to read from and an eventfd that the server sets
+// after each reply, plus its stdout and stderr caught in a pipe so that tests
+// can check that it prints nothing.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class ServerProcess {
+ public:
+  // Starts the server with "-com R W E" naming its ends of the channel.
+  ServerProcess();
+  // Starts the server with these arguments; "{R}", "{W}" and "{E}" in an
+  // argument become the descriptor numbers of its ends.
+  explicit ServerProcess(const std::vector<std::string>& arguments);
+  // Kills a server that is still running.
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Writes to the command pipe; false when the write failed.
+  bool Write(const std::vector<uint8_t>& bytes);
+  bool WriteByte(uint8_t byte) { return Write({byte}); }
+  bool WriteDword(uint32_t value);
+  // The string and its NUL.
+  bool WriteString(const std::string& text);
+
+  // Reads exactly n reply bytes, or nothing when they do not all come within
+  // the time or the pipe ends first.
+  std::optional<std::vector<uint8_t>> Read(size_t n, int timeoutMs = 5000);
+  std::optional<uint32_t> ReadDword(int timeoutMs = 5000);
+  // True when reply bytes are waiting (within the time); false at the end
+  // of the pipe.
+  bool ReplyWaiting(int timeoutMs = 0);
+
+  // Waits for the event and consumes it: how many times it was set since it
+  // was last consumed, 0 when it was not set within the time.
+  uint64_t WaitEvent(int timeoutMs = 5000);
+
+  // The exit code once the process has ended within the time, -1 when it
+  // is still running, 128 + n when signal n killed it.
+  int WaitExit(int timeoutMs);
+
+  void CloseCommandPipe();
+  void CloseReplyPipe();
+  // What the server printed on stdout and stderr; call after it has ended.
+  std::string Output();
+
+ private:
+  void Start(const std::vector<std::string>& arguments);
+
+  pid_t pid_ = -1;
+  int exit_code_ = -1;
+  int command_fd_ = -1;
+  int reply_fd_ = -1;
+  int event_fd_ = -1;
+  int output_fd_ = -1;
+};
+
+// Little-endian 32-bit value as it goes on the wire.
+std::vector<uint8_t> Dword(uint32_t value);
