@@ -1,0 +1,141 @@
+// LinuxPlatform over real pipes and an eventfd.
+#include "platform/kernel/linux_platform.h"
+
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+HANDLE H(int fd) { return HandleFromValue(static_cast<DWORD>(fd)); }
+
+class Pipe {
+ public:
+  Pipe() { EXPECT_EQ(pipe2(fds_, O_CLOEXEC), 0); }
+  ~Pipe() {
+    CloseReader();
+    CloseWriter();
+  }
+  int reader() const { return fds_[0]; }
+  int writer() const { return fds_[1]; }
+  void CloseReader() { Close(fds_[0]); }
+  void CloseWriter() { Close(fds_[1]); }
+
+ private:
+  static void Close(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+  int fds_[2] = {-1, -1};
+};
+
+TEST(LinuxPlatform, PeekCountsWaitingBytesAndFailsOnlyOnABrokenPipe) {
+  LinuxPlatform platform;
+  Pipe p;
+  BYTE byte = 0;
+  DWORD copied = 99, total = 99;
+  EXPECT_TRUE(platform.PeekNamedPipe(H(p.reader()), &byte, 1, &copied, &total));
+  EXPECT_EQ(copied, 0u);
+  EXPECT_EQ(total, 0u);
+
+  ASSERT_EQ(write(p.writer(), "abc", 3), 3);
+  EXPECT_TRUE(platform.PeekNamedPipe(H(p.reader()), &byte, 1, &copied, &total));
+  EXPECT_EQ(copied, 1u);
+  EXPECT_EQ(total, 3u);
+
+  // Bytes written before the writer left are still there to be taken.
+  p.CloseWriter();
+  EXPECT_TRUE(platform.PeekNamedPipe(H(p.reader()), &byte, 1, &copied, &total));
+  EXPECT_EQ(total, 3u);
+  char buffer[3];
+  DWORD read = 0;
+  EXPECT_TRUE(platform.ReadFile(H(p.reader()), buffer, 3, &read));
+  EXPECT_EQ(read, 3u);
+  EXPECT_FALSE(platform.PeekNamedPipe(H(p.reader()), &byte, 1, &copied, &total));
+  EXPECT_EQ(copied, 0u);
+
+  // End of pipe reads as no bytes.
+  EXPECT_TRUE(platform.ReadFile(H(p.reader()), buffer, 1, &read));
+  EXPECT_EQ(read, 0u);
+}
+
+TEST(LinuxPlatform, BadHandlesFail) {
+  LinuxPlatform platform;
+  int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  close(fd);  // a number that is surely closed now
+  BYTE byte;
+  DWORD n = 0;
+  EXPECT_FALSE(platform.PeekNamedPipe(H(fd), &byte, 1, &n, nullptr));
+  EXPECT_FALSE(platform.ReadFile(H(fd), &byte, 1, &n));
+  EXPECT_FALSE(platform.WriteFile(H(fd), &byte, 1, &n));
+  EXPECT_FALSE(platform.SetEvent(H(fd)));
+  EXPECT_FALSE(platform.CloseHandle(H(fd)));
+}
+
+TEST(LinuxPlatform, WriteLoopsUntilAllIsOut) {
+  LinuxPlatform platform;
+  Pipe p;
+  std::vector<BYTE> data(1 << 20);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<BYTE>(i * 13);
+  std::vector<BYTE> got;
+  std::thread reader([&] {
+    BYTE buffer[4096];
+    ssize_t n;
+    while ((n = read(p.reader(), buffer, sizeof buffer)) > 0) got.insert(got.end(), buffer, buffer + n);
+  });
+  DWORD written = 0;
+  EXPECT_TRUE(platform.WriteFile(H(p.writer()), data.data(), static_cast<DWORD>(data.size()), &written));
+  EXPECT_EQ(written, data.size());
+  p.CloseWriter();
+  reader.join();
+  EXPECT_EQ(got, data);
+}
+
+TEST(LinuxPlatform, WriteToAPipeWithoutReaderFailsInsteadOfEndingTheProcess) {
+  LinuxPlatform platform;
+  Pipe p;
+  p.CloseReader();
+  DWORD written = 7;
+  EXPECT_FALSE(platform.WriteFile(H(p.writer()), "x", 1, &written));
+  EXPECT_EQ(written, 0u);
+}
+
+TEST(LinuxPlatform, SetEventAddsOneToAnEventfd) {
+  LinuxPlatform platform;
+  int event = eventfd(0, EFD_CLOEXEC);
+  ASSERT_GE(event, 0);
+  EXPECT_TRUE(platform.SetEvent(H(event)));
+  EXPECT_TRUE(platform.SetEvent(H(event)));
+  uint64_t count = 0;
+  ASSERT_EQ(read(event, &count, sizeof count), 8);
+  EXPECT_EQ(count, 2u);
+  EXPECT_TRUE(platform.CloseHandle(H(event)));
+}
+
+TEST(LinuxPlatform, ThreadRunsDetached) {
+  LinuxPlatform platform;
+  Pipe p;
+  static int fd;
+  fd = p.writer();
+  ASSERT_TRUE(platform.StartThread([](void* argument) { (void)!write(fd, argument, 1); }, const_cast<char*>("t")));
+  char c = 0;
+  ASSERT_EQ(read(p.reader(), &c, 1), 1);
+  EXPECT_EQ(c, 't');
+}
+
+TEST(LinuxPlatform, ModuleLoaderFindsTheDirectXStandInsByWindowsName) {
+  LinuxPlatform platform;
+  HMODULE ddraw = platform.LoadLibraryA("ddraw.dll");
+  ASSERT_NE(ddraw, nullptr);
+  EXPECT_NE(platform.GetProcAddress(ddraw, "DirectDrawCreate"), nullptr);
+  EXPECT_EQ(platform.GetProcAddress(ddraw, "DirectInputCreateA"), nullptr);
+  EXPECT_TRUE(platform.FreeLibrary(ddraw));
+  EXPECT_EQ(platform.LoadLibraryA("KERNEL32.DLL"), nullptr);
+}
+
+}  // namespace
