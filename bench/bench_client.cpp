@@ -148,6 +148,7 @@ class Server {
     commands_ = commands[1];
     replies_ = replies[0];
     events_seen_ = 0;
+    replies_awaited_ = 0;
     if (pid_ < 0) {
       Stop();
       return false;
@@ -188,17 +189,19 @@ class Server {
   bool Send(const std::string& bytes) { return WriteAll(commands_, bytes); }
   bool Receive(void* buffer, size_t size) { return ReadExact(replies_, buffer, size, Clock::now() + kReplyDeadline); }
 
-  // Waits for the reply event to have been set `count` times since the start.
-  bool AwaitEvents(uint64_t count) {
+  // Waits for the event that ends the next reply. The eventfd adds up the
+  // events not yet read, and one read may take those of later replies too,
+  // so the replies are counted, not the reads.
+  bool AwaitReplyEvent() {
+    ++replies_awaited_;
     const auto deadline = Clock::now() + kReplyDeadline;
-    while (events_seen_ < count) {
+    while (events_seen_ < replies_awaited_) {
       uint64_t value = 0;
       if (!ReadExact(event_, &value, sizeof value, deadline)) return false;
       events_seen_ += value;
     }
     return true;
   }
-  uint64_t events_seen() const { return events_seen_; }
 
  private:
   std::string program_;
@@ -207,6 +210,7 @@ class Server {
   int replies_ = -1;
   int event_ = -1;
   uint64_t events_seen_ = 0;
+  uint64_t replies_awaited_ = 0;
 };
 
 struct Result {
@@ -228,15 +232,14 @@ Result FinishRequest(Server& server, std::vector<uint8_t>& rows, const std::stri
     return result;
   };
   uint8_t reply[16];
-  const uint64_t events = server.events_seen();
   if (!server.Receive(reply, 4)) return fail("no reply");
   if (GetDword(reply) != 1) {
     result.sent_next = server.Send(next);
-    if (!server.AwaitEvents(events + 1)) return fail("no event after refusal");
+    if (!server.AwaitReplyEvent()) return fail("no event after refusal");
     result.done = Clock::now();
     return fail("refused");
   }
-  if (!server.Receive(reply + 4, 12) || !server.AwaitEvents(events + 1)) return fail("short reply");
+  if (!server.Receive(reply + 4, 12) || !server.AwaitReplyEvent()) return fail("short reply");
   result.width = GetDword(reply + 4);
   result.height = GetDword(reply + 8);
   const uint64_t size = uint64_t{result.width} * result.height * 3;
@@ -245,7 +248,7 @@ Result FinishRequest(Server& server, std::vector<uint8_t>& rows, const std::stri
   if (!server.Send(LinesRequest(result.height) + next)) return fail("pipe closed");
   result.sent_next = true;
   if (!server.Receive(rows.data(), rows.size())) return fail("rows missing");
-  if (!server.AwaitEvents(events + 2)) return fail("no event after rows");
+  if (!server.AwaitReplyEvent()) return fail("no event after rows");
   result.done = Clock::now();
   result.ok = true;
   return result;
