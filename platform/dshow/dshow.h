@@ -136,8 +136,8 @@ class IFilterGraph : public IUnknown {
 
 class IGraphBuilder : public IFilterGraph {
  public:
-  // Connects an output pin to an input pin, inserting nothing. A null input
-  // pin renders the output pin the way RenderFile would.
+  // Connects an output pin to an input pin, inserting nothing. A null pin
+  // fails with E_POINTER and changes nothing.
   virtual HRESULT Connect(IPin* ppinOut, IPin* ppinIn) = 0;
   virtual HRESULT RenderFile(LPCWSTR lpcwstrFile, LPCWSTR lpcwstrPlayList) = 0;
 
