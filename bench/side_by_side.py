@@ -34,12 +34,12 @@ def log(text):
     print(f"bench: {text}", file=sys.stderr, flush=True)
 
 
-def wall(command):
+def wall(command, need_success=True):
     """Seconds that one run of command takes, or None when it fails."""
     start = time.perf_counter()
     done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
-    return elapsed if done.returncode == 0 else None
+    return elapsed if done.returncode == 0 or not need_success else None
 
 
 def peak_kib(command):
@@ -149,9 +149,10 @@ class Bench:
             log("ffmpeg tool")
             columns["ffmpeg"] = self.per_process(lambda f: self.ffmpeg_command(f, frames.get(f)))
 
-        self.table(columns, frames)
-        self.memory(cold_rows)
-        self.batch()
+        medians = self.table(columns, frames)
+        peaks = self.memory(cold_rows)
+        batch = self.batch()
+        self.targets(medians, peaks, batch)
         with open(os.path.join(self.build, "bench-results.txt"), "w") as out:
             out.write("\n".join(self.out) + "\n")
         log(f"results in {os.path.join(self.build, 'bench-results.txt')}")
@@ -182,11 +183,13 @@ class Bench:
             self.say("  ".join(cell.ljust(widths[i]) if i < 2 else cell.rjust(widths[i])
                                for i, cell in enumerate(row)))
         self.say("frame: position chosen by the lower bound / positions tried, size")
+        return med
 
     def memory(self, cold_rows):
         self.say()
         self.say("Peak resident memory, MiB")
         server_peak = {}
+        worst = {}
         for fields in cold_rows:
             if len(fields) >= 4 and fields[1] != "fail":
                 server_peak.setdefault(fields[0], []).append(int(fields[3]))
@@ -195,7 +198,8 @@ class Bench:
                 continue
             cells = []
             if server_peak.get(f):
-                cells.append(f"server {max(server_peak[f]) / 1024:.0f}")
+                worst[f] = max(server_peak[f]) / 1024
+                cells.append(f"server {worst[f]:.0f}")
             lb = peak_kib([self.lower_bound, f])
             if lb:
                 cells.append(f"lower bound {lb / 1024:.0f}")
@@ -205,12 +209,13 @@ class Bench:
                 if fft:
                     cells.append(f"ffmpegthumbnailer {fft / 1024:.0f}")
             self.say(f"  {os.path.basename(f)}: " + ", ".join(cells))
+        return worst
 
     def batch(self):
         """20 mixed files (the corpus without its 4K files, cycled)."""
         mixed = [f for f in self.files if "4k" not in os.path.basename(f)]
         if not mixed:
-            return
+            return {}
         folder = os.path.join(self.scratch, "batch")
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
@@ -242,7 +247,11 @@ class Bench:
             def tool_run():
                 shutil.rmtree(output, ignore_errors=True)
                 os.makedirs(output)
-                return wall([self.thumbnail, "-j", "2", "-s", "256", "-o", output] + batch)
+                seconds = wall([self.thumbnail, "-q", "-j", "2", "-s", "256", "-o", output] + batch, False)
+                written = len(os.listdir(output))
+                if written < BATCH_SIZE:
+                    log(f"batch: thumbnail wrote {written} of {BATCH_SIZE} pictures")
+                return seconds
             results["thumbnail -j 2 -s 256"] = median(tool_run() for _ in range(BATCH_RUNS))
         fft = results.get("ffmpegthumbnailer -s 256, once per file")
         for name, seconds in results.items():
@@ -252,6 +261,36 @@ class Bench:
             rate = BATCH_SIZE / seconds
             versus = f", {(fft / seconds):.2f} x ffmpegthumbnailer's rate" if fft else ""
             self.say(f"  {name}: {seconds:.2f} s, {rate:.1f} files/s{versus}")
+        return results
+
+    def targets(self, med, peaks, batch):
+        """The performance targets, each with the figures that decide it."""
+        self.say()
+        self.say("Targets")
+        verdict = lambda ok: "met" if ok else "MISSED"
+        warm, lb = med.get("warm", {}), med.get("lb", {})
+        if warm:
+            over = [f"{os.path.basename(f)} {warm[f] / lb[f]:.2f}" for f in self.files
+                    if warm.get(f) is None or not lb.get(f) or warm[f] > 1.15 * lb[f]]
+            self.say(f"  warm <= 1.15 x lower bound on every file: {verdict(not over)}"
+                     + (f" (over: {', '.join(over)})" if over else ""))
+        tool = batch.get("thumbnail -j 2 -s 256")
+        fft = batch.get("ffmpegthumbnailer -s 256, once per file")
+        if tool and fft:
+            self.say(f"  batch >= 2.5 x ffmpegthumbnailer's files/s: {verdict(fft / tool >= 2.5)} ({fft / tool:.2f})")
+        h264 = next((f for f in self.files if os.path.basename(f) == "h264_1080p.mp4"), None)
+        cold, fft_one = med.get("cold", {}).get(h264), med.get("fft", {}).get(h264)
+        if cold and fft_one:
+            self.say(f"  cold 1080p H.264 <= one ffmpegthumbnailer run: {verdict(cold <= fft_one)}"
+                     f" ({cold:.0f} ms against {fft_one:.0f} ms)")
+        dark = next((f for f in self.files if os.path.basename(f) == "hevc_4k_dark.mp4"), None)
+        if warm and dark:
+            worst = warm.get(dark)
+            self.say(f"  all eight positions on the dark 4K file under 5 s: {verdict(worst is not None and worst < 5000)}"
+                     f" ({fmt_ms(worst)} ms)")
+        if peaks:
+            top = max(peaks.values())
+            self.say(f"  server peak memory on the 4K files <= 160 MiB: {verdict(top <= 160)} ({top:.0f} MiB)")
 
 
 if __name__ == "__main__":
