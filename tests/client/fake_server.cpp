@@ -1,0 +1,122 @@
+// A stand-in for thumbnail-server that the client tests start in its place,
+// to break in ways the real one cannot be made to on purpose. The way is
+// chosen by THUMBNAIL_FAKE_MODE:
+//   serve  (default) answers every command with a 4 x 2 frame; a path
+//          ending in ".bad" is not a video; ends after THUMBNAIL_FAKE_IDLE_MS
+//          (default 10000) without a command, leaving what waits unread,
+//          as the real server does
+//   crash  ends with exit code 0, as the real crash filter does, on a
+//          thumbnail request
+//   hang   takes a thumbnail request and never answers
+//   huge   answers a thumbnail request with a frame too large to be real
+//   extra  answers a status request with one byte too many
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+int command_fd = 3, reply_fd = 4, event_fd = 5;
+
+bool ReadAll(void* buffer, size_t size) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  while (size > 0) {
+    ssize_t n = ::read(command_fd, p, size);
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+uint32_t ReadValue() {
+  uint8_t b[4] = {};
+  if (!ReadAll(b, 4)) ::_exit(0);
+  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+}
+
+std::string ReadPath() {
+  std::string path;
+  char c;
+  while (ReadAll(&c, 1) && c) path += c;
+  return path;
+}
+
+void Write(const std::vector<uint8_t>& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(reply_fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) ::_exit(0);
+    done += static_cast<size_t>(n);
+  }
+}
+
+void Reply(std::vector<uint32_t> values, std::vector<uint8_t> tail = {}) {
+  std::vector<uint8_t> bytes;
+  for (uint32_t v : values)
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(v >> shift));
+  bytes.insert(bytes.end(), tail.begin(), tail.end());
+  Write(bytes);
+  uint64_t one = 1;
+  if (::write(event_fd, &one, sizeof one) != sizeof one) ::_exit(0);
+}
+
+}  // namespace
+
+int main() {
+  const char* chosen = std::getenv("THUMBNAIL_FAKE_MODE");
+  std::string mode = chosen ? chosen : "serve";
+  const char* idle = std::getenv("THUMBNAIL_FAKE_IDLE_MS");
+  int idle_ms = idle ? std::atoi(idle) : 10000;
+  uint32_t width = 4, height = 2;
+  for (;;) {
+    pollfd waiting{command_fd, POLLIN, 0};
+    if (::poll(&waiting, 1, idle_ms) <= 0) return 0;
+    uint8_t command;
+    if (!ReadAll(&command, 1)) return 0;
+    switch (command) {
+      case 1:
+        return 0;
+      case 2: {
+        std::string path = ReadPath();
+        int32_t w = static_cast<int32_t>(ReadValue()), h = static_cast<int32_t>(ReadValue());
+        if (mode == "crash") ::_exit(0);
+        if (mode == "hang") ::pause();
+        if (mode == "huge") {
+          Reply({1, 70000, 70000, 24});
+          break;
+        }
+        bool fixed = w > 0 && h > 0;
+        if (!fixed && path.size() > 4 && path.compare(path.size() - 4, 4, ".bad") == 0) {
+          Reply({0});
+          break;
+        }
+        width = fixed ? static_cast<uint32_t>(w) : 4;
+        height = fixed ? static_cast<uint32_t>(h) : 2;
+        Reply({1, width, height, 24});
+        break;
+      }
+      case 3: {
+        uint32_t first = ReadValue(), count = ReadValue();
+        std::vector<uint8_t> rows;
+        for (uint32_t r = first; r < first + count; ++r)
+          for (uint32_t i = 0; i < width * 3; ++i) rows.push_back(static_cast<uint8_t>(r * 16 + i));
+        Reply({}, rows);
+        break;
+      }
+      case 5:
+        Reply({1}, mode == "extra" ? std::vector<uint8_t>{0} : std::vector<uint8_t>{});
+        break;
+      case 6:
+        Reply({0x0800, 1});
+        break;
+      default:
+        break;
+    }
+  }
+}

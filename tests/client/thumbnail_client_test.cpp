@@ -1,0 +1,198 @@
+// The client library against the real server process.
+#include "client/thumbnail_client.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "tests/client/picture_files.h"
+#include "tests/support/fixtures.h"
+
+namespace thumbnail {
+namespace {
+
+std::string TestVideo() {
+  return Fixture("client-testsrc.mp4", "-f lavfi -i testsrc=size=320x240:rate=50:duration=3 -pix_fmt yuv420p");
+}
+
+ClientOptions RealServer() { return ClientOptions{THUMBNAIL_SERVER_PATH}; }
+
+Picture AsPicture(const Frame& frame) { return Picture{frame.width, frame.height, frame.bgr}; }
+
+// Waits until the server's command pipe holds a command it has not taken:
+// the request has gone out.
+void AwaitPendingCommand(pid_t server) {
+  int fd = ::open(("/proc/" + std::to_string(server) + "/fd/3").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  int waiting = 0;
+  for (int i = 0; i < 2000 && waiting == 0; ++i) {
+    ::ioctl(fd, FIONREAD, &waiting);
+    if (waiting == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ::close(fd);
+  ASSERT_GT(waiting, 0);
+}
+
+TEST(ThumbnailClient, NativeFrameIsTheFrameAtTheFirstPosition) {
+  ThumbnailClient client(RealServer());
+  Frame frame;
+  Status status = client.Thumbnail(TestVideo(), &frame);
+  ASSERT_TRUE(status.ok()) << status.reason;
+  EXPECT_EQ(frame.width, 320);
+  EXPECT_EQ(frame.height, 240);
+  ASSERT_EQ(frame.bgr.size(), 320u * 240 * 3);
+  EXPECT_GT(Psnr(AsPicture(frame), ReferenceFrame(TestVideo(), 0.3)), 30);
+}
+
+TEST(ThumbnailClient, StatusAndDirectXLevelOnOneServer) {
+  ThumbnailClient client(RealServer());
+  ASSERT_TRUE(client.GetStatus().ok());
+  pid_t server = client.server_pid();
+  DirectXLevel level;
+  Status status = client.GetDirectXLevel(&level);
+  ASSERT_TRUE(status.ok()) << status.reason;
+  EXPECT_EQ(level.level, 0x0800u);
+  EXPECT_TRUE(level.filter_graph_available);
+  EXPECT_EQ(client.server_pid(), server);
+}
+
+TEST(ThumbnailClient, FilesThatAreNoVideosFailWithTheirReason) {
+  std::string folder = ScratchFolder("not-videos");
+  ThumbnailClient client(RealServer());
+  Frame frame;
+  EXPECT_EQ(client.Thumbnail(folder + "/missing.mp4", &frame).failure, Failure::kNoSuchFile);
+  EXPECT_EQ(client.Thumbnail(folder, &frame).failure, Failure::kNotAFile);
+  EXPECT_EQ(client.Thumbnail("/dev/zero", &frame).failure, Failure::kNotAFile);
+  // Checked here, before a server is asked.
+  EXPECT_EQ(client.server_pid(), 0);
+
+  Status junk = client.Thumbnail(BytesFixture("client-junk.mp4", "0123456789"), &frame);
+  EXPECT_EQ(junk.failure, Failure::kNotAVideo) << junk.reason;
+  pid_t server = client.server_pid();
+  EXPECT_NE(server, 0);
+  ASSERT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
+  EXPECT_EQ(client.server_pid(), server);
+}
+
+TEST(ThumbnailClient, FixedSizeOfTheFramesOwnSizeKeepsTheServer) {
+  ThumbnailClient client(RealServer());
+  Frame native, fixed;
+  ASSERT_TRUE(client.Thumbnail(TestVideo(), &native).ok());
+  pid_t server = client.server_pid();
+  ASSERT_TRUE(client.ThumbnailAtSize(TestVideo(), 320, 240, &fixed).ok());
+  EXPECT_EQ(fixed.bgr, native.bgr);
+  EXPECT_EQ(client.server_pid(), server);
+}
+
+TEST(ThumbnailClient, FixedSizeMismatchEndsTheServerUnseen) {
+  ThumbnailClient client(RealServer());
+  Frame native, narrow;
+  ASSERT_TRUE(client.Thumbnail(TestVideo(), &native).ok());
+  pid_t first = client.server_pid();
+  // 200 x 120 of a 320 x 240 frame: each row is the start of the frame's row.
+  Status status = client.ThumbnailAtSize(TestVideo(), 200, 120, &narrow);
+  ASSERT_TRUE(status.ok()) << status.reason;
+  ASSERT_EQ(narrow.width, 200);
+  ASSERT_EQ(narrow.height, 120);
+  for (int y = 0; y < 120; ++y)
+    ASSERT_EQ(0, std::memcmp(&narrow.bgr[y * 600], &native.bgr[y * 960], 600)) << "row " << y;
+  // The size check ended that server; it is reaped, and the next request
+  // goes to a new one without a failure.
+  EXPECT_FALSE(ProcessExists(first));
+  Frame again;
+  ASSERT_TRUE(client.Thumbnail(TestVideo(), &again).ok());
+  EXPECT_EQ(again.bgr, native.bgr);
+}
+
+TEST(ThumbnailClient, ServerKilledMidRequestFailsThatRequestOnly) {
+  ThumbnailClient client(RealServer());
+  ASSERT_TRUE(client.GetStatus().ok());
+  pid_t server = client.server_pid();
+  ::kill(server, SIGSTOP);
+  Status during;
+  std::thread request([&] {
+    Frame frame;
+    during = client.Thumbnail(TestVideo(), &frame);
+  });
+  AwaitPendingCommand(server);
+  ::kill(server, SIGKILL);
+  request.join();
+  EXPECT_EQ(during.failure, Failure::kServerCrashed);
+  EXPECT_NE(during.reason.find("SIGKILL"), std::string::npos) << during.reason;
+  EXPECT_FALSE(ProcessExists(server));
+
+  Frame frame;
+  ASSERT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
+  EXPECT_NE(client.server_pid(), server);
+}
+
+TEST(ThumbnailClient, StuckServerTimesOutAndIsReplaced) {
+  ClientOptions options = RealServer();
+  options.reply_timeout_ms = 300;
+  ThumbnailClient client(options);
+  ASSERT_TRUE(client.GetStatus().ok());
+  pid_t server = client.server_pid();
+  ::kill(server, SIGSTOP);
+  Frame frame;
+  Status status = client.Thumbnail(TestVideo(), &frame);
+  EXPECT_EQ(status.failure, Failure::kTimedOut) << status.reason;
+  EXPECT_FALSE(ProcessExists(server));
+  EXPECT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
+}
+
+TEST(ThumbnailClient, NoChildAndNoDescriptorOutliveTheClient) {
+  std::string before = OpenDescriptors(::getpid());
+  pid_t server = 0;
+  {
+    ThumbnailClient client(RealServer());
+    Frame frame;
+    ASSERT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
+    server = client.server_pid();
+    // The child has its standard descriptors and its three channel ends.
+    EXPECT_EQ(OpenDescriptors(server), "0 1 2 3 4 5");
+    ASSERT_TRUE(client.ThumbnailAtSize(TestVideo(), 100, 100, &frame).ok());
+    ASSERT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
+    EXPECT_NE(client.server_pid(), server);
+    server = client.server_pid();
+  }
+  EXPECT_FALSE(ProcessExists(server));
+  EXPECT_EQ(OpenDescriptors(::getpid()), before);
+}
+
+TEST(ThumbnailClient, PathLongerThanTheChannelCarries) {
+  std::string folder = ScratchFolder("long-path");
+  std::string deep = folder;
+  while (deep.size() < 300) deep += "/" + std::string(60, 'd');
+  ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(deep) + " && cp " + ShellQuote(TestVideo()) + " " +
+                       ShellQuote(deep + "/video.mp4")),
+            0);
+  ThumbnailClient client(RealServer());
+  Frame frame;
+  Status status = client.Thumbnail(deep + "/video.mp4", &frame);
+  ASSERT_TRUE(status.ok()) << status.reason;
+  EXPECT_EQ(frame.width, 320);
+}
+
+// The one test that waits out the server's own ten idle seconds.
+TEST(ThumbnailClient, IdleEndOfTheServerIsHidden) {
+  ClientOptions options = RealServer();
+  options.restart_after_idle_ms = 60000;  // let the server end by itself
+  ThumbnailClient client(options);
+  Frame frame;
+  ASSERT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
+  pid_t first = client.server_pid();
+  std::this_thread::sleep_for(std::chrono::milliseconds(10700));
+  Status status = client.Thumbnail(TestVideo(), &frame);
+  ASSERT_TRUE(status.ok()) << status.reason;
+  EXPECT_NE(client.server_pid(), first);
+  EXPECT_FALSE(ProcessExists(first));
+}
+
+}  // namespace
+}  // namespace thumbnail
