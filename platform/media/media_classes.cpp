@@ -1,3 +1,13 @@
 #include "platform/media/media_classes.h"
 
-void RegisterMediaClasses() {}
+#include "platform/media/colour_converter.h"
+#include "platform/media/ffmpeg_ptr.h"
+#include "platform/media/filter_graph.h"
+#include "platform/media/sample_renderer.h"
+
+void RegisterMediaClasses() {
+  media::SilenceFfmpegLog();
+  RegisterClassFactory(CLSID_FilterGraph, media::CreateFilterInstance<media::FilterGraph>);
+  RegisterClassFactory(CLSID_Colour, media::CreateFilterInstance<media::ColourConverter>);
+  RegisterClassFactory(CLSID_TarvenixSampleRenderer, media::CreateFilterInstance<media::SampleRenderer>);
+}

@@ -1,0 +1,63 @@
+#include "platform/media/colour_converter.h"
+
+#include <cstdlib>
+
+#include "platform/gdi/bitmap.h"
+
+namespace media {
+namespace {
+
+struct Geometry {
+  const VideoFormat* format;
+  int width;
+  int height;
+};
+
+bool InputGeometry(const AM_MEDIA_TYPE& type, Geometry* g) {
+  const VIDEOINFOHEADER* vih = VideoInfoOf(type);
+  if (type.majortype != MEDIATYPE_Video || !vih) return false;
+  g->format = FindVideoFormat(type.subtype);
+  g->width = vih->bmiHeader.biWidth;
+  g->height = std::abs(vih->bmiHeader.biHeight);
+  return g->format && DibGeometryAcceptable(g->width, g->height, 24);
+}
+
+}  // namespace
+
+ColourConverter::ColourConverter()
+    : input_(AddPin(PINDIR_INPUT, L"Input")), output_(AddPin(PINDIR_OUTPUT, L"XForm Out")) {}
+
+HRESULT ColourConverter::CheckInputType(BasePin*, const AM_MEDIA_TYPE& type) {
+  Geometry g;
+  return InputGeometry(type, &g) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT ColourConverter::GetOutputType(BasePin*, int index, MediaType* type) {
+  Geometry g;
+  if (!input_->connected()) return VFW_E_NOT_CONNECTED;
+  if (index > 0 || !InputGeometry(input_->type().get(), &g)) return VFW_S_NO_MORE_ITEMS;
+  const VIDEOINFOHEADER* in = VideoInfoOf(input_->type().get());
+  *type = MakeVideoType(Rgb24Format(), g.width, g.height, in->AvgTimePerFrame);
+  return type->get().pbFormat ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT ColourConverter::Receive(BasePin*, const SamplePtr& sample) {
+  Geometry g;
+  if (!output_->connected() || !InputGeometry(input_->type().get(), &g)) return S_OK;
+  PictureView view;
+  if (sample->frame()) {
+    view = ViewOfFrame(*sample->frame());
+  } else if (!ViewOfBytes(*g.format, g.width, g.height, sample->data(), sample->size(), &view)) {
+    return S_OK;  // a short sample cannot be a picture of this type: dropped
+  }
+  std::vector<uint8_t> dib;
+  size_t size = converter_.ConvertToDib(view, g.width, g.height, &dib);
+  if (size == 0) return S_OK;
+  return output_->Deliver(Sample::FromBytes(std::move(dib), size, sample->time()));
+}
+
+void ColourConverter::EndOfStream(BasePin*) { output_->DeliverEndOfStream(); }
+
+void ColourConverter::Flush(BasePin*, const Segment& segment) { output_->DeliverFlush(segment); }
+
+}  // namespace media

@@ -1,0 +1,27 @@
+// The colour space converter (CLSID_Colour): any uncompressed video type the
+// graph carries in, bottom-up RGB24 in a VIDEOINFOHEADER out, at the same
+// size.
+#pragma once
+
+#include "platform/media/base_filter.h"
+#include "platform/media/picture_converter.h"
+
+namespace media {
+
+class ColourConverter final : public BaseFilter {
+ public:
+  ColourConverter();
+
+  HRESULT CheckInputType(BasePin* in, const AM_MEDIA_TYPE& type) override;
+  HRESULT GetOutputType(BasePin* out, int index, MediaType* type) override;
+  HRESULT Receive(BasePin* in, const SamplePtr& sample) override;
+  void EndOfStream(BasePin* in) override;
+  void Flush(BasePin* in, const Segment& segment) override;
+
+ private:
+  BasePin* input_;
+  BasePin* output_;
+  PictureConverter converter_;
+};
+
+}  // namespace media

@@ -1,0 +1,188 @@
+#include "platform/media/decoder_filter.h"
+
+namespace media {
+namespace {
+
+// Media times within this much of each other are the same instant: stream
+// time bases rarely divide 100 ns exactly.
+constexpr LONGLONG kTimeSlack = 10;
+
+}  // namespace
+
+DecoderFilter::DecoderFilter(const GUID& majorType)
+    : majorType_(majorType), input_(AddPin(PINDIR_INPUT, L"In")), output_(AddPin(PINDIR_OUTPUT, L"Out")) {}
+
+bool DecoderFilter::CanDecode(const StreamInfo& info) {
+  return info.codecpar && avcodec_find_decoder(info.codecpar->codec_id) != nullptr;
+}
+
+HRESULT DecoderFilter::CheckInputType(BasePin*, const AM_MEDIA_TYPE& type) {
+  return type.majortype == majorType_ ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT DecoderFilter::GetOutputType(BasePin*, int index, MediaType* type) {
+  if (!codec_) return VFW_E_NOT_CONNECTED;
+  if (index > 0) return VFW_S_NO_MORE_ITEMS;
+  *type = outputType_;
+  return S_OK;
+}
+
+HRESULT DecoderFilter::OnConnected(BasePin* pin) {
+  if (pin != input_) return S_OK;
+  StreamInfo info;
+  if (!StreamInfoOfPin(pin->peer(), &info) || !CanDecode(info)) return VFW_E_TYPE_NOT_ACCEPTED;
+  const AVCodec* decoder = avcodec_find_decoder(info.codecpar->codec_id);
+  CodecContextPtr codec(avcodec_alloc_context3(decoder));
+  if (!codec) return E_OUTOFMEMORY;
+  if (avcodec_parameters_to_context(codec.get(), info.codecpar) < 0) return VFW_E_TYPE_NOT_ACCEPTED;
+  codec->pkt_timebase = info.timeBase;
+  MediaType outputType;
+  HRESULT hr = Configure(info, codec.get(), &outputType);
+  if (FAILED(hr)) return hr;
+  if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return VFW_E_TYPE_NOT_ACCEPTED;
+  info_ = info;
+  codec_ = std::move(codec);
+  outputType_ = outputType;
+  segment_ = Segment{};
+  targetPending_ = waitingForKey_ = ended_ = delivered_ = false;
+  held_.reset();
+  return S_OK;
+}
+
+void DecoderFilter::OnDisconnected(BasePin* pin) {
+  if (pin != input_) return;
+  // The output's type came from the input: it cannot outlive it.
+  output_->Disconnect();
+  held_.reset();
+  codec_.reset();
+  outputType_.Clear();
+}
+
+LONGLONG DecoderFilter::ToMediaTime(int64_t ts) const {
+  if (ts == AV_NOPTS_VALUE) return kNoTime;
+  return av_rescale_q(ts, info_.timeBase, kMediaTimeBase) - info_.fileStart;
+}
+
+LONGLONG DecoderFilter::FrameTime(const AVFrame& frame) {
+  return ToMediaTime(frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts);
+}
+
+LONGLONG DecoderFilter::FrameDuration(const AVFrame& frame) const {
+  return frame.pkt_duration > 0 ? av_rescale_q(frame.pkt_duration, info_.timeBase, kMediaTimeBase) : 0;
+}
+
+DecoderFilter::Decoded DecoderFilter::ReceiveFrame(FramePtr* frame) {
+  frame->reset(av_frame_alloc());
+  if (!*frame) return Decoded::kError;
+  int err = avcodec_receive_frame(codec_.get(), frame->get());
+  if (err == 0) return Decoded::kFrame;
+  if (err == AVERROR(EAGAIN)) return Decoded::kNeedInput;
+  if (err == AVERROR_EOF) return Decoded::kEnd;
+  return Decoded::kError;
+}
+
+HRESULT DecoderFilter::DecodePacket(const AVPacket* packet, bool draining) {
+  // A packet the decoder refuses because it is full goes in again once the
+  // frames waiting in it were taken out.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int sent = avcodec_send_packet(codec_.get(), packet);
+    for (;;) {
+      FramePtr frame;
+      Decoded result = ReceiveFrame(&frame);
+      if (result == Decoded::kFrame) {
+        HRESULT hr = HandleFrame(std::move(frame), draining);
+        if (hr == S_SEEK_EARLIER) return hr;
+        continue;
+      }
+      // A decoding error spoils one frame, not the stream: go on.
+      if (result == Decoded::kError && draining) continue;
+      break;
+    }
+    if (sent != AVERROR(EAGAIN)) break;
+  }
+  return S_OK;
+}
+
+HRESULT DecoderFilter::Receive(BasePin*, const SamplePtr& sample) {
+  const AVPacket* packet = sample->packet();
+  if (!codec_ || ended_ || !packet) return S_OK;
+  if (waitingForKey_) {
+    if (!(packet->flags & AV_PKT_FLAG_KEY)) return S_OK;
+    waitingForKey_ = false;
+  }
+  return DecodePacket(packet, false);
+}
+
+HRESULT DecoderFilter::HandleFrame(FramePtr frame, bool draining) {
+  if (ended_) return S_OK;
+  LONGLONG time = FrameTime(*frame);
+  if (targetPending_ && time != kNoTime && !info_.attachedPicture) {
+    LONGLONG target = segment_.start;
+    if (time <= target + kTimeSlack) {
+      LONGLONG duration = FrameDuration(*frame);
+      if (duration > 0 && time + duration > target + kTimeSlack) {
+        held_.reset();
+        targetPending_ = false;
+        return DeliverTimed(std::move(frame), time);
+      }
+      // It may be the frame shown at the target, or an earlier one: the next
+      // frame tells.
+      held_ = std::move(frame);
+      heldTime_ = time;
+      return S_OK;
+    }
+    targetPending_ = false;
+    if (held_) {
+      HRESULT hr = DeliverTimed(std::move(held_), heldTime_);
+      if (FAILED(hr) || ended_) return hr;
+    } else if (!segment_.fromFileStart && !draining) {
+      // The demuxer landed after the target: the frame shown there lies
+      // before this key frame.
+      targetPending_ = true;
+      return S_SEEK_EARLIER;
+    }
+  }
+  targetPending_ = false;
+  return DeliverTimed(std::move(frame), time);
+}
+
+HRESULT DecoderFilter::DeliverTimed(FramePtr frame, LONGLONG time) {
+  // The first frame after a seek is the one shown at its position, wherever
+  // the stop lies; the frames after it end at the stop.
+  if (delivered_ && time != kNoTime && time > segment_.stop + kTimeSlack) {
+    ended_ = true;
+    output_->DeliverEndOfStream();
+    return S_OK;
+  }
+  delivered_ = true;
+  HRESULT hr = DeliverFrame(std::move(frame), time);
+  if (info_.attachedPicture) {
+    // A cover picture is a stream of one frame.
+    ended_ = true;
+    output_->DeliverEndOfStream();
+  }
+  return hr;
+}
+
+void DecoderFilter::EndOfStream(BasePin*) {
+  if (!codec_ || ended_) return;
+  DecodePacket(nullptr, true);
+  if (held_ && !ended_) DeliverTimed(std::move(held_), heldTime_);
+  if (!ended_) {
+    ended_ = true;
+    output_->DeliverEndOfStream();
+  }
+}
+
+void DecoderFilter::Flush(BasePin*, const Segment& segment) {
+  if (codec_) avcodec_flush_buffers(codec_.get());
+  held_.reset();
+  segment_ = segment;
+  targetPending_ = segment.start != kNoTime;
+  waitingForKey_ = true;
+  ended_ = delivered_ = false;
+  OnFlush();
+  output_->DeliverFlush(segment);
+}
+
+}  // namespace media

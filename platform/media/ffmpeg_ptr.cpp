@@ -1,0 +1,26 @@
+#include "platform/media/ffmpeg_ptr.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace media {
+
+HRESULT HresultFromAvError(int error) {
+  if (error >= 0) return S_OK;
+  if (error == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
+  if (error == AVERROR(ENOENT)) return VFW_E_NOT_FOUND;
+  if (error == AVERROR(EINVAL)) return E_INVALIDARG;
+  if (error == AVERROR_INVALIDDATA || error == AVERROR_EOF) return VFW_E_INVALID_FILE_FORMAT;
+  if (error == AVERROR_DECODER_NOT_FOUND || error == AVERROR_DEMUXER_NOT_FOUND) return VFW_E_UNSUPPORTED_STREAM;
+  return E_FAIL;
+}
+
+void SilenceFfmpegLog() {
+  av_log_set_level(AV_LOG_QUIET);
+  // A callback that drops everything, so no level change elsewhere can make
+  // FFmpeg print.
+  av_log_set_callback([](void*, int, const char*, va_list) {});
+}
+
+}  // namespace media

@@ -1,0 +1,362 @@
+#include "platform/media/ffmpeg_source_filter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+namespace media {
+namespace {
+
+constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
+constexpr int kIoBufferSize = 64 * 1024;
+// Consecutive read errors after which a damaged file counts as ended.
+constexpr int kMaxFailedReads = 64;
+// The first step back when a seek landed after the wanted position.
+constexpr LONGLONG kFirstBackoff = kUnitsPerSecond;
+
+// Demuxers that would open other files or network addresses named inside the
+// file (playlists, manifests, scripts, image sequences, session
+// descriptions). The I/O callbacks refuse any second open anyway.
+const char* const kRefusedDemuxers[] = {"hls", "dash", "concat", "image2", "imf", "sdp", "rtsp", "rtp", "sap",
+                                        "webm_dash_manifest", "ffmetadata", "libopenmpt"};
+
+// The accepted uncompressed video subtypes of the graph's users: a source pin
+// never carries one of them, so compressed and raw streams always go through
+// a decoder that delivers a picture.
+const GUID* const kUncompressedSubtypes[] = {
+    &MEDIASUBTYPE_RGB1, &MEDIASUBTYPE_RGB4, &MEDIASUBTYPE_RGB8, &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_RGB565,
+    &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_YUYV, &MEDIASUBTYPE_IYUV, &MEDIASUBTYPE_Y411, &MEDIASUBTYPE_Y41P,
+    &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_YVYU, &MEDIASUBTYPE_UYVY, &MEDIASUBTYPE_Y211, &MEDIASUBTYPE_YV12,
+    &MEDIASUBTYPE_CLJR, &MEDIASUBTYPE_IF09, &MEDIASUBTYPE_CPLA, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_NV12};
+
+std::string AllowedDemuxers() {
+  std::string list;
+  void* state = nullptr;
+  while (const AVInputFormat* f = av_demuxer_iterate(&state)) {
+    bool refused = false;
+    for (const char* name : kRefusedDemuxers) refused = refused || std::strcmp(f->name, name) == 0;
+    if (refused) continue;
+    if (!list.empty()) list += ',';
+    list += f->name;
+  }
+  return list;
+}
+
+int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
+
+GUID CompressedSubtype(const AVCodecParameters& par) {
+  if (par.codec_tag != 0) {
+    GUID tagged = FourccGuid(static_cast<char>(par.codec_tag), static_cast<char>(par.codec_tag >> 8),
+                             static_cast<char>(par.codec_tag >> 16), static_cast<char>(par.codec_tag >> 24));
+    if (par.codec_type == AVMEDIA_TYPE_AUDIO) tagged.Data1 = par.codec_tag & 0xFFFF;
+    bool uncompressed = false;
+    for (const GUID* g : kUncompressedSubtypes) uncompressed = uncompressed || *g == tagged;
+    if (!uncompressed) return tagged;
+  }
+  // A private subtype made from FFmpeg's codec id ("FFMP").
+  return GUID{static_cast<DWORD>(par.codec_id), 0x4646, 0x504D, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+}
+
+int QuarterTurns(const AVStream* stream) {
+  size_t size = 0;
+  const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (!matrix || size < 9 * sizeof(int32_t)) return 0;
+  double theta = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  if (std::isnan(theta)) return 0;
+  theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+  long turns = std::lround(theta / 90);
+  if (std::fabs(theta - 90.0 * turns) > 1.0) return 0;  // not a right angle: shown unrotated
+  return static_cast<int>(turns % 4);
+}
+
+MediaType StreamType(const AVStream* stream) {
+  const AVCodecParameters& par = *stream->codecpar;
+  MediaType type;
+  type->subtype = CompressedSubtype(par);
+  type->bTemporalCompression = TRUE;
+  if (par.codec_type == AVMEDIA_TYPE_VIDEO) {
+    VIDEOINFOHEADER vih{};
+    vih.rcSource = {0, 0, par.width, par.height};
+    vih.rcTarget = vih.rcSource;
+    vih.dwBitRate = static_cast<DWORD>(par.bit_rate);
+    if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
+      vih.AvgTimePerFrame = av_rescale(kUnitsPerSecond, stream->avg_frame_rate.den, stream->avg_frame_rate.num);
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = par.width;
+    vih.bmiHeader.biHeight = par.height;
+    vih.bmiHeader.biPlanes = 1;
+    vih.bmiHeader.biBitCount = static_cast<WORD>(par.bits_per_coded_sample > 0 ? par.bits_per_coded_sample : 24);
+    vih.bmiHeader.biCompression = type->subtype.Data1;
+    type->majortype = MEDIATYPE_Video;
+    type->formattype = FORMAT_VideoInfo;
+    type.SetFormat(&vih, sizeof vih);
+  } else {
+    WAVEFORMATEX wfx{};
+    wfx.wFormatTag = static_cast<WORD>(type->subtype.Data1);
+    wfx.nChannels = static_cast<WORD>(par.ch_layout.nb_channels);
+    wfx.nSamplesPerSec = static_cast<DWORD>(par.sample_rate);
+    wfx.nAvgBytesPerSec = static_cast<DWORD>(par.bit_rate / 8);
+    wfx.nBlockAlign = static_cast<WORD>(par.block_align);
+    wfx.wBitsPerSample = static_cast<WORD>(par.bits_per_coded_sample);
+    type->majortype = MEDIATYPE_Audio;
+    type->formattype = FORMAT_WaveFormatEx;
+    type.SetFormat(&wfx, sizeof wfx);
+  }
+  return type;
+}
+
+std::wstring PinName(const AVStream* stream, int videoIndex, int audioIndex) {
+  bool video = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+  int n = video ? videoIndex : audioIndex;
+  std::wstring name = video ? L"Video" : L"Audio";
+  if (n > 0) name += L" " + std::to_wstring(n + 1);
+  return name;
+}
+
+}  // namespace
+
+// The file descriptor FFmpeg reads through: a regular file opened here, so no
+// protocol handler ever sees the path.
+class FfmpegSourceFilter::File {
+ public:
+  ~File() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  HRESULT Open(const std::string& path) {
+    // O_NONBLOCK keeps a FIFO from blocking the open; only regular files pass.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0) return kFileNotFound;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return VFW_E_NOT_FOUND;
+    if (st.st_size == 0) return VFW_E_INVALID_FILE_FORMAT;
+    int flags = ::fcntl(fd_, F_GETFL);
+    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    return S_OK;
+  }
+
+  static int Read(void* opaque, uint8_t* buffer, int size) {
+    int fd = static_cast<File*>(opaque)->fd_;
+    for (;;) {
+      ssize_t n = ::read(fd, buffer, static_cast<size_t>(size));
+      if (n > 0) return static_cast<int>(n);
+      if (n == 0) return AVERROR_EOF;
+      if (errno != EINTR) return AVERROR(errno);
+    }
+  }
+
+  static int64_t Seek(void* opaque, int64_t offset, int whence) {
+    int fd = static_cast<File*>(opaque)->fd_;
+    if (whence & AVSEEK_SIZE) {
+      struct stat st;
+      return ::fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    }
+    off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+FfmpegSourceFilter::FfmpegSourceFilter() = default;
+FfmpegSourceFilter::~FfmpegSourceFilter() = default;
+
+HRESULT FfmpegSourceFilter::Open(const std::string& path, ComPtr<FfmpegSourceFilter>* out) {
+  SilenceFfmpegLog();
+  ComPtr<FfmpegSourceFilter> filter = ComPtr<FfmpegSourceFilter>::Adopt(new (std::nothrow) FfmpegSourceFilter);
+  if (!filter) return E_OUTOFMEMORY;
+  HRESULT hr = filter->OpenFile(path);
+  if (FAILED(hr)) return hr;
+  *out = std::move(filter);
+  return S_OK;
+}
+
+HRESULT FfmpegSourceFilter::OpenFile(const std::string& path) {
+  file_ = std::make_unique<File>();
+  HRESULT hr = file_->Open(path);
+  if (FAILED(hr)) return hr;
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
+  if (!buffer) return E_OUTOFMEMORY;
+  io_.reset(avio_alloc_context(buffer, kIoBufferSize, 0, file_.get(), &File::Read, nullptr, &File::Seek));
+  if (!io_) {
+    av_free(buffer);
+    return E_OUTOFMEMORY;
+  }
+  AVFormatContext* raw = avformat_alloc_context();
+  if (!raw) return E_OUTOFMEMORY;
+  raw->pb = io_.get();
+  raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+  raw->io_open = &RefuseOpen;
+  raw->protocol_whitelist = av_strdup("file");
+  raw->format_whitelist = av_strdup(AllowedDemuxers().c_str());
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "enable_drefs", "0", 0);
+  av_dict_set(&options, "use_absolute_path", "0", 0);
+  // The name only helps the probe; the bytes come through our own I/O.
+  int err = avformat_open_input(&raw, path.c_str(), nullptr, &options);
+  av_dict_free(&options);
+  if (err < 0) return err == AVERROR(ENOMEM) ? E_OUTOFMEMORY : VFW_E_INVALID_FILE_FORMAT;
+  format_.reset(raw);
+  err = avformat_find_stream_info(format_.get(), nullptr);
+  if (err < 0 && format_->nb_streams == 0) return VFW_E_INVALID_FILE_FORMAT;
+  packet_.reset(av_packet_alloc());
+  if (!packet_) return E_OUTOFMEMORY;
+  fileStart_ = format_->start_time == AV_NOPTS_VALUE ? 0 : av_rescale(format_->start_time, kUnitsPerSecond, AV_TIME_BASE);
+  AddStreams();
+  if (streams_.empty()) return VFW_E_UNSUPPORTED_STREAM;
+  UpdateDiscard();
+  return S_OK;
+}
+
+void FfmpegSourceFilter::AddStreams() {
+  int video = 0, audio = 0;
+  for (unsigned i = 0; i < format_->nb_streams; ++i) {
+    AVStream* stream = format_->streams[i];
+    AVMediaType kind = stream->codecpar->codec_type;
+    if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) continue;
+    MediaType type = StreamType(stream);
+    if (!type->pbFormat) continue;
+    BasePin* pin = AddPin(PINDIR_OUTPUT, PinName(stream, video, audio));
+    (kind == AVMEDIA_TYPE_VIDEO ? video : audio)++;
+    streams_.push_back({pin, stream, std::move(type)});
+  }
+}
+
+FfmpegSourceFilter::Stream* FfmpegSourceFilter::StreamOfPin(const BasePin* pin) {
+  for (Stream& s : streams_)
+    if (s.pin == pin) return &s;
+  return nullptr;
+}
+
+const FfmpegSourceFilter::Stream* FfmpegSourceFilter::StreamOfPin(const BasePin* pin) const {
+  return const_cast<FfmpegSourceFilter*>(this)->StreamOfPin(pin);
+}
+
+bool FfmpegSourceFilter::GetStreamInfo(const BasePin* pin, StreamInfo* info) const {
+  const Stream* s = StreamOfPin(pin);
+  if (!s) return false;
+  info->codecpar = s->stream->codecpar;
+  info->timeBase = s->stream->time_base;
+  info->fileStart = fileStart_;
+  info->sampleAspect = av_guess_sample_aspect_ratio(format_.get(), s->stream, nullptr);
+  info->frameRate = s->stream->avg_frame_rate;
+  info->quarterTurns = QuarterTurns(s->stream);
+  info->attachedPicture = (s->stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+  info->timesFromDecodeOrder = std::strcmp(format_->iformat->name, "avi") == 0;
+  return true;
+}
+
+bool StreamInfoOfPin(BasePin* pin, StreamInfo* info) {
+  auto* source = pin ? dynamic_cast<FfmpegSourceFilter*>(pin->filter()) : nullptr;
+  return source && source->GetStreamInfo(pin, info);
+}
+
+HRESULT FfmpegSourceFilter::GetOutputType(BasePin* out, int index, MediaType* type) {
+  const Stream* s = StreamOfPin(out);
+  if (!s || index > 0) return VFW_S_NO_MORE_ITEMS;
+  *type = s->type;
+  return S_OK;
+}
+
+HRESULT FfmpegSourceFilter::OnConnected(BasePin*) {
+  UpdateDiscard();
+  return S_OK;
+}
+
+void FfmpegSourceFilter::OnDisconnected(BasePin*) { UpdateDiscard(); }
+
+void FfmpegSourceFilter::UpdateDiscard() {
+  if (!format_) return;
+  for (unsigned i = 0; i < format_->nb_streams; ++i) format_->streams[i]->discard = AVDISCARD_ALL;
+  for (Stream& s : streams_) s.stream->discard = s.pin->connected() ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+}
+
+void FfmpegSourceFilter::DeliverEndOfStream() {
+  endOfStream_ = true;
+  for (Stream& s : streams_) s.pin->DeliverEndOfStream();
+}
+
+HRESULT FfmpegSourceFilter::Pump() {
+  if (endOfStream_ || !format_) return S_FALSE;
+  int err = av_read_frame(format_.get(), packet_.get());
+  if (err == AVERROR(EAGAIN)) return S_OK;
+  if (err < 0) {
+    // A damaged stretch yields errors before the end: skip it unless the
+    // file is at its end or the errors go on.
+    if (err == AVERROR_EOF || avio_feof(format_->pb) || ++failedReads_ > kMaxFailedReads) DeliverEndOfStream();
+    return S_OK;
+  }
+  failedReads_ = 0;
+  PacketPtr packet(av_packet_alloc());
+  if (!packet) {
+    av_packet_unref(packet_.get());
+    return E_OUTOFMEMORY;
+  }
+  av_packet_move_ref(packet.get(), packet_.get());
+  Stream* stream = nullptr;
+  for (Stream& s : streams_)
+    if (s.stream->index == packet->stream_index) stream = &s;
+  if (!stream || !stream->pin->connected()) return S_OK;
+  int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  LONGLONG time = ts == AV_NOPTS_VALUE ? kNoTime
+                                       : av_rescale_q(ts, stream->stream->time_base, kMediaTimeBase) - fileStart_;
+  HRESULT hr = stream->pin->Deliver(Sample::FromPacket(std::move(packet), time));
+  if (hr == S_SEEK_EARLIER) {
+    backoff_ = backoff_ ? backoff_ * 2 : kFirstBackoff;
+    SeekDemuxer(segment_.start - backoff_);
+  }
+  return S_OK;
+}
+
+HRESULT FfmpegSourceFilter::Seek(LONGLONG start, LONGLONG stop) {
+  if (!format_) return E_UNEXPECTED;
+  segment_.start = start < 0 ? 0 : start;
+  segment_.stop = stop;
+  backoff_ = 0;
+  return SeekDemuxer(segment_.start);
+}
+
+bool FfmpegSourceFilter::SeekToFileStart() {
+  // Transport and program streams start with an I-frame whose decoding time
+  // lies before the start time, so a time seek would skip it: go to byte 0.
+  const char* name = format_->iformat->name;
+  bool byByte = !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
+                (std::strcmp(name, "mpegts") == 0 || std::strcmp(name, "mpeg") == 0 ||
+                 std::strcmp(name, "mpegvideo") == 0);
+  if (byByte && av_seek_frame(format_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
+  int64_t start = format_->start_time == AV_NOPTS_VALUE ? 0 : format_->start_time;
+  if (av_seek_frame(format_.get(), -1, start, AVSEEK_FLAG_BACKWARD) >= 0) return true;
+  return !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK) && av_seek_frame(format_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+}
+
+HRESULT FfmpegSourceFilter::SeekDemuxer(LONGLONG target) {
+  bool atStart = target <= 0;
+  if (!atStart) {
+    int64_t ts = av_rescale(target + fileStart_, AV_TIME_BASE, kUnitsPerSecond);
+    atStart = av_seek_frame(format_.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0;
+  }
+  if (atStart && !SeekToFileStart()) return E_FAIL;
+  segment_.fromFileStart = atStart;
+  endOfStream_ = false;
+  failedReads_ = 0;
+  for (Stream& s : streams_) s.pin->DeliverFlush(segment_);
+  return S_OK;
+}
+
+HRESULT FfmpegSourceFilter::GetDuration(LONGLONG* duration) {
+  if (!duration) return E_POINTER;
+  if (!format_ || format_->duration == AV_NOPTS_VALUE || format_->duration <= 0) return E_FAIL;
+  *duration = av_rescale(format_->duration, kUnitsPerSecond, AV_TIME_BASE);
+  return S_OK;
+}
+
+}  // namespace media

@@ -1,0 +1,82 @@
+// The source filter: opens one local file with libavformat and offers one
+// output pin per video or audio stream, carrying the compressed type. It
+// reads on the thread that pumps the graph, delivers each packet to the pin of
+// its stream, and has the demuxer discard the streams whose pins are
+// unconnected.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/media/base_filter.h"
+#include "platform/media/ffmpeg_ptr.h"
+
+namespace media {
+
+// What a decoder needs to know of the stream behind a source pin.
+struct StreamInfo {
+  const AVCodecParameters* codecpar = nullptr;  // owned by the source
+  AVRational timeBase = {0, 1};
+  LONGLONG fileStart = 0;  // the file's start time, in 100 ns
+  AVRational sampleAspect = {0, 1};
+  AVRational frameRate = {0, 1};
+  int quarterTurns = 0;  // clockwise display rotation, in quarter turns
+  bool attachedPicture = false;
+  bool timesFromDecodeOrder = false;  // presentation times are not to be trusted (AVI)
+};
+
+class FfmpegSourceFilter final : public BaseFilter {
+ public:
+  // Opens `path` as a local regular file; nothing else is opened or read,
+  // whatever the file says. Failure: VFW_E_NOT_FOUND for a file that cannot be
+  // opened, VFW_E_INVALID_FILE_FORMAT or VFW_E_UNSUPPORTED_STREAM otherwise.
+  static HRESULT Open(const std::string& path, ComPtr<FfmpegSourceFilter>* out);
+
+  bool IsSource() const override { return true; }
+  HRESULT Pump() override;
+  HRESULT Seek(LONGLONG start, LONGLONG stop) override;
+  HRESULT GetDuration(LONGLONG* duration) override;
+
+  HRESULT GetOutputType(BasePin* out, int index, MediaType* type) override;
+  HRESULT OnConnected(BasePin* pin) override;
+  void OnDisconnected(BasePin* pin) override;
+
+  // The stream behind one of this filter's pins; false for another pin.
+  bool GetStreamInfo(const BasePin* pin, StreamInfo* info) const;
+
+ private:
+  struct Stream {
+    BasePin* pin;
+    AVStream* stream;
+    MediaType type;
+  };
+  class File;
+
+  FfmpegSourceFilter();
+  ~FfmpegSourceFilter() override;
+  HRESULT OpenFile(const std::string& path);
+  void AddStreams();
+  Stream* StreamOfPin(const BasePin* pin);
+  const Stream* StreamOfPin(const BasePin* pin) const;
+  void UpdateDiscard();
+  HRESULT SeekDemuxer(LONGLONG target);
+  bool SeekToFileStart();
+  void DeliverEndOfStream();
+
+  // Declared so that the demuxer closes before the I/O it reads through.
+  std::unique_ptr<File> file_;
+  IoContextPtr io_;
+  FormatContextPtr format_;
+  PacketPtr packet_;
+  std::vector<Stream> streams_;
+  LONGLONG fileStart_ = 0;
+  Segment segment_;
+  LONGLONG backoff_ = 0;
+  int failedReads_ = 0;
+  bool endOfStream_ = false;
+};
+
+// A source filter's pin behind an IPin, with its stream; false otherwise.
+bool StreamInfoOfPin(BasePin* pin, StreamInfo* info);
+
+}  // namespace media

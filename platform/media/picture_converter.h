@@ -1,0 +1,37 @@
+// Pixel format conversion and scaling over one cached SwsContext, honouring
+// the source's YUV matrix (BT.601, BT.709, BT.2020 ...) and range.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/media/ffmpeg_ptr.h"
+#include "platform/media/video_format.h"
+
+namespace media {
+
+// Bytes past the end of every swscale destination: its SIMD converters write
+// whole blocks beyond the last pixel of a tightly packed picture.
+constexpr size_t kSwscaleSlack = 256;
+
+class PictureConverter {
+ public:
+  // Converts `src` into planes of `format` at width x height, top row first
+  // at dst. The destination planes need kSwscaleSlack bytes after their end.
+  bool Convert(const PictureView& src, AVPixelFormat format, int width, int height, uint8_t* const dst[4],
+               const int dstLinesize[4]);
+
+  // Converts `src` into a new frame of `format` at width x height; YUV
+  // results keep the source's colour description. Null on failure.
+  FramePtr ConvertToFrame(const PictureView& src, AVPixelFormat format, int width, int height);
+
+  // Converts `src` into a bottom-up 24-bit DIB of width x height (rows padded
+  // to 32 bits) in *out, which is sized to the image plus slack. Returns the
+  // image size, 0 on failure.
+  size_t ConvertToDib(const PictureView& src, int width, int height, std::vector<uint8_t>* out);
+
+ private:
+  SwsContextPtr context_;  // reused while the geometry and formats hold
+};
+
+}  // namespace media

@@ -1,0 +1,23 @@
+#include "platform/media/renderer_filter.h"
+
+namespace media {
+
+RendererFilter::RendererFilter() : input_(AddPin(PINDIR_INPUT, L"In")) {}
+
+void RendererFilter::EndOfStream(BasePin*) { endOfStream_ = true; }
+
+void RendererFilter::Flush(BasePin*, const Segment&) {
+  endOfStream_ = false;
+  Rearm();
+}
+
+void RendererFilter::OnRun() {
+  endOfStream_ = false;
+  Rearm();
+}
+
+HRESULT NullRenderer::CheckInputType(BasePin*, const AM_MEDIA_TYPE& type) {
+  return type.majortype == majorType_ ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+}  // namespace media

@@ -1,0 +1,50 @@
+#include "platform/media/sample.h"
+
+namespace media {
+
+SamplePtr Sample::FromPacket(PacketPtr packet, LONGLONG time) {
+  std::shared_ptr<Sample> s(new Sample);
+  s->packet_ = std::move(packet);
+  s->time_ = time;
+  return s;
+}
+
+SamplePtr Sample::FromFrame(FramePtr frame, const VideoFormat* layout, LONGLONG time) {
+  std::shared_ptr<Sample> s(new Sample);
+  s->frame_ = std::move(frame);
+  s->layout_ = layout;
+  s->time_ = time;
+  return s;
+}
+
+SamplePtr Sample::FromBytes(std::vector<uint8_t> bytes, size_t size, LONGLONG time) {
+  std::shared_ptr<Sample> s(new Sample);
+  s->size_ = size <= bytes.size() ? size : bytes.size();
+  s->bytes_ = std::move(bytes);
+  s->time_ = time;
+  std::call_once(s->packed_, [] {});
+  return s;
+}
+
+void Sample::Pack() const {
+  std::call_once(packed_, [this] {
+    if (!frame_ || !layout_) return;
+    size_ = ImageBytes(*layout_, frame_->width, frame_->height);
+    bytes_.resize(size_);
+    if (size_) PackPicture(ViewOfFrame(*frame_), *layout_, bytes_.data());
+  });
+}
+
+const uint8_t* Sample::data() const {
+  if (packet_) return packet_->data;
+  Pack();
+  return bytes_.data();
+}
+
+size_t Sample::size() const {
+  if (packet_) return static_cast<size_t>(packet_->size);
+  Pack();
+  return size_;
+}
+
+}  // namespace media

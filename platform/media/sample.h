@@ -1,0 +1,54 @@
+// A unit of data travelling from an output pin to an input pin: a compressed
+// packet, a decoded picture or audio frame, or plain bytes. Samples are
+// immutable and shared, so a renderer that keeps one keeps it without a copy.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/media/ffmpeg_ptr.h"
+#include "platform/media/video_format.h"
+
+namespace media {
+
+class Sample;
+using SamplePtr = std::shared_ptr<const Sample>;
+
+// Media time of a sample whose time is unknown.
+constexpr LONGLONG kNoTime = INT64_MIN;
+
+class Sample {
+ public:
+  static SamplePtr FromPacket(PacketPtr packet, LONGLONG time);
+  // A decoded frame; `layout` (may be null for audio) says how data() lays
+  // out a picture, which the frame must already match in format and size.
+  static SamplePtr FromFrame(FramePtr frame, const VideoFormat* layout, LONGLONG time);
+  // `size` bytes of `bytes` are the sample; the rest is slack.
+  static SamplePtr FromBytes(std::vector<uint8_t> bytes, size_t size, LONGLONG time);
+
+  const AVPacket* packet() const { return packet_.get(); }
+  const AVFrame* frame() const { return frame_.get(); }
+  // Presentation time in 100 ns units from the start of the file.
+  LONGLONG time() const { return time_; }
+
+  // The sample's bytes: a packet's payload, or a picture packed in its
+  // layout (done on first use, since most pictures are read through frame()).
+  const uint8_t* data() const;
+  size_t size() const;
+
+ private:
+  Sample() = default;
+  void Pack() const;
+
+  PacketPtr packet_;
+  FramePtr frame_;
+  const VideoFormat* layout_ = nullptr;
+  LONGLONG time_ = kNoTime;
+  mutable std::once_flag packed_;
+  mutable std::vector<uint8_t> bytes_;
+  mutable size_t size_ = 0;
+};
+
+}  // namespace media

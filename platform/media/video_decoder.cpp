@@ -1,0 +1,136 @@
+#include "platform/media/video_decoder.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include "platform/gdi/bitmap.h"
+#include "platform/media/picture_rotation.h"
+
+namespace media {
+namespace {
+
+// Pictures larger than this decode on every core; smaller ones decode faster
+// for a single frame on one thread.
+constexpr int64_t kThreadedPixels = 1920 * 1088;
+
+// The full-range YUV formats are their limited-range twins with another
+// colour range: same memory, so they travel as the twin.
+AVPixelFormat LimitedTwin(AVPixelFormat format) {
+  switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+      return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+      return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+      return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+      return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+      return AV_PIX_FMT_YUV411P;
+    default:
+      return format;
+  }
+}
+
+const GUID* DirectSubtype(AVPixelFormat format) {
+  switch (format) {
+    case AV_PIX_FMT_YUV420P:
+      return &MEDIASUBTYPE_IYUV;
+    case AV_PIX_FMT_YUYV422:
+      return &MEDIASUBTYPE_YUY2;
+    case AV_PIX_FMT_UYVY422:
+      return &MEDIASUBTYPE_UYVY;
+    case AV_PIX_FMT_YVYU422:
+      return &MEDIASUBTYPE_YVYU;
+    case AV_PIX_FMT_BGR24:
+      return &MEDIASUBTYPE_RGB24;
+    case AV_PIX_FMT_BGRA:
+      return &MEDIASUBTYPE_RGB32;
+    case AV_PIX_FMT_RGB555LE:
+      return &MEDIASUBTYPE_RGB555;
+    default:
+      return nullptr;
+  }
+}
+
+const GUID& NearestSubtype(AVPixelFormat format) {
+  if (const GUID* direct = DirectSubtype(format)) return *direct;
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+  bool yuv = desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
+  // Deeper or differently packed YUV keeps its subsampling at 8 bits; 4:4:4,
+  // RGB, grey and palettes become RGB24, which loses nothing a thumbnail
+  // shows.
+  if (yuv && desc->log2_chroma_w == 1 && desc->log2_chroma_h == 1) return MEDIASUBTYPE_IYUV;
+  if (yuv && desc->log2_chroma_w == 1 && desc->log2_chroma_h == 0) return MEDIASUBTYPE_YUY2;
+  return MEDIASUBTYPE_RGB24;
+}
+
+}  // namespace
+
+const VideoFormat& DeliveredFormat(AVPixelFormat format, int quarterTurns) {
+  const VideoFormat* layout = FindVideoFormat(NearestSubtype(LimitedTwin(format)));
+  if (!layout || (quarterTurns != 0 && !CanRotate(layout->pixelFormat))) return Rgb24Format();
+  return *layout;
+}
+
+HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, MediaType* outputType) {
+  const AVCodecParameters& par = *info.codecpar;
+  if (par.width <= 0 || par.height <= 0) return VFW_E_TYPE_NOT_ACCEPTED;
+  AVRational sar = info.sampleAspect;
+  bool sideways = info.quarterTurns % 2 != 0;
+  uprightWidth_ = par.width;
+  uprightHeight_ = par.height;
+  // Square pixels the way a player scales them: the displayed width follows
+  // the aspect ratio, the displayed height stays.
+  if (sar.num > 0 && sar.den > 0 && av_cmp_q(sar, AVRational{1, 1}) != 0) {
+    if (sideways) {
+      int h = static_cast<int>(par.height * av_q2d(av_inv_q(sar)));
+      uprightHeight_ = h > 0 ? h : par.height;
+    } else {
+      int w = static_cast<int>(par.width * av_q2d(sar));
+      uprightWidth_ = w > 0 ? w : par.width;
+    }
+  }
+  int width = sideways ? uprightHeight_ : uprightWidth_;
+  int height = sideways ? uprightWidth_ : uprightHeight_;
+  // Refused before anything that large is allocated: the frame must fit the
+  // bitmap it ends in, and so must every coded picture.
+  if (!DibGeometryAcceptable(width, height, 24) || !DibGeometryAcceptable(par.width, par.height, 24))
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  codec->max_pixels = static_cast<int64_t>(kMaxDibBytes / 3);
+  bool large = static_cast<int64_t>(par.width) * par.height > kThreadedPixels;
+  codec->thread_count = large ? 0 : 1;
+  codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  quarterTurns_ = info.quarterTurns;
+  layout_ = &DeliveredFormat(static_cast<AVPixelFormat>(par.format), quarterTurns_);
+  LONGLONG perFrame = info.frameRate.num > 0 && info.frameRate.den > 0
+                          ? av_rescale(kUnitsPerSecond, info.frameRate.den, info.frameRate.num)
+                          : 0;
+  *outputType = MakeVideoType(*layout_, width, height, perFrame);
+  return (*outputType)->pbFormat ? S_OK : E_OUTOFMEMORY;
+}
+
+FramePtr VideoDecoder::Shape(FramePtr frame) {
+  AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
+  AVPixelFormat twin = LimitedTwin(format);
+  if (twin != format) {
+    frame->format = twin;
+    frame->color_range = AVCOL_RANGE_JPEG;
+  }
+  if (frame->format != layout_->pixelFormat || frame->width != uprightWidth_ || frame->height != uprightHeight_) {
+    if (!DibGeometryAcceptable(frame->width, frame->height, 24)) return nullptr;
+    frame = converter_.ConvertToFrame(ViewOfFrame(*frame), layout_->pixelFormat, uprightWidth_, uprightHeight_);
+    if (!frame) return nullptr;
+  }
+  if (quarterTurns_ != 0) frame = RotateFrame(*frame, quarterTurns_);
+  return frame;
+}
+
+HRESULT VideoDecoder::DeliverFrame(FramePtr frame, LONGLONG time) {
+  frame = Shape(std::move(frame));
+  if (!frame) return S_OK;  // a picture that cannot be shown is dropped
+  return output()->Deliver(Sample::FromFrame(std::move(frame), layout_, time));
+}
+
+}  // namespace media
