@@ -40,3 +40,25 @@ install: build
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+
+# Reliability: the libFuzzer harnesses, built with clang in their own folder
+# and run for a bounded time each, and the soak.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 1200
+FUZZ_SMOKE_SECONDS ?= 30
+FUZZ_PACKAGES = clang libclang-rt-14-dev
+
+.PHONY: fuzz fuzz-smoke soak
+
+fuzz:
+	@scripts/setup $(FUZZ_PACKAGES)
+	@JOBS=$(JOBS) tests/fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+fuzz-smoke:
+	@scripts/setup $(FUZZ_PACKAGES)
+	@JOBS=$(JOBS) tests/fuzz/run $(FUZZ_BUILD) $(FUZZ_SMOKE_SECONDS)
+
+# One server, ten thousand requests (SOAK_REQUESTS to change): memory,
+# descriptors and every reply.
+soak: build
+	@$(BUILD)/bin/soak_test
