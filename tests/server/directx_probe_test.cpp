@@ -152,28 +152,29 @@ class DirectXProbe : public ServerTest {
   }
   ~DirectXProbe() override { fakes = nullptr; }
 
+  // A class whose creation is the check numbered check: it fails when that
+  // check is the failing one, else hands out object.
+  static ClassFactory FakeClass(const char* call, REFIID iid, int check, FakeObject<IUnknown>& object) {
+    return [call, &iid, check, &object](REFIID riid, void** ppv) {
+      calls.push_back(call);
+      EXPECT_EQ(riid, iid);
+      if (failing == check) return E_FAIL;
+      object.AddRef();
+      *ppv = static_cast<IUnknown*>(&object);
+      return S_OK;
+    };
+  }
+
   // Runs one probe with check `fail` failing.
   DWORD Probe(int fail, BYTE* flag) {
     failing = fail;
     if (fail == 4) f.directDraw.answers[&IID_IDirectDraw2] = nullptr;
     if (fail == 9) f.surface.answers[&IID_IDirectDrawSurface3] = nullptr;
     if (fail == 10) f.surface.answers[&IID_IDirectDrawSurface4] = nullptr;
-    ScopedClassRegistration music(CLSID_DirectMusic, [this](REFIID riid, void** ppv) {
-      calls.push_back("Create DirectMusic");
-      EXPECT_EQ(riid, IID_IDirectMusic);
-      if (failing == 11) return REGDB_E_CLASSNOTREG;
-      f.directMusic.AddRef();
-      *ppv = static_cast<IUnknown*>(&f.directMusic);
-      return S_OK;
-    });
-    ScopedClassRegistration graph(CLSID_FilterGraph, [this](REFIID riid, void** ppv) {
-      calls.push_back("Create FilterGraph");
-      EXPECT_EQ(riid, IID_IGraphBuilder);
-      if (failing == 12) return E_OUTOFMEMORY;
-      f.graph.AddRef();
-      *ppv = static_cast<IUnknown*>(&f.graph);
-      return S_OK;
-    });
+    ScopedClassRegistration music(CLSID_DirectMusic,
+                                  FakeClass("Create DirectMusic", IID_IDirectMusic, 11, f.directMusic));
+    ScopedClassRegistration graph(CLSID_FilterGraph,
+                                  FakeClass("Create FilterGraph", IID_IGraphBuilder, 12, f.graph));
     *flag = 0xAA;
     return ProbeDirectXLevel(platform, flag);
   }
@@ -264,17 +265,10 @@ TEST_F(DirectXProbe, ReportSendsLevelAndFlagThenTheEvent) {
   for (int round = 0; round < 2; ++round) {
     // Each command probes afresh: the second sees the machine changed.
     failing = round == 0 ? 0 : 12;
-    ScopedClassRegistration music(CLSID_DirectMusic, [this](REFIID, void** ppv) {
-      f.directMusic.AddRef();
-      *ppv = static_cast<IUnknown*>(&f.directMusic);
-      return S_OK;
-    });
-    ScopedClassRegistration graph(CLSID_FilterGraph, [this](REFIID, void** ppv) {
-      if (failing == 12) return E_FAIL;
-      f.graph.AddRef();
-      *ppv = static_cast<IUnknown*>(&f.graph);
-      return S_OK;
-    });
+    ScopedClassRegistration music(CLSID_DirectMusic,
+                                  FakeClass("Create DirectMusic", IID_IDirectMusic, 11, f.directMusic));
+    ScopedClassRegistration graph(CLSID_FilterGraph,
+                                  FakeClass("Create FilterGraph", IID_IGraphBuilder, 12, f.graph));
     platform.Send({CMD_GET_DIRECTX_LEVEL});
     server.PollCommand();
   }
