@@ -95,7 +95,7 @@ Picture ReferenceFrame(const std::string& path, double seconds) {
   // own autorotation gives the display picture.
   std::string ppm;
   std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -i " + ShellQuote(path) +
-                    " -vf \"scale=iw*sar:ih,setsar=1\" -ss " + at + " -frames:v 1 -f image2pipe -vcodec ppm - 2>/dev/null";
+                    " -vf \"scale=iw*sar:ih,setsar=1\" -ss " + at + " -frames:v 1 -pix_fmt rgb24 -f image2pipe -vcodec ppm - 2>/dev/null";
   if (RunCommand(cmd, &ppm) != 0 || ppm.size() < 16) return pic;
   std::istringstream in(ppm);
   std::string magic;
