@@ -146,21 +146,43 @@ TEST(ThumbnailClient, StuckServerTimesOutAndIsReplaced) {
   EXPECT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
 }
 
+std::string LinkOf(pid_t pid, const std::string& fd) {
+  char target[4096];
+  std::string link = "/proc/" + std::to_string(pid) + "/fd/" + fd;
+  ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : "";
+}
+
 TEST(ThumbnailClient, NoChildAndNoDescriptorOutliveTheClient) {
   std::string before = OpenDescriptors(::getpid());
+  // A descriptor the host program left inheritable must not reach the child.
+  std::string marker = ScratchFolder("descriptors") + "/marker";
+  int inheritable = ::open(marker.c_str(), O_CREAT | O_WRONLY, 0600);
+  ASSERT_GE(inheritable, 0);
   pid_t server = 0;
   {
     ThumbnailClient client(RealServer());
     Frame frame;
     ASSERT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
     server = client.server_pid();
-    // The child has its standard descriptors and its three channel ends.
-    EXPECT_EQ(OpenDescriptors(server), "0 1 2 3 4 5");
+    EXPECT_EQ(LinkOf(server, "0"), "/dev/null");
+    EXPECT_EQ(LinkOf(server, "2"), "/dev/null");
+    EXPECT_EQ(LinkOf(server, "3").rfind("pipe:", 0), 0u);
+    EXPECT_EQ(LinkOf(server, "4").rfind("pipe:", 0), 0u);
+    EXPECT_EQ(LinkOf(server, "5"), "anon_inode:[eventfd]");
+    std::string ours = LinkOf(::getpid(), std::to_string(inheritable));
+    std::string theirs = OpenDescriptors(server);
+    for (size_t at = 0, end; at < theirs.size(); at = end + 1) {
+      end = theirs.find(' ', at);
+      if (end == std::string::npos) end = theirs.size();
+      EXPECT_NE(LinkOf(server, theirs.substr(at, end - at)), ours);
+    }
     ASSERT_TRUE(client.ThumbnailAtSize(TestVideo(), 100, 100, &frame).ok());
     ASSERT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
     EXPECT_NE(client.server_pid(), server);
     server = client.server_pid();
   }
+  ::close(inheritable);
   EXPECT_FALSE(ProcessExists(server));
   EXPECT_EQ(OpenDescriptors(::getpid()), before);
 }
