@@ -58,11 +58,12 @@ const GUID& NearestSubtype(AVPixelFormat format) {
   if (const GUID* direct = DirectSubtype(format)) return *direct;
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   bool yuv = desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
-  // Deeper or differently packed YUV keeps its subsampling at 8 bits; 4:4:4,
-  // RGB, grey and palettes become RGB24, which loses nothing a thumbnail
-  // shows.
-  if (yuv && desc->log2_chroma_w == 1 && desc->log2_chroma_h == 1) return MEDIASUBTYPE_IYUV;
-  if (yuv && desc->log2_chroma_w == 1 && desc->log2_chroma_h == 0) return MEDIASUBTYPE_YUY2;
+  // Other 8-bit 4:2:0 and 4:2:2 layouts are repacked without loss; deeper
+  // samples, 4:4:4, RGB, grey and palettes become RGB24 in one conversion,
+  // which loses nothing a thumbnail shows.
+  bool eightBit = desc && desc->comp[0].depth == 8;
+  if (yuv && eightBit && desc->log2_chroma_w == 1 && desc->log2_chroma_h == 1) return MEDIASUBTYPE_IYUV;
+  if (yuv && eightBit && desc->log2_chroma_w == 1 && desc->log2_chroma_h == 0) return MEDIASUBTYPE_YUY2;
   return MEDIASUBTYPE_RGB24;
 }
 
@@ -77,37 +78,33 @@ const VideoFormat& DeliveredFormat(AVPixelFormat format, int quarterTurns) {
 HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, MediaType* outputType) {
   const AVCodecParameters& par = *info.codecpar;
   if (par.width <= 0 || par.height <= 0) return VFW_E_TYPE_NOT_ACCEPTED;
-  AVRational sar = info.sampleAspect;
-  bool sideways = info.quarterTurns % 2 != 0;
-  uprightWidth_ = par.width;
-  uprightHeight_ = par.height;
-  // Square pixels the way a player scales them: the displayed width follows
-  // the aspect ratio, the displayed height stays.
-  if (sar.num > 0 && sar.den > 0 && av_cmp_q(sar, AVRational{1, 1}) != 0) {
-    if (sideways) {
-      int h = static_cast<int>(par.height * av_q2d(av_inv_q(sar)));
-      uprightHeight_ = h > 0 ? h : par.height;
-    } else {
-      int w = static_cast<int>(par.width * av_q2d(sar));
-      uprightWidth_ = w > 0 ? w : par.width;
-    }
+  quarterTurns_ = info.quarterTurns;
+  bool sideways = quarterTurns_ % 2 != 0;
+  width_ = sideways ? par.height : par.width;
+  height_ = sideways ? par.width : par.height;
+  // Square pixels the way a player makes them: turned first, then the width
+  // scaled by the turned picture's aspect ratio, the height kept.
+  AVRational sar = sideways ? av_inv_q(info.sampleAspect) : info.sampleAspect;
+  if (sar.num > 0 && sar.den > 0) {
+    int w = static_cast<int>(width_ * av_q2d(sar));
+    if (w > 0) width_ = w;
   }
-  int width = sideways ? uprightHeight_ : uprightWidth_;
-  int height = sideways ? uprightWidth_ : uprightHeight_;
   // Refused before anything that large is allocated: the frame must fit the
   // bitmap it ends in, and so must every coded picture.
-  if (!DibGeometryAcceptable(width, height, 24) || !DibGeometryAcceptable(par.width, par.height, 24))
+  if (!DibGeometryAcceptable(width_, height_, 24) || !DibGeometryAcceptable(par.width, par.height, 24))
     return VFW_E_TYPE_NOT_ACCEPTED;
   codec->max_pixels = static_cast<int64_t>(kMaxDibBytes / 3);
   bool large = static_cast<int64_t>(par.width) * par.height > kThreadedPixels;
   codec->thread_count = large ? 0 : 1;
   codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  quarterTurns_ = info.quarterTurns;
   layout_ = &DeliveredFormat(static_cast<AVPixelFormat>(par.format), quarterTurns_);
+  // Scaling to square pixels and the conversion to RGB happen in one pass,
+  // as a player does them.
+  if (width_ != (sideways ? par.height : par.width)) layout_ = &Rgb24Format();
   LONGLONG perFrame = info.frameRate.num > 0 && info.frameRate.den > 0
                           ? av_rescale(kUnitsPerSecond, info.frameRate.den, info.frameRate.num)
                           : 0;
-  *outputType = MakeVideoType(*layout_, width, height, perFrame);
+  *outputType = MakeVideoType(*layout_, width_, height_, perFrame);
   return (*outputType)->pbFormat ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -118,12 +115,19 @@ FramePtr VideoDecoder::Shape(FramePtr frame) {
     frame->format = twin;
     frame->color_range = AVCOL_RANGE_JPEG;
   }
-  if (frame->format != layout_->pixelFormat || frame->width != uprightWidth_ || frame->height != uprightHeight_) {
-    if (!DibGeometryAcceptable(frame->width, frame->height, 24)) return nullptr;
-    frame = converter_.ConvertToFrame(ViewOfFrame(*frame), layout_->pixelFormat, uprightWidth_, uprightHeight_);
+  if (!DibGeometryAcceptable(frame->width, frame->height, 24)) return nullptr;
+  if (quarterTurns_ != 0) {
+    // Turned in the decoded format where it can be, like a player's
+    // transpose before its scaler; otherwise in the delivered layout.
+    if (!CanRotate(static_cast<AVPixelFormat>(frame->format))) {
+      frame = converter_.ConvertToFrame(ViewOfFrame(*frame), layout_->pixelFormat, frame->width, frame->height);
+      if (!frame) return nullptr;
+    }
+    frame = RotateFrame(*frame, quarterTurns_);
     if (!frame) return nullptr;
   }
-  if (quarterTurns_ != 0) frame = RotateFrame(*frame, quarterTurns_);
+  if (frame->format != layout_->pixelFormat || frame->width != width_ || frame->height != height_)
+    frame = converter_.ConvertToFrame(ViewOfFrame(*frame), layout_->pixelFormat, width_, height_);
   return frame;
 }
 

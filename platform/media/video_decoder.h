@@ -21,10 +21,9 @@ class VideoDecoder final : public DecoderFilter {
 
   const VideoFormat* layout_ = nullptr;
   int quarterTurns_ = 0;
-  // The picture before it is turned: the square-pixel size in the coded
-  // orientation.
-  int uprightWidth_ = 0;
-  int uprightHeight_ = 0;
+  // The delivered picture's size: turned, square pixels.
+  int width_ = 0;
+  int height_ = 0;
   PictureConverter converter_;
 };
 
