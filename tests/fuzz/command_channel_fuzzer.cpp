@@ -22,7 +22,7 @@ constexpr DWORD kReadPipe = 3;
 constexpr DWORD kWritePipe = 4;
 constexpr DWORD kReplyEvent = 5;
 // More reply than this is cut short: a GetLines of four billion rows is legal.
-constexpr size_t kOutputBudget = size_t{32} << 20;
+constexpr size_t kOutputBudget = size_t{2} << 20;
 
 struct OutputBudgetSpent {};
 
