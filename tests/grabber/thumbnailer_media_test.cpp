@@ -1,0 +1,112 @@
+// The grabber over the real media platform, on files made by the ffmpeg tool.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "grabber/interface_batch.h"
+#include "grabber/media_type.h"
+#include "grabber/thumbnailer.h"
+#include "platform/media/media_classes.h"
+#include "tests/support/fixtures.h"
+
+namespace {
+
+class MediaThumbnailer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { RegisterMediaClasses(); }
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+  void TearDown() override { CoUninitialize(); }
+};
+
+// The thumbnailer's frame as top-down rows of width * 3 bytes.
+Picture FrameOf(const TDirectShowThumbnailer& t) {
+  Picture pic;
+  const BITMAPINFOHEADER& h = t.BitmapInfo.bmiHeader;
+  if (!t.Bits || h.biBitCount != 24 || h.biHeight <= 0) return pic;
+  pic.width = h.biWidth;
+  pic.height = h.biHeight;
+  size_t row = static_cast<size_t>(pic.width) * 3;
+  size_t stride = (row + 3) / 4 * 4;
+  for (int y = pic.height - 1; y >= 0; --y)
+    pic.bgr.insert(pic.bgr.end(), t.Bits + y * stride, t.Bits + y * stride + row);
+  return pic;
+}
+
+// Calls `each` with the connection type of every connected pin of the graph.
+void ForEachConnection(IGraphBuilder* graph, const std::function<void(const AM_MEDIA_TYPE&)>& each) {
+  ComPtr<IEnumFilters> filters;
+  ASSERT_TRUE(SUCCEEDED(graph->EnumFilters(filters.put())));
+  InterfaceBatch<IBaseFilter, 100> batch;
+  ASSERT_TRUE(SUCCEEDED(batch.Fetch(filters.get())));
+  for (ULONG i = 0; i < batch.size(); ++i) {
+    ComPtr<IEnumPins> pins;
+    ASSERT_TRUE(SUCCEEDED(batch[i]->EnumPins(pins.put())));
+    InterfaceBatch<IPin, 100> pinBatch;
+    ASSERT_TRUE(SUCCEEDED(pinBatch.Fetch(pins.get())));
+    for (ULONG j = 0; j < pinBatch.size(); ++j) {
+      AM_MEDIA_TYPE type{};
+      if (pinBatch[j]->ConnectionMediaType(&type) == S_OK) each(type);
+      FreeMediaType(type);
+    }
+  }
+}
+
+size_t Connections(IGraphBuilder* graph, const GUID& majortype) {
+  size_t n = 0;
+  ForEachConnection(graph, [&](const AM_MEDIA_TYPE& type) { n += type.majortype == majortype; });
+  return n;
+}
+
+TEST_F(MediaThumbnailer, ADarkStartGivesTheFirstBrightPosition) {
+  // Black for one second, then a test picture: 0.3 s and 0.52 s are too dark,
+  // 1.5 s is the frame chosen.
+  const std::string video = Fixture(
+      "dark-start.mp4",
+      "-f lavfi -i color=c=black:s=320x240:r=50:d=1 -f lavfi -i testsrc2=s=320x240:r=50:d=2 "
+      "-filter_complex '[0:v][1:v]concat=n=2:v=1[v]' -map '[v]' -pix_fmt yuv420p -c:v libx264 -g 25");
+  TDirectShowThumbnailer t;
+  ASSERT_EQ(t.ThumbnailFile(video.c_str()), 1);
+  EXPECT_EQ(t.IsTooDark(), 0);
+  Picture reference = ReferenceFrame(video, 1.5);
+  ASSERT_EQ(reference.width, 320);
+  EXPECT_GE(Psnr(FrameOf(t), reference), 35.0);
+  EXPECT_LT(Psnr(FrameOf(t), ReferenceFrame(video, 2.0)), Psnr(FrameOf(t), reference));
+}
+
+TEST_F(MediaThumbnailer, RowsThatNeedPaddingArriveWhole) {
+  // 322 pixels make rows of 966 bytes, padded to 968 in the bitmap.
+  const std::string video =
+      Fixture("padded-322.mkv", "-f lavfi -i testsrc2=s=322x240:r=50:d=1 -pix_fmt yuv444p -c:v ffv1");
+  TDirectShowThumbnailer t;
+  ASSERT_EQ(t.ThumbnailFile(video.c_str()), 1);
+  EXPECT_EQ(t.BitmapInfo.bmiHeader.biWidth, 322);
+  EXPECT_GE(Psnr(FrameOf(t), ReferenceFrame(video, 0.3)), 35.0);
+}
+
+TEST_F(MediaThumbnailer, TheAudioBranchIsGoneAfterThePrune) {
+  const std::string video = Fixture(
+      "with-audio.mp4",
+      "-f lavfi -i testsrc2=s=320x240:r=50:d=2 -f lavfi -i sine=f=440:d=2 -pix_fmt yuv420p -c:v libx264 -c:a aac");
+  {
+    ComPtr<IGraphBuilder> rendered;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                           rendered.put_void())));
+    std::wstring wide(video.begin(), video.end());
+    ASSERT_TRUE(SUCCEEDED(rendered->RenderFile(wide.c_str(), nullptr)));
+    ASSERT_GT(Connections(rendered.get(), MEDIATYPE_Audio), 0u);
+  }
+  TDirectShowThumbnailer t;
+  ASSERT_EQ(t.ThumbnailFile(video.c_str()), 1);
+  EXPECT_EQ(Connections(t.pGraph, MEDIATYPE_Audio), 0u);
+  EXPECT_GT(Connections(t.pGraph, MEDIATYPE_Video), 0u);
+  EXPECT_GE(Psnr(FrameOf(t), ReferenceFrame(video, 0.3)), 35.0);
+}
+
+TEST_F(MediaThumbnailer, AFileThatCannotBeRenderedFails) {
+  const std::string junk = BytesFixture("junk.bin", "0123456789");
+  TDirectShowThumbnailer t;
+  EXPECT_EQ(t.ThumbnailFile(junk.c_str()), 0);
+  EXPECT_EQ(t.Bits, nullptr);
+}
+
+}  // namespace
