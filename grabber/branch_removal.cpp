@@ -33,12 +33,15 @@ void TDirectShowThumbnailer::RemoveNonVideoBranches() {
     }
     SafeRelease(ConnectedFilterInfo.pGraph);
 
-    ComPtr<IEnumPins> PinEnum;
-    if (FAILED(upstream->EnumPins(PinEnum.put())) || !PinEnum) return;
     InterfaceBatch<IPin, 10> Pins;
-    if (FAILED(Pins.Fetch(PinEnum.get()))) {
-      DebugTrace("PinEnum->Next failed\n");
-      return;
+    switch (FetchPins(upstream.get(), Pins)) {
+      case PinFetch::kFetched:
+        break;
+      case PinFetch::kNoEnumerator:
+        return;
+      case PinFetch::kNextFailed:
+        DebugTrace("PinEnum->Next failed\n");
+        return;
     }
     for (ULONG i = 0; i < Pins.size(); ++i) {
       ComPtr<IPin> pin = Pins.Take(i);
@@ -62,7 +65,6 @@ void TDirectShowThumbnailer::RemoveNonVideoBranches() {
       // pin is left with does not matter to the walk.
       pGraph->Connect(pin.get(), nullptr);
     }
-    PinEnum.reset();
     filter = std::move(upstream);
     input = ComPtr<IPin>::Adopt(FindInputPin(filter.get()));
   }
@@ -81,10 +83,8 @@ void TDirectShowThumbnailer::RemoveBranch(IPin* pin) {
 
   // Depth first: the branches behind the downstream filter's own outputs go
   // before the filter itself.
-  ComPtr<IEnumPins> pinEnum;
-  if (FAILED(downstream->EnumPins(pinEnum.put())) || !pinEnum) return;
   InterfaceBatch<IPin, 10> pins;
-  if (FAILED(pins.Fetch(pinEnum.get()))) return;
+  if (FetchPins(downstream.get(), pins) != PinFetch::kFetched) return;
   for (ULONG i = 0; i < pins.size(); ++i) {
     ComPtr<IPin> next = pins.Take(i);
     if (!next) continue;
@@ -93,7 +93,6 @@ void TDirectShowThumbnailer::RemoveBranch(IPin* pin) {
     SafeRelease(info.pFilter);
     if (info.dir == PINDIR_OUTPUT) RemoveBranch(next.get());
   }
-  pinEnum.reset();
   // The reference goes whether or not the graph lets the filter go.
   pGraph->RemoveFilter(downstream.get());
 }

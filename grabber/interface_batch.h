@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "platform/com/unknown.h"
+#include "platform/dshow/dshow.h"
 
 template <class T, ULONG N>
 class InterfaceBatch {
@@ -34,3 +34,16 @@ class InterfaceBatch {
   T* items_[N] = {};
   ULONG fetched_ = 0;
 };
+
+// How fetching a filter's pins went.
+enum class PinFetch { kFetched, kNoEnumerator, kNextFailed };
+
+// Fills the batch with the filter's first N pins: one EnumPins call, one Next
+// call. The enumerator is released before returning; the pins stay in the
+// batch.
+template <ULONG N>
+PinFetch FetchPins(IBaseFilter* filter, InterfaceBatch<IPin, N>& pins) {
+  ComPtr<IEnumPins> pinEnum;
+  if (!filter || FAILED(filter->EnumPins(pinEnum.put())) || !pinEnum) return PinFetch::kNoEnumerator;
+  return FAILED(pins.Fetch(pinEnum.get())) ? PinFetch::kNextFailed : PinFetch::kFetched;
+}

@@ -8,10 +8,8 @@ namespace {
 // the filter cannot be enumerated. A pin that cannot say what it is does not
 // take part.
 IPin* FindPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
-  ComPtr<IEnumPins> pinEnum;
-  if (!filter || FAILED(filter->EnumPins(pinEnum.put())) || !pinEnum) return nullptr;
   InterfaceBatch<IPin, 100> pins;
-  if (FAILED(pins.Fetch(pinEnum.get()))) return nullptr;
+  if (FetchPins(filter, pins) != PinFetch::kFetched) return nullptr;
   ComPtr<IPin> found;
   for (ULONG i = 0; i < pins.size(); ++i) {
     ComPtr<IPin> pin = pins.Take(i);

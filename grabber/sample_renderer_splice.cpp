@@ -178,12 +178,15 @@ int TDirectShowThumbnailer::AddSampleGrabber() {
     ComPtr<IFilterGraph> filterGraph = ComPtr<IFilterGraph>::Adopt(filterInfo.pGraph);
 
     DebugTrace("AddSampleGrabber 5\n");
-    ComPtr<IEnumPins> PinEnum;
-    if (FAILED(filter->EnumPins(PinEnum.put())) || !PinEnum) return 0;
     InterfaceBatch<IPin, 100> Pins;
-    if (FAILED(Pins.Fetch(PinEnum.get()))) {
-      DebugTrace("PinEnum->Next failed\n");
-      return 0;
+    switch (FetchPins(filter.get(), Pins)) {
+      case PinFetch::kFetched:
+        break;
+      case PinFetch::kNoEnumerator:
+        return 0;
+      case PinFetch::kNextFailed:
+        DebugTrace("PinEnum->Next failed\n");
+        return 0;
     }
     DebugTrace("AddSampleGrabber 6\n");
 

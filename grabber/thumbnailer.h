@@ -16,8 +16,11 @@ class TDirectShowThumbnailer {
   TDirectShowThumbnailer(const TDirectShowThumbnailer&) = delete;
   TDirectShowThumbnailer& operator=(const TDirectShowThumbnailer&) = delete;
 
-  // Opens the file and chooses the frame: 1 when a frame was chosen, 0 on
-  // failure. Called once per object.
+  // Opens the file and chooses the frame: 1 when a frame was chosen (Bits is
+  // then set), 0 on failure: a path that does not fit FileName, a file the
+  // graph cannot render or without uncompressed video, a graph that does not
+  // run, or no frame at the last position. What was acquired stays for the
+  // destructor. Called once per object.
   int ThumbnailFile(const char* path);
 
   // The format of the current frame (cleared at construction, so a
