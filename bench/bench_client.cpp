@@ -3,23 +3,26 @@
 // the path and a size of 0 x 0, the reply (1, width, height, 24), command 3
 // for every row, and the event after the last row.
 //
-//   bench_client --server PATH [--cold] [--repeat N] [--warmup N] [--gap MS] FILE...
+//   bench_client --server PATH [--cold] [--repeat N] [--warmup N] FILE...
+//   bench_client --server PATH --serve
 //
-// Warm (the default): one server for every request. Each request is written
-// while the previous one is still sending its rows, so the server finds it at
-// its next poll without sleeping, and a request's time runs from the event
-// that ended the previous request (when the server takes the command byte) to
-// the event after its own last row; it includes closing the previous request.
-// With --gap MS the client instead waits MS milliseconds before each request
-// and times it from its command byte, so the server's idle poll pace shows.
-// Warm-up rounds (default 1) are not reported.
+// Warm (the default): one server for every request. Each request goes out as
+// the status command, the end of the previous request and the new request in
+// one write; the status reply shows the moment the server took the bytes, so
+// a request's time runs from that reply to the event after its last row, and
+// the server's idle poll pace (up to 50 ms before it notices a command) stays
+// out of it. That pace is reported apart: the time from the write itself.
+// Warm-up rounds (default 1) are not reported. With --serve the paths come
+// from stdin, one a line, each answered at once, so that a driver can
+// interleave the server with other programs under the same load.
 //
 // Cold (--cold): a fresh server per request, timed from the spawn to the event
 // after the last row.
 //
-// One line per request on stdout, tab-separated: file ms WxH, or file fail
-// reason. Cold lines add the server's peak resident memory in KiB; a warm run
-// ends with the line "#maxrss KiB" for its server.
+// One line per request on stdout, tab-separated: file ms WxH, then for a warm
+// request the ms from the write and for a cold one the server's peak resident
+// memory in KiB; a failure is "file fail reason". A warm run ends with the
+// line "#maxrss KiB" for its server.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -29,6 +32,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -73,6 +77,7 @@ std::string LinesRequest(uint32_t rows) {
   return out;
 }
 
+const std::string kGetStatus(1, '\x05');
 const std::string kEndThumbnail(1, '\x04');
 const std::string kQuit(1, '\x01');
 
@@ -218,23 +223,26 @@ struct Result {
   const char* failure = "";
   uint32_t width = 0;
   uint32_t height = 0;
-  bool sent_next = false;  // the bytes to follow went out
+  Clock::time_point sent;   // the request was written
+  Clock::time_point taken;  // the server was seen to take it
   Clock::time_point done;
 };
 
-// Finishes a native request whose command is already written: the size
-// reply, the rows, the events. `next` goes out right behind the rows command
-// (or right after a refusal), so the server finds it as soon as it is done.
-Result FinishRequest(Server& server, std::vector<uint8_t>& rows, const std::string& next) {
+// One native request on a running server, timed; a request that follows
+// another ends it first.
+Result Request(Server& server, const std::string& path, std::vector<uint8_t>& rows) {
   Result result;
   auto fail = [&result](const char* reason) {
     result.failure = reason;
     return result;
   };
   uint8_t reply[16];
+  result.sent = Clock::now();
+  if (!server.Send(kGetStatus + kEndThumbnail + NativeRequest(path))) return fail("pipe closed");
+  if (!server.Receive(reply, 4) || !server.AwaitReplyEvent()) return fail("no status reply");
+  result.taken = Clock::now();
   if (!server.Receive(reply, 4)) return fail("no reply");
   if (GetDword(reply) != 1) {
-    result.sent_next = server.Send(next);
     if (!server.AwaitReplyEvent()) return fail("no event after refusal");
     result.done = Clock::now();
     return fail("refused");
@@ -245,8 +253,7 @@ Result FinishRequest(Server& server, std::vector<uint8_t>& rows, const std::stri
   const uint64_t size = uint64_t{result.width} * result.height * 3;
   if (GetDword(reply + 12) != 24 || size == 0 || size > (uint64_t{1} << 31)) return fail("bad size");
   rows.resize(size);
-  if (!server.Send(LinesRequest(result.height) + next)) return fail("pipe closed");
-  result.sent_next = true;
+  if (!server.Send(LinesRequest(result.height))) return fail("pipe closed");
   if (!server.Receive(rows.data(), rows.size())) return fail("rows missing");
   if (!server.AwaitReplyEvent()) return fail("no event after rows");
   result.done = Clock::now();
@@ -254,46 +261,81 @@ Result FinishRequest(Server& server, std::vector<uint8_t>& rows, const std::stri
   return result;
 }
 
-void Report(const std::string& file, double ms, const Result& result, long peak) {
+void Report(const std::string& file, const Result& result, Clock::time_point from, long extra) {
   if (!result.ok) {
     std::printf("%s\tfail\t%s\n", file.c_str(), result.failure);
-  } else if (peak >= 0) {
-    std::printf("%s\t%.3f\t%ux%u\t%ld\n", file.c_str(), ms, result.width, result.height, peak);
   } else {
-    std::printf("%s\t%.3f\t%ux%u\n", file.c_str(), ms, result.width, result.height);
+    std::printf("%s\t%.3f\t%ux%u\t%ld\n", file.c_str(), Milliseconds(from, result.done), result.width, result.height,
+                extra);
   }
   std::fflush(stdout);
 }
 
-int RunWarm(const std::string& program, const std::vector<std::string>& files, int rounds, int warmup, int gap) {
+// Paths from the command line, rounds over, or from stdin. While it waits
+// for stdin it calls `idle` every kKeepAlive, so that a server left waiting
+// for the next request does not reach its ten-second idle end.
+class PathSource {
+ public:
+  static constexpr int kKeepAliveMs = 3000;
+
+  PathSource(const std::vector<std::string>& files, int rounds, bool serve) : files_(files), rounds_(rounds), serve_(serve) {}
+
+  template <typename Idle>
+  bool Next(std::string& path, Idle idle) {
+    if (!serve_) {
+      if (next_ == files_.size() * rounds_) return false;
+      path = files_[next_++ % files_.size()];
+      return true;
+    }
+    for (;;) {
+      const size_t end = pending_.find('\n');
+      if (end != std::string::npos) {
+        path = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        if (!path.empty() && path.back() == '\r') path.pop_back();
+        return true;
+      }
+      pollfd entry{STDIN_FILENO, POLLIN, 0};
+      const int ready = poll(&entry, 1, kKeepAliveMs);
+      if (ready == 0) {
+        idle();
+        continue;
+      }
+      if (ready < 0 && errno == EINTR) continue;
+      char chunk[4096];
+      const ssize_t got = ready < 0 ? -1 : read(STDIN_FILENO, chunk, sizeof chunk);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      pending_.append(chunk, static_cast<size_t>(got));
+    }
+  }
+  // Whether the path last given belongs to a warm-up round.
+  bool WarmingUp(int warmup) const { return !serve_ && next_ <= files_.size() * warmup; }
+
+ private:
+  const std::vector<std::string>& files_;
+  size_t rounds_;
+  bool serve_;
+  size_t next_ = 0;
+  std::string pending_;
+};
+
+int RunWarm(const std::string& program, PathSource& paths, int warmup) {
   Server server(program);
   if (!server.Start()) return std::fprintf(stderr, "bench_client: cannot start %s\n", program.c_str()), 1;
   std::vector<uint8_t> rows;
-  std::vector<std::string> order;
-  for (int round = 0; round < warmup + rounds; ++round) order.insert(order.end(), files.begin(), files.end());
-
-  bool queued = false;  // the next request is already in the command pipe
-  Clock::time_point start;
-  for (size_t i = 0; i < order.size(); ++i) {
-    if (!queued) {
-      if (gap > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gap));
-      start = Clock::now();
-      if (!server.Send(kEndThumbnail + NativeRequest(order[i]))) {
-        server.Stop();
-        server.Start();
-        continue;
-      }
+  std::string path;
+  auto keep_alive = [&server] {
+    uint8_t reply[4];
+    server.Send(kGetStatus) && server.Receive(reply, sizeof reply) && server.AwaitReplyEvent();
+  };
+  while (paths.Next(path, keep_alive)) {
+    const Result result = Request(server, path, rows);
+    if (!paths.WarmingUp(warmup)) {
+      const long sent_ms = std::lround(Milliseconds(result.sent, result.done));
+      Report(path, result, result.taken, sent_ms);
     }
-    const bool queue_next = gap == 0 && i + 1 < order.size();
-    const std::string next = queue_next ? kEndThumbnail + NativeRequest(order[i + 1]) : std::string();
-    const Result result = FinishRequest(server, rows, next);
-    const bool refused = result.failure == std::string("refused");
-    queued = queue_next && result.sent_next && (result.ok || refused);
-    const bool reported = i >= files.size() * warmup;
-    if (reported) Report(order[i], Milliseconds(start, result.done), result, -1);
-    if (result.ok || refused) {
-      start = result.done;
-    } else {
+    if (!result.ok && result.failure != std::string("refused")) {
       // The server is gone or out of step: carry on with a fresh one.
       server.Stop();
       if (!server.Start()) return 1;
@@ -312,18 +354,20 @@ int RunCold(const std::string& program, const std::vector<std::string>& files, i
       Result result;
       if (!server.Start()) {
         result.failure = "cannot start";
-      } else if (server.Send(NativeRequest(file))) {
-        result = FinishRequest(server, rows, std::string());
+      } else {
+        result = Request(server, file, rows);
       }
       const long peak = server.Stop();
-      Report(file, Milliseconds(start, result.done), result, peak);
+      Report(file, result, start, peak);
     }
   }
   return 0;
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: bench_client --server PATH [--cold] [--repeat N] [--warmup N] [--gap MS] FILE...\n");
+  std::fprintf(stderr,
+               "usage: bench_client --server PATH [--cold] [--repeat N] [--warmup N] FILE...\n"
+               "       bench_client --server PATH --serve\n");
   return 2;
 }
 
@@ -332,15 +376,15 @@ int Usage() {
 int main(int argc, char** argv) {
   std::string program;
   bool cold = false;
+  bool serve = false;
   int rounds = 1;
   int warmup = 1;
-  int gap = 0;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
-    int* number = argument == "--repeat" ? &rounds : argument == "--warmup" ? &warmup : argument == "--gap" ? &gap : nullptr;
-    if (argument == "--cold") {
-      cold = true;
+    int* number = argument == "--repeat" ? &rounds : argument == "--warmup" ? &warmup : nullptr;
+    if (argument == "--cold" || argument == "--serve") {
+      (argument == "--cold" ? cold : serve) = true;
     } else if (argument == "--server" || number) {
       if (++i == argc) return Usage();
       if (number) {
@@ -354,8 +398,10 @@ int main(int argc, char** argv) {
       files.push_back(argument);
     }
   }
-  if (program.empty() || files.empty() || rounds < 1 || warmup < 0 || gap < 0) return Usage();
+  if (program.empty() || files.empty() == !(serve && !cold) || rounds < 1 || warmup < 0) return Usage();
   // A server that dies mid-request must not take the client with it.
   signal(SIGPIPE, SIG_IGN);
-  return cold ? RunCold(program, files, rounds) : RunWarm(program, files, rounds, warmup, gap);
+  if (cold) return RunCold(program, files, rounds);
+  PathSource paths(files, serve ? 0 : warmup + rounds, serve);
+  return RunWarm(program, paths, serve ? 0 : warmup);
 }

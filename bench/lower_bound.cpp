@@ -7,10 +7,13 @@
 // first frame that is not too dark.
 //
 //   lower_bound [--repeat N] [--warmup N] [--threads N] FILE...
+//   lower_bound [--threads N] --serve
 //
 // Every file is done N times in one process (after the warm-up rounds, which
 // are not reported); run it with one file and --repeat 1 for the cost of a
-// fresh process. One line per grab on stdout, tab-separated:
+// fresh process. With --serve the paths come from stdin, one a line, each
+// answered at once, so that a driver can interleave this program with others
+// under the same load. One line per grab on stdout, tab-separated:
 //   file ms open_ms decode_ms convert_ms close_ms positions position_s measure WxH
 // ms is the whole grab from open to close; a failed grab reports "fail".
 extern "C" {
@@ -328,8 +331,25 @@ Grab GrabThumbnail(const char* path, int threads, Converter& converter) {
   return grab;
 }
 
+void GrabAndReport(const char* file, int threads, Converter& converter, bool report) {
+  const auto start = Clock::now();
+  const Grab grab = GrabThumbnail(file, threads, converter);
+  const double total = MillisecondsSince(start);
+  if (!report) return;
+  if (!grab.ok) {
+    std::printf("%s\tfail\n", file);
+  } else {
+    const Timings& t = grab.timings;
+    std::printf("%s\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%d\t%.3f\t%u\t%dx%d\n", file, total, t.open, t.decode, t.convert,
+                t.close, grab.positions, grab.position / 1e7, grab.measure, grab.bitmap.width, grab.bitmap.height);
+  }
+  std::fflush(stdout);
+}
+
 int Usage() {
-  std::fprintf(stderr, "usage: lower_bound [--repeat N] [--warmup N] [--threads N] FILE...\n");
+  std::fprintf(stderr,
+               "usage: lower_bound [--repeat N] [--warmup N] [--threads N] FILE...\n"
+               "       lower_bound [--threads N] --serve\n");
   return 2;
 }
 
@@ -339,6 +359,7 @@ int main(int argc, char** argv) {
   int repeat = 1;
   int warmup = 0;
   int threads = 0;
+  bool serve = false;
   std::vector<const char*> files;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -346,30 +367,28 @@ int main(int argc, char** argv) {
     if (option) {
       if (++i == argc) return Usage();
       *option = std::atoi(argv[i]);
+    } else if (argument == "--serve") {
+      serve = true;
     } else if (argument.starts_with("--")) {
       return Usage();
     } else {
       files.push_back(argv[i]);
     }
   }
-  if (files.empty() || repeat < 1 || warmup < 0 || threads < 0) return Usage();
+  if (files.empty() != serve || repeat < 1 || warmup < 0 || threads < 0) return Usage();
   av_log_set_level(AV_LOG_QUIET);
 
   Converter converter;
-  for (int round = 0; round < warmup + repeat; ++round) {
-    for (const char* file : files) {
-      const auto start = Clock::now();
-      const Grab grab = GrabThumbnail(file, threads, converter);
-      const double total = MillisecondsSince(start);
-      if (round < warmup) continue;
-      if (!grab.ok) {
-        std::printf("%s\tfail\n", file);
-        continue;
-      }
-      const Timings& t = grab.timings;
-      std::printf("%s\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%d\t%.3f\t%u\t%dx%d\n", file, total, t.open, t.decode, t.convert,
-                  t.close, grab.positions, grab.position / 1e7, grab.measure, grab.bitmap.width, grab.bitmap.height);
+  if (serve) {
+    std::string line(4096, '\0');
+    while (std::fgets(line.data(), static_cast<int>(line.size()), stdin)) {
+      std::string path = line.c_str();
+      while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
+      GrabAndReport(path.c_str(), threads, converter, true);
     }
+    return 0;
   }
+  for (int round = 0; round < warmup + repeat; ++round)
+    for (const char* file : files) GrabAndReport(file, threads, converter, round >= warmup);
   return 0;
 }

@@ -5,16 +5,19 @@
 
 Columns, per corpus file (milliseconds, medians of BENCH_RUNS runs, default 5):
   lower bound   bench's lower_bound program, many grabs in one process
-  warm          the server, one process, from the command byte to the event
-                after the last row (the request queued behind the previous one)
-  idle          the same, sent to an idle server (its poll pace included)
+  warm          the server, one process, from the moment it takes the command
+                to the event after the last row
+  idle          the same request timed from its write to the idle server, so
+                the server's poll pace is included
   lb proc       lower_bound as a fresh process for the one file
   cold          a fresh server: spawn to the event after the last row
   ffmpegthumb   ffmpegthumbnailer -s 256, one process per file
   ffmpeg        the ffmpeg tool: precise seek to the position the lower bound
                 chose, one frame decoded and converted to bgr24
-Then peak memory on the 4K files and the batch of 20 mixed files. A column
-whose program is missing is left out. Results also go to
+Every column of a file runs back to back, round after round, so the load of a
+shared machine falls on all of them alike. Then peak memory on the 4K files,
+the batch of 20 mixed files and the performance targets. A column whose
+program is missing is left out. Results also go to
 BUILD_DIR/bench-results.txt.
 """
 
@@ -56,13 +59,32 @@ def tab_lines(command):
     return [line.split("\t") for line in done.stdout.splitlines() if line]
 
 
-def grouped_ms(rows):
-    """Per file, the list of times from bench program lines; failures dropped."""
-    times = {}
-    for fields in rows:
-        if len(fields) >= 2 and fields[1] != "fail" and not fields[0].startswith("#"):
-            times.setdefault(fields[0], []).append(float(fields[1]))
-    return times
+def ms(seconds):
+    return None if seconds is None else seconds * 1000
+
+
+class Answerer:
+    """A bench program in --serve mode: one path in, one result line out."""
+
+    def __init__(self, command):
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True, bufsize=1)
+
+    def ask(self, path):
+        try:
+            self.process.stdin.write(path + "\n")
+            self.process.stdin.flush()
+            line = self.process.stdout.readline()
+        except (BrokenPipeError, OSError):
+            return None
+        return line.rstrip("\n").split("\t") if line else None
+
+    def close(self):
+        try:
+            self.process.stdin.close()
+        except OSError:
+            pass
+        self.process.wait()
 
 
 def median(values):
@@ -106,50 +128,65 @@ class Bench:
         print(text, flush=True)
         self.out.append(text)
 
-    def per_process(self, make_command):
-        """Per file, RUNS wall times in ms; the files interleaved run by run."""
-        times = {f: [] for f in self.files}
-        for _ in range(RUNS):
-            for f in self.files:
-                seconds = wall(make_command(f))
-                if seconds is not None:
-                    times[f].append(seconds * 1000)
-        return times
-
     def run(self):
         if not self.lower_bound:
             log("no lower_bound program: build the bench targets first")
             return 1
-        columns = {}
-        log(f"lower bound in one process, {RUNS} runs")
-        rows = tab_lines([self.lower_bound, "--warmup", "1", "--repeat", str(RUNS)] + self.files)
-        columns["lb"] = grouped_ms(rows)
-        frames = {r[0]: r for r in rows if len(r) >= 10}
-        if self.client and self.server:
-            log("warm server")
-            rows = tab_lines([self.client, "--server", self.server, "--repeat", str(RUNS)] + self.files)
-            columns["warm"] = grouped_ms(rows)
-            log("warm server, idle between requests")
-            rows = tab_lines([self.client, "--server", self.server, "--gap", "120",
-                              "--repeat", str(RUNS)] + self.files)
-            columns["idle"] = grouped_ms(rows)
-        log("lower bound as a fresh process")
-        columns["lbproc"] = self.per_process(lambda f: [self.lower_bound, f])
-        cold_rows = []
-        if self.client and self.server:
-            log("cold server")
-            cold_rows = tab_lines([self.client, "--server", self.server, "--cold", "--warmup", "0",
-                                   "--repeat", str(RUNS)] + self.files)
-            columns["cold"] = grouped_ms(cold_rows)
+        with_server = bool(self.client and self.server)
         png = os.path.join(self.scratch, "ffmpegthumbnailer.png")
-        if self.fft:
-            log("ffmpegthumbnailer")
-            columns["fft"] = self.per_process(lambda f: [self.fft, "-s", "256", "-i", f, "-o", png])
-        if self.ffmpeg:
-            log("ffmpeg tool")
-            columns["ffmpeg"] = self.per_process(lambda f: self.ffmpeg_command(f, frames.get(f)))
+        lb = Answerer([self.lower_bound, "--serve"])
+        warm = Answerer([self.client, "--server", self.server, "--serve"]) if with_server else None
+        log("warming up the lower bound and the server (every file once)")
+        for f in self.files:
+            lb.ask(f)
+            if warm:
+                warm.ask(f)
+        # Every column of a file runs back to back, round after round, so
+        # that the load of a shared machine falls on all of them alike.
+        columns = {name: {f: [] for f in self.files}
+                   for name in ("lb", "warm", "idle", "lbproc", "cold", "fft", "ffmpeg")}
+        frames, cold_rows, failures = {}, [], {}
+
+        def failed(column, f, row):
+            reason = " ".join(row[2:]) if row and len(row) > 2 else "no answer"
+            failures.setdefault((column, os.path.basename(f)), []).append(reason)
+        for run in range(RUNS):
+            log(f"round {run + 1} of {RUNS}")
+            for f in self.files:
+                row = lb.ask(f)
+                if row and row[1] != "fail":
+                    columns["lb"][f].append(float(row[1]))
+                    frames[f] = row
+                else:
+                    failed("lower bound", f, row)
+                if warm:
+                    row = warm.ask(f)
+                    if row and row[1] != "fail":
+                        columns["warm"][f].append(float(row[1]))
+                        columns["idle"][f].append(float(row[3]))
+                    else:
+                        failed("warm", f, row)
+                columns["lbproc"][f].append(ms(wall([self.lower_bound, f])))
+                if with_server:
+                    rows = tab_lines([self.client, "--server", self.server, "--cold", f])
+                    cold_rows += rows
+                    columns["cold"][f] += [float(r[1]) for r in rows if len(r) >= 4 and r[1] != "fail"]
+                    if not any(len(r) >= 4 and r[1] != "fail" for r in rows):
+                        failed("cold", f, rows[0] if rows else None)
+                if self.fft:
+                    columns["fft"][f].append(ms(wall([self.fft, "-s", "256", "-i", f, "-o", png])))
+                if self.ffmpeg:
+                    columns["ffmpeg"][f].append(ms(wall(self.ffmpeg_command(f, frames.get(f)))))
+        lb.close()
+        if warm:
+            warm.close()
+        if not with_server:
+            for name in ("warm", "idle", "cold"):
+                del columns[name]
 
         medians = self.table(columns, frames)
+        for (column, name), reasons in sorted(failures.items()):
+            self.say(f"  failed: {column} on {name}, {len(reasons)} of {RUNS} runs ({', '.join(sorted(set(reasons)))})")
         peaks = self.memory(cold_rows)
         batch = self.batch()
         self.targets(medians, peaks, batch)
@@ -270,7 +307,7 @@ class Bench:
         verdict = lambda ok: "met" if ok else "MISSED"
         warm, lb = med.get("warm", {}), med.get("lb", {})
         if warm:
-            over = [f"{os.path.basename(f)} {warm[f] / lb[f]:.2f}" for f in self.files
+            over = [f"{os.path.basename(f)} {fmt_ratio(warm.get(f), lb.get(f))}" for f in self.files
                     if warm.get(f) is None or not lb.get(f) or warm[f] > 1.15 * lb[f]]
             self.say(f"  warm <= 1.15 x lower bound on every file: {verdict(not over)}"
                      + (f" (over: {', '.join(over)})" if over else ""))
