@@ -7,7 +7,7 @@ void TDirectShowThumbnailer::RemoveNonVideoBranches() {
   // that FindInputPin picks, to the source; at each filter on the way every
   // other output pin loses the branch behind it.
   ComPtr<IBaseFilter> filter;
-  if (!MyGrabber || FAILED(MyGrabber->QueryInterface(IID_IBaseFilter, filter.put_void())) || !filter) {
+  if (!pGraph || !MyGrabber || FAILED(MyGrabber->QueryInterface(IID_IBaseFilter, filter.put_void())) || !filter) {
     DebugTrace("TDirectShowThumbnailer::RemoveNonVideoBranches Error 1\n");
     return;
   }
@@ -73,7 +73,7 @@ void TDirectShowThumbnailer::RemoveNonVideoBranches() {
 
 void TDirectShowThumbnailer::RemoveBranch(IPin* pin) {
   ComPtr<IPin> peer;
-  if (!pin || FAILED(pin->ConnectedTo(peer.put())) || !peer) return;
+  if (!pGraph || !pin || FAILED(pin->ConnectedTo(peer.put())) || !peer) return;
   PIN_INFO peerInfo{};
   if (FAILED(peer->QueryPinInfo(&peerInfo))) return;
   ComPtr<IBaseFilter> downstream = ComPtr<IBaseFilter>::Adopt(peerInfo.pFilter);

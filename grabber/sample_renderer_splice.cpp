@@ -238,7 +238,7 @@ int TDirectShowThumbnailer::AddSampleGrabber() {
 IPin* TDirectShowThumbnailer::InsertColorConverter(IPin* pin) {
   // A second converter replaces the member; the graph keeps the first.
   SafeRelease(ColorspaceConverter);
-  if (FAILED(CoCreateInstance(CLSID_Colour, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+  if (!pGraph || FAILED(CoCreateInstance(CLSID_Colour, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                               reinterpret_cast<void**>(&ColorspaceConverter))) ||
       !ColorspaceConverter) {
     DebugTrace("CoCreateInstance(CLSID_Colour failed\n");
