@@ -253,10 +253,17 @@ class VideoInput {
   bool draining_ = false;
 };
 
-// Converts frames to bottom-up BGR24 with one cached scaler.
+// Converts frames to bottom-up BGR24 with one cached scaler, into one bitmap
+// that it keeps from grab to grab, as a long-lived server could.
 class Converter {
  public:
-  bool Convert(const AVFrame* frame, Bitmap& out) {
+  // The bitmap of the frame, valid until the next call; null on failure.
+  const Bitmap* Convert(const AVFrame* frame) {
+    return ConvertInto(frame, bitmap_) ? &bitmap_ : nullptr;
+  }
+
+ private:
+  bool ConvertInto(const AVFrame* frame, Bitmap& out) {
     const int w = frame->width;
     const int h = frame->height;
     scaler_.reset(sws_getCachedContext(scaler_.release(), w, h, static_cast<AVPixelFormat>(frame->format), w, h,
@@ -289,9 +296,9 @@ class Converter {
     return true;
   }
 
- private:
   std::unique_ptr<SwsContext, FreeScaler> scaler_;
   std::vector<uint8_t> scratch_;
+  Bitmap bitmap_;
 };
 
 struct Grab {
@@ -299,7 +306,8 @@ struct Grab {
   int positions = 0;
   int64_t position = 0;
   uint32_t measure = 0;
-  Bitmap bitmap;
+  int width = 0;
+  int height = 0;
   Timings timings;
 };
 
@@ -318,11 +326,15 @@ Grab GrabThumbnail(const char* path, int threads, Converter& converter) {
       const AVFrame* frame = input->FrameAt(position);
       grab.timings.decode += MillisecondsSince(start);
       start = Clock::now();
-      const bool converted = frame && converter.Convert(frame, grab.bitmap);
-      grab.measure = converted ? BrightnessMeasure(grab.bitmap) : 0;
+      const Bitmap* bitmap = frame ? converter.Convert(frame) : nullptr;
+      grab.measure = bitmap ? BrightnessMeasure(*bitmap) : 0;
       grab.timings.convert += MillisecondsSince(start);
-      grab.ok = converted;
-      if (converted && grab.measure >= kDarkThreshold) break;
+      grab.ok = bitmap != nullptr;
+      if (bitmap) {
+        grab.width = bitmap->width;
+        grab.height = bitmap->height;
+      }
+      if (bitmap && grab.measure >= kDarkThreshold) break;
     }
   }
   start = Clock::now();
@@ -341,7 +353,7 @@ void GrabAndReport(const char* file, int threads, Converter& converter, bool rep
   } else {
     const Timings& t = grab.timings;
     std::printf("%s\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%d\t%.3f\t%u\t%dx%d\n", file, total, t.open, t.decode, t.convert,
-                t.close, grab.positions, grab.position / 1e7, grab.measure, grab.bitmap.width, grab.bitmap.height);
+                t.close, grab.positions, grab.position / 1e7, grab.measure, grab.width, grab.height);
   }
   std::fflush(stdout);
 }
