@@ -156,6 +156,11 @@ FakePin* FakeFilter::Pin(const std::string& pinName) {
   return nullptr;
 }
 
+ULONG FakeFilter::Release() {
+  if (world->record_releases) world->releases.push_back(name);
+  return --refs;
+}
+
 // FakeEnumFilters
 
 HRESULT FakeEnumFilters::QueryInterface(REFIID, void**) {
@@ -204,6 +209,11 @@ HRESULT FakeGraph::QueryInterface(REFIID riid, void** ppv) {
   AddRef();
   *ppv = found;
   return S_OK;
+}
+
+ULONG FakeGraph::Release() {
+  if (world->record_releases) world->releases.push_back("graph");
+  return --refs;
 }
 
 HRESULT FakeGraph::AddFilter(IBaseFilter* filter, LPCWSTR name) {
@@ -338,6 +348,11 @@ HRESULT FakeSampleRenderer::QueryInterface(REFIID riid, void** ppv) {
     return S_OK;
   }
   return QueryInterfaceTable(riid, ppv, {{IID_IUnknown, this}, {IID_ISampleRendererControl, this}});
+}
+
+ULONG FakeSampleRenderer::Release() {
+  if (world->record_releases) world->releases.push_back("sample renderer");
+  return --refs;
 }
 
 HRESULT FakeSampleRenderer::put_MediaType(AM_MEDIA_TYPE* type) {

@@ -83,7 +83,7 @@ class FakeFilter final : public IBaseFilter {
   FakeFilter(FakeWorld* world, std::string name) : world(world), name(std::move(name)) {}
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
   ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
+  ULONG Release() override;
   HRESULT EnumPins(IEnumPins** out) override;
   HRESULT QueryFilterInfo(FILTER_INFO* info) override;
   HRESULT JoinFilterGraph(IFilterGraph*, LPCWSTR) override;
@@ -127,7 +127,7 @@ class FakeGraph final : public IGraphBuilder, public IMediaControl, public IMedi
   explicit FakeGraph(FakeWorld* world) : world(world) {}
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
   ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
+  ULONG Release() override;
   // IFilterGraph, IGraphBuilder
   HRESULT AddFilter(IBaseFilter* filter, LPCWSTR name) override;
   HRESULT RemoveFilter(IBaseFilter* filter) override;
@@ -177,7 +177,7 @@ class FakeSampleRenderer final : public ISampleRendererControl {
   FakeSampleRenderer(FakeWorld* world, FakeFilter* filter) : world(world), filter(filter) {}
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
   ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
+  ULONG Release() override;
   HRESULT put_MediaType(AM_MEDIA_TYPE* type) override;
   HRESULT get_MediaType(AM_MEDIA_TYPE** type) override;
   HRESULT SetOneShot(BOOL oneShot) override;
@@ -231,6 +231,10 @@ class FakeWorld {
   HRESULT create_graph_hr = S_OK;
   HRESULT create_renderer_hr = S_OK;
   HRESULT create_converter_hr = S_OK;
+  // While set, the graph, filters and sample renderers name themselves here
+  // on each Release.
+  bool record_releases = false;
+  std::vector<std::string> releases;
 
   std::deque<FakeFilter> filters;
   std::deque<FakePin> pins;

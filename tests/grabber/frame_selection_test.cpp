@@ -2,6 +2,7 @@
 
 #include "fake_graph.h"
 #include "grabber/thumbnailer.h"
+#include "platform/gdi/bitmap.h"
 
 namespace {
 
@@ -9,8 +10,8 @@ namespace {
 // renderer buffers, after each run, the next of the test's 4 x 2 frames
 // (each one byte value repeated).
 struct Playable {
-  Playable() {
-    g = BuildPlayback(world, MEDIASUBTYPE_RGB24, true);
+  explicit Playable(const GUID& decoded = MEDIASUBTYPE_RGB24) {
+    g = BuildPlayback(world, decoded, true);
     world.graph.on_completion = [this] {
       ASSERT_LT(runs, frames.size());
       g.renderer->Deliver(4, 2, std::vector<BYTE>(24, frames[runs++]));
@@ -70,6 +71,27 @@ TEST(ThumbnailFile, ABrightFirstFrameEndsAfterOneRun) {
     // The audio branch went before the graph ran.
     EXPECT_FALSE(file.world.graph.Contains("Audio Renderer"));
   }
+  file.world.ExpectAllReleased();
+}
+
+TEST(TDirectShowThumbnailer, DestructionDeletesTheFrameThenReleasesInItsFixedOrder) {
+  Playable file(MEDIASUBTYPE_YUY2);
+  file.world.AddConverter();
+  file.frames[0] = 200;
+  HBITMAP frame = nullptr;
+  {
+    TDirectShowThumbnailer t;
+    ASSERT_EQ(t.ThumbnailFile("clip.mp4"), 1);
+    frame = t.Bitmap;
+    ASSERT_GT(BitmapPixelBytes(frame), 0u);
+    file.world.record_releases = true;
+  }
+  EXPECT_EQ(BitmapPixelBytes(frame), 0u);
+  // pGraph, pGrabFilter, pSeeking, pMediaControl, pEvent, MyGrabber,
+  // ColorspaceConverter.
+  EXPECT_EQ(file.world.releases, (std::vector<std::string>{"graph", "renderer1", "graph", "graph", "graph",
+                                                           "sample renderer", "converter1"}));
+  file.world.record_releases = false;
   file.world.ExpectAllReleased();
 }
 
