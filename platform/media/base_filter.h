@@ -102,6 +102,8 @@ class BaseFilter : public IBaseFilter, public RefCounted {
   virtual void OnDisconnected(BasePin* pin);
 
   // Streaming hooks, called on an input pin by the output pin upstream.
+  // Receive returns S_FALSE when the filter wants no more samples until the
+  // next flush, S_SEEK_EARLIER (below) to have the source seek back.
   virtual HRESULT Receive(BasePin* in, const SamplePtr& sample);
   virtual void EndOfStream(BasePin* in);
   virtual void Flush(BasePin* in, const Segment& segment);

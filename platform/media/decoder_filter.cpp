@@ -105,12 +105,14 @@ HRESULT DecoderFilter::DecodePacket(const AVPacket* packet, bool draining) {
 
 HRESULT DecoderFilter::Receive(BasePin*, const SamplePtr& sample) {
   const AVPacket* packet = sample->packet();
-  if (!codec_ || ended_ || !packet) return S_OK;
+  if (!codec_ || ended_) return S_FALSE;  // nothing more wanted until a flush
+  if (!packet) return S_OK;
   if (waitingForKey_) {
     if (!(packet->flags & AV_PKT_FLAG_KEY)) return S_OK;
     waitingForKey_ = false;
   }
-  return DecodePacket(packet, false);
+  HRESULT hr = DecodePacket(packet, false);
+  return SUCCEEDED(hr) && ended_ ? S_FALSE : hr;
 }
 
 HRESULT DecoderFilter::HandleFrame(FramePtr frame, bool draining) {

@@ -8,14 +8,20 @@
 
 namespace media {
 
-template <class Interface, class Item, const IID& kIid>
+// `owner` (may be null) is kept alive while the enumerator lives. Items that
+// their owner may drop meanwhile (a graph's filters) are held with a
+// reference each; items the owner holds for its whole life (a filter's pins)
+// are not, so the enumerator counts once on its owner, as DirectShow's do.
+template <class Interface, class Item, const IID& kIid, bool kHoldItems>
 class SnapshotEnumerator final : public Interface, public RefCounted {
  public:
-  // Shares a reference on each item; `owner` (may be null) is kept alive
-  // while the enumerator lives.
   SnapshotEnumerator(IUnknown* owner, const std::vector<Item*>& items) : owner_(ComPtr<IUnknown>::Share(owner)) {
     items_.reserve(items.size());
-    for (Item* item : items) items_.push_back(ComPtr<Item>::Share(item));
+    for (Item* item : items) items_.push_back(kHoldItems ? ComPtr<Item>::Share(item) : ComPtr<Item>::Adopt(item));
+  }
+  ~SnapshotEnumerator() override {
+    if (!kHoldItems)
+      for (auto& item : items_) item.detach();
   }
 
   IMPLEMENT_REFCOUNT
@@ -47,7 +53,7 @@ class SnapshotEnumerator final : public Interface, public RefCounted {
   size_t next_ = 0;
 };
 
-using PinEnumerator = SnapshotEnumerator<IEnumPins, IPin, IID_IEnumPins>;
-using FilterEnumerator = SnapshotEnumerator<IEnumFilters, IBaseFilter, IID_IEnumFilters>;
+using PinEnumerator = SnapshotEnumerator<IEnumPins, IPin, IID_IEnumPins, false>;
+using FilterEnumerator = SnapshotEnumerator<IEnumFilters, IBaseFilter, IID_IEnumFilters, true>;
 
 }  // namespace media

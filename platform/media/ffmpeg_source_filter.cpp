@@ -267,7 +267,8 @@ HRESULT FfmpegSourceFilter::GetOutputType(BasePin* out, int index, MediaType* ty
   return S_OK;
 }
 
-HRESULT FfmpegSourceFilter::OnConnected(BasePin*) {
+HRESULT FfmpegSourceFilter::OnConnected(BasePin* pin) {
+  if (Stream* s = StreamOfPin(pin)) s->done = false;
   UpdateDiscard();
   return S_OK;
 }
@@ -285,8 +286,16 @@ void FfmpegSourceFilter::DeliverEndOfStream() {
   for (Stream& s : streams_) s.pin->DeliverEndOfStream();
 }
 
+bool FfmpegSourceFilter::AllDone() const {
+  for (const Stream& s : streams_)
+    if (s.pin->connected() && !s.done) return false;
+  return true;
+}
+
 HRESULT FfmpegSourceFilter::Pump() {
-  if (endOfStream_ || !format_) return S_FALSE;
+  // Once every connected stream has what it wants, the rest of the file is
+  // not read.
+  if (endOfStream_ || !format_ || AllDone()) return S_FALSE;
   int err = av_read_frame(format_.get(), packet_.get());
   if (err == AVERROR(EAGAIN)) return S_OK;
   if (err < 0) {
@@ -310,6 +319,7 @@ HRESULT FfmpegSourceFilter::Pump() {
   LONGLONG time = ts == AV_NOPTS_VALUE ? kNoTime
                                        : av_rescale_q(ts, stream->stream->time_base, kMediaTimeBase) - fileStart_;
   HRESULT hr = stream->pin->Deliver(Sample::FromPacket(std::move(packet), time));
+  if (hr == S_FALSE) stream->done = true;
   if (hr == S_SEEK_EARLIER) {
     backoff_ = backoff_ ? backoff_ * 2 : kFirstBackoff;
     SeekDemuxer(segment_.start - backoff_);
@@ -348,7 +358,10 @@ HRESULT FfmpegSourceFilter::SeekDemuxer(LONGLONG target) {
   segment_.fromFileStart = atStart;
   endOfStream_ = false;
   failedReads_ = 0;
-  for (Stream& s : streams_) s.pin->DeliverFlush(segment_);
+  for (Stream& s : streams_) {
+    s.done = false;
+    s.pin->DeliverFlush(segment_);
+  }
   return S_OK;
 }
 

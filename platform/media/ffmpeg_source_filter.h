@@ -49,6 +49,7 @@ class FfmpegSourceFilter final : public BaseFilter {
     BasePin* pin;
     AVStream* stream;
     MediaType type;
+    bool done = false;  // downstream wants nothing more until the next seek
   };
   class File;
 
@@ -62,6 +63,7 @@ class FfmpegSourceFilter final : public BaseFilter {
   HRESULT SeekDemuxer(LONGLONG target);
   bool SeekToFileStart();
   void DeliverEndOfStream();
+  bool AllDone() const;
 
   // Declared so that the demuxer closes before the I/O it reads through.
   std::unique_ptr<File> file_;
