@@ -4,6 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup build test test-fast test-asan demo bench install clean
 
@@ -35,7 +36,7 @@ bench: build
 	@bench/run $(BUILD)
 
 install: build
-	@cmake --install $(BUILD) --prefix $(DESTDIR)$(PREFIX) >/dev/null
+	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX) >/dev/null
 	@echo "installed under $(DESTDIR)$(PREFIX)"
 
 clean:
