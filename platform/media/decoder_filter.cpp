@@ -120,9 +120,9 @@ HRESULT DecoderFilter::HandleFrame(FramePtr frame, bool draining) {
   LONGLONG time = FrameTime(*frame);
   if (targetPending_ && time != kNoTime && !info_.attachedPicture) {
     LONGLONG target = segment_.start;
-    if (time <= target + kTimeSlack) {
+    if (time - kTimeSlack <= target) {
       LONGLONG duration = FrameDuration(*frame);
-      if (duration > 0 && time + duration > target + kTimeSlack) {
+      if (duration > 0 && time + duration - kTimeSlack > target) {
         held_.reset();
         targetPending_ = false;
         return DeliverTimed(std::move(frame), time);
@@ -151,7 +151,7 @@ HRESULT DecoderFilter::HandleFrame(FramePtr frame, bool draining) {
 HRESULT DecoderFilter::DeliverTimed(FramePtr frame, LONGLONG time) {
   // The first frame after a seek is the one shown at its position, wherever
   // the stop lies; the frames after it end at the stop.
-  if (delivered_ && time != kNoTime && time > segment_.stop + kTimeSlack) {
+  if (delivered_ && time != kNoTime && time - kTimeSlack > segment_.stop) {
     ended_ = true;
     output_->DeliverEndOfStream();
     return S_OK;
