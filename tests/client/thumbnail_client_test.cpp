@@ -110,6 +110,18 @@ TEST(ThumbnailClient, FixedSizeMismatchEndsTheServerUnseen) {
   EXPECT_EQ(again.bgr, native.bgr);
 }
 
+TEST(ThumbnailClient, FixedSizeOfAnUnreadableFileIsBlackAndHidesTheServerEnd) {
+  ThumbnailClient client(RealServer());
+  Frame frame;
+  // The size was promised before the grab failed: the rows come black, and
+  // the size check at the request's close ends that server.
+  Status status = client.ThumbnailAtSize(BytesFixture("client-junk.mp4", "0123456789"), 64, 48, &frame);
+  ASSERT_TRUE(status.ok()) << status.reason;
+  EXPECT_EQ(frame.bgr, std::vector<uint8_t>(64 * 48 * 3, 0));
+  ASSERT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
+  EXPECT_EQ(frame.width, 320);
+}
+
 TEST(ThumbnailClient, ServerKilledMidRequestFailsThatRequestOnly) {
   ThumbnailClient client(RealServer());
   ASSERT_TRUE(client.GetStatus().ok());
