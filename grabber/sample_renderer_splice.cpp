@@ -29,7 +29,7 @@ void TraceMediaTypeField(const char* field, const GUID& value) {
   if (UuidToStringA(&value, &guid) != RPC_S_OK) guid = nullptr;
   char text[100];
   std::snprintf(text, sizeof text, "MediaType.%s %s\n", field, guid ? reinterpret_cast<const char*>(guid) : "?");
-  RpcStringFreeA(&guid);
+  if (guid) RpcStringFreeA(&guid);
   DebugTrace("%s", text);
 }
 
