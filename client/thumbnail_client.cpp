@@ -131,7 +131,9 @@ Status ThumbnailClient::Request(const std::string& path, int width, int height, 
   uint8_t reply[16];
   if (status.ok()) status = server_->Receive(reply, 4, deadline);
   if (!status.ok()) return Drop(status);
-  if (DecodeFixed32(reply) == 0) {
+  uint32_t success = DecodeFixed32(reply);
+  if (success > 1) return Drop(BadReply("a thumbnail reply of " + std::to_string(success)));
+  if (success == 0) {
     status = server_->AwaitReplyEnd(deadline);
     if (!status.ok()) return Drop(status);
     // A fixed-size request is promised before the grab; it never fails.

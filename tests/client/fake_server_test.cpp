@@ -94,12 +94,12 @@ TEST_F(FakeServer, BytesBeyondAReplyAreAProtocolError) {
 }
 
 TEST_F(FakeServer, ServerThatEndedWhileIdleIsReplacedUnseen) {
-  Use("serve", "200");
+  Use("serve", "1000");
   ThumbnailClient client(Fake());
   Frame frame;
   ASSERT_TRUE(client.Thumbnail(Video(), &frame).ok());
   pid_t first = client.server_pid();
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
   Status status = client.Thumbnail(Video(), &frame);
   ASSERT_TRUE(status.ok()) << status.reason;
   EXPECT_NE(client.server_pid(), first);

@@ -221,7 +221,7 @@ TEST(ThumbnailClient, IdleEndOfTheServerIsHidden) {
   Frame frame;
   ASSERT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());
   pid_t first = client.server_pid();
-  std::this_thread::sleep_for(std::chrono::milliseconds(10700));
+  std::this_thread::sleep_for(std::chrono::milliseconds(11500));
   Status status = client.Thumbnail(TestVideo(), &frame);
   ASSERT_TRUE(status.ok()) << status.reason;
   EXPECT_NE(client.server_pid(), first);
