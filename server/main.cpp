@@ -14,7 +14,9 @@ int main(int argc, char** argv) {
     if (i > 1) tail += ' ';
     tail += argv[i];
   }
-  LinuxPlatform platform;
+  // Never destroyed: the detached watchdog thread uses it until the process
+  // is gone, which is after main returns.
+  static LinuxPlatform& platform = *new LinuxPlatform;
   RegisterMediaClasses();
   {
     TThumbnailServer server(platform, tail.c_str());

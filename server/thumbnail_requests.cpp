@@ -101,7 +101,8 @@ void TThumbnailServer::GetLines() {
     if (FixedSize) {
       const size_t requested = static_cast<size_t>(RequestedWidth);
       wireRowBytes = requested * 3;
-      sentRowBytes = std::min(width, requested) * pixelBytes;
+      // Never more than the promised row, whatever the frame's pixel size.
+      sentRowBytes = std::min(std::min(width, requested) * pixelBytes, wireRowBytes);
     }
     DebugTrace("sending %u lines of data\n", count);
     for (DWORD r = first; r < end; ++r) {

@@ -119,7 +119,8 @@ void LinuxPlatform::SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER fil
   action.sa_handler = OnCrashSignal;
   action.sa_flags = SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  for (int signal_number : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS}) sigaction(signal_number, &action, nullptr);
+  for (int signal_number : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS})
+    sigaction(signal_number, &action, nullptr);
   std::set_terminate(RunCrashFilter);
 }
 

@@ -43,7 +43,8 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
   BitmapInfo.bmiHeader.biHeight = NextGrab.height;
   BitmapInfo.bmiHeader.biBitCount = NextGrab.bit_count;
   if (NextGrab.with_bits && NextGrab.width > 0 && NextGrab.height != 0) {
-    const size_t stride = NextGrab.stride ? NextGrab.stride : (static_cast<size_t>(NextGrab.width) * 3 + 3) & ~size_t{3};
+    const size_t padded = (static_cast<size_t>(NextGrab.width) * 3 + 3) & ~size_t{3};
+    const size_t stride = NextGrab.stride ? NextGrab.stride : padded;
     const size_t rows = static_cast<size_t>(std::abs(NextGrab.height));
     Bits = new BYTE[stride * rows];
     for (size_t m = 0; m < rows; ++m)

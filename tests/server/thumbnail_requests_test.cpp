@@ -139,6 +139,18 @@ TEST_F(ThumbnailRequests, FixedSizeNarrowerCutsAndTallerAddsZeroRows) {
   EXPECT_TRUE(server.Quit);
 }
 
+TEST_F(ThumbnailRequests, FixedSizeRowsNeverExceedThePromisedLength) {
+  // A 32-bit frame of the requested width has more bytes per row than the
+  // 24-bit rows the reply promised.
+  NextGrab.width = 4;
+  NextGrab.height = 1;
+  NextGrab.bit_count = 32;
+  NextGrab.stride = 16;
+  Request("v.avi", 4, 1);
+  EXPECT_EQ(Lines(0, 1), FrameRow(1, 0, 12));
+  End();
+}
+
 TEST_F(ThumbnailRequests, FailedFixedSizeGrabSendsBlackRows) {
   NextGrab.result = 0;
   EXPECT_EQ(Request("missing.mp4", 6, 3), (std::vector<DWORD>{1, 6, 3, 24}));
