@@ -21,7 +21,9 @@
 //
 // One line per request on stdout, tab-separated: file ms WxH, then for a warm
 // request the ms from the write and for a cold one the server's peak resident
-// memory in KiB; a failure is "file fail reason". A warm run ends with the
+// memory in KiB, then the processor time the server spent on the request in
+// ms (for a warm one in the kernel's 10 ms ticks); a failure is
+// "file fail reason". A warm run ends with the
 // line "#maxrss KiB" for its server.
 #include <fcntl.h>
 #include <poll.h>
@@ -37,6 +39,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -181,7 +184,11 @@ class Server {
         kill(pid_, SIGKILL);
         done = wait4(pid_, &status, 0, &usage);
       }
-      if (done == pid_) peak = usage.ru_maxrss;
+      if (done == pid_) {
+        peak = usage.ru_maxrss;
+        ended_cpu_ms_ = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+      }
       pid_ = -1;
     }
     for (int* fd : {&replies_, &event_}) {
@@ -190,6 +197,28 @@ class Server {
     }
     return peak;
   }
+
+  // The processor time of the server so far, all its threads, in ms; the
+  // kernel counts it in ticks of 10 ms. -1 when it cannot be read.
+  double CpuMilliseconds() const {
+    char name[64];
+    std::snprintf(name, sizeof name, "/proc/%d/stat", static_cast<int>(pid_));
+    FILE* file = std::fopen(name, "r");
+    if (!file) return -1;
+    char text[1024] = {};
+    const size_t got = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    // The fields after the command name, which ends at the last ')':
+    // state is field 3, utime 14 and stime 15.
+    const char* at = std::strrchr(text, ')');
+    if (!at || got == 0) return -1;
+    unsigned long utime = 0, stime = 0;
+    if (std::sscanf(at + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2) return -1;
+    return static_cast<double>(utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+  }
+
+  // The server's processor time in ms, from its end (see Stop).
+  double ended_cpu_ms() const { return ended_cpu_ms_; }
 
   bool Send(const std::string& bytes) { return WriteAll(commands_, bytes); }
   bool Receive(void* buffer, size_t size) { return ReadExact(replies_, buffer, size, Clock::now() + kReplyDeadline); }
@@ -216,6 +245,7 @@ class Server {
   int event_ = -1;
   uint64_t events_seen_ = 0;
   uint64_t replies_awaited_ = 0;
+  double ended_cpu_ms_ = -1;
 };
 
 struct Result {
@@ -261,12 +291,12 @@ Result Request(Server& server, const std::string& path, std::vector<uint8_t>& ro
   return result;
 }
 
-void Report(const std::string& file, const Result& result, Clock::time_point from, long extra) {
+void Report(const std::string& file, const Result& result, Clock::time_point from, long extra, double cpu_ms) {
   if (!result.ok) {
     std::printf("%s\tfail\t%s\n", file.c_str(), result.failure);
   } else {
-    std::printf("%s\t%.3f\t%ux%u\t%ld\n", file.c_str(), Milliseconds(from, result.done), result.width, result.height,
-                extra);
+    std::printf("%s\t%.3f\t%ux%u\t%ld\t%.1f\n", file.c_str(), Milliseconds(from, result.done), result.width,
+                result.height, extra, cpu_ms);
   }
   std::fflush(stdout);
 }
@@ -330,10 +360,12 @@ int RunWarm(const std::string& program, PathSource& paths, int warmup) {
     server.Send(kGetStatus) && server.Receive(reply, sizeof reply) && server.AwaitReplyEvent();
   };
   while (paths.Next(path, keep_alive)) {
+    const double cpu_start = server.CpuMilliseconds();
     const Result result = Request(server, path, rows);
+    const double cpu = server.CpuMilliseconds() - cpu_start;
     if (!paths.WarmingUp(warmup)) {
       const long sent_ms = std::lround(Milliseconds(result.sent, result.done));
-      Report(path, result, result.taken, sent_ms);
+      Report(path, result, result.taken, sent_ms, cpu);
     }
     if (!result.ok && result.failure != std::string("refused")) {
       // The server is gone or out of step: carry on with a fresh one.
@@ -358,7 +390,7 @@ int RunCold(const std::string& program, const std::vector<std::string>& files, i
         result = Request(server, file, rows);
       }
       const long peak = server.Stop();
-      Report(file, result, start, peak);
+      Report(file, result, start, peak, server.ended_cpu_ms());
     }
   }
   return 0;

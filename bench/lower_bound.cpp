@@ -14,8 +14,9 @@
 // fresh process. With --serve the paths come from stdin, one a line, each
 // answered at once, so that a driver can interleave this program with others
 // under the same load. One line per grab on stdout, tab-separated:
-//   file ms open_ms decode_ms convert_ms close_ms positions position_s measure WxH
-// ms is the whole grab from open to close; a failed grab reports "fail".
+//   file ms open_ms decode_ms convert_ms close_ms positions position_s measure WxH cpu_ms
+// ms is the whole grab from open to close, cpu_ms the processor time that the
+// process (all its threads) spent on it; a failed grab reports "fail".
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -24,6 +25,7 @@ extern "C" {
 }
 
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +40,12 @@ using Clock = std::chrono::steady_clock;
 
 double MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double ProcessCpuMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
 // The positions of the server's frame selection, in 100 ns units.
@@ -345,15 +353,17 @@ Grab GrabThumbnail(const char* path, int threads, Converter& converter) {
 
 void GrabAndReport(const char* file, int threads, Converter& converter, bool report) {
   const auto start = Clock::now();
+  const double cpu_start = ProcessCpuMilliseconds();
   const Grab grab = GrabThumbnail(file, threads, converter);
+  const double cpu = ProcessCpuMilliseconds() - cpu_start;
   const double total = MillisecondsSince(start);
   if (!report) return;
   if (!grab.ok) {
     std::printf("%s\tfail\n", file);
   } else {
     const Timings& t = grab.timings;
-    std::printf("%s\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%d\t%.3f\t%u\t%dx%d\n", file, total, t.open, t.decode, t.convert,
-                t.close, grab.positions, grab.position / 1e7, grab.measure, grab.width, grab.height);
+    std::printf("%s\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%d\t%.3f\t%u\t%dx%d\t%.3f\n", file, total, t.open, t.decode,
+                t.convert, t.close, grab.positions, grab.position / 1e7, grab.measure, grab.width, grab.height, cpu);
   }
   std::fflush(stdout);
 }

@@ -22,6 +22,7 @@ BUILD_DIR/bench-results.txt.
 """
 
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -37,12 +38,19 @@ def log(text):
     print(f"bench: {text}", file=sys.stderr, flush=True)
 
 
-def wall(command, need_success=True):
-    """Seconds that one run of command takes, or None when it fails."""
+def timed(command, need_success=True):
+    """Wall and processor seconds of one run of command (None, None when it fails)."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
-    return elapsed if done.returncode == 0 or not need_success else None
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
+    return (elapsed, cpu) if done.returncode == 0 or not need_success else (None, None)
+
+
+def wall(command, need_success=True):
+    return timed(command, need_success)[0]
 
 
 def peak_kib(command):
@@ -143,8 +151,14 @@ class Bench:
                 warm.ask(f)
         # Every column of a file runs back to back, round after round, so
         # that the load of a shared machine falls on all of them alike.
-        columns = {name: {f: [] for f in self.files}
-                   for name in ("lb", "warm", "idle", "lbproc", "cold", "fft", "ffmpeg")}
+        names = ("lb", "warm", "idle", "lbproc", "cold", "fft", "ffmpeg")
+        columns = {name: {f: [] for f in self.files} for name in names}
+        cpu = {name: {f: [] for f in self.files} for name in names}
+
+        def per_process(name, f, command):
+            seconds, processor = timed(command)
+            columns[name][f].append(ms(seconds))
+            cpu[name][f].append(ms(processor))
         frames, cold_rows, failures = {}, [], {}
 
         def failed(column, f, row):
@@ -156,6 +170,7 @@ class Bench:
                 row = lb.ask(f)
                 if row and row[1] != "fail":
                     columns["lb"][f].append(float(row[1]))
+                    cpu["lb"][f].append(float(row[10]))
                     frames[f] = row
                 else:
                     failed("lower bound", f, row)
@@ -164,29 +179,34 @@ class Bench:
                     if row and row[1] != "fail":
                         columns["warm"][f].append(float(row[1]))
                         columns["idle"][f].append(float(row[3]))
+                        cpu["warm"][f].append(float(row[4]))
                     else:
                         failed("warm", f, row)
-                columns["lbproc"][f].append(ms(wall([self.lower_bound, f])))
+                per_process("lbproc", f, [self.lower_bound, f])
                 if with_server:
                     rows = tab_lines([self.client, "--server", self.server, "--cold", f])
                     cold_rows += rows
-                    columns["cold"][f] += [float(r[1]) for r in rows if len(r) >= 4 and r[1] != "fail"]
+                    columns["cold"][f] += [float(r[1]) for r in rows if len(r) >= 5 and r[1] != "fail"]
+                    cpu["cold"][f] += [float(r[4]) for r in rows if len(r) >= 5 and r[1] != "fail"]
                     if not any(len(r) >= 4 and r[1] != "fail" for r in rows):
                         failed("cold", f, rows[0] if rows else None)
                 if self.fft:
-                    columns["fft"][f].append(ms(wall([self.fft, "-s", "256", "-i", f, "-o", png])))
+                    per_process("fft", f, [self.fft, "-s", "256", "-i", f, "-o", png])
                 if self.ffmpeg:
-                    columns["ffmpeg"][f].append(ms(wall(self.ffmpeg_command(f, frames.get(f)))))
+                    per_process("ffmpeg", f, self.ffmpeg_command(f, frames.get(f)))
         lb.close()
         if warm:
             warm.close()
         if not with_server:
             for name in ("warm", "idle", "cold"):
                 del columns[name]
+                del cpu[name]
+        del cpu["idle"]
 
         medians = self.table(columns, frames)
         for (column, name), reasons in sorted(failures.items()):
             self.say(f"  failed: {column} on {name}, {len(reasons)} of {RUNS} runs ({', '.join(sorted(set(reasons)))})")
+        self.cpu_table(cpu)
         peaks = self.memory(cold_rows)
         batch = self.batch()
         self.targets(medians, peaks, batch)
@@ -222,13 +242,32 @@ class Bench:
         self.say("frame: position chosen by the lower bound / positions tried, size")
         return med
 
+    def cpu_table(self, cpu):
+        """Processor time: what each program costs whatever the machine's load."""
+        med = {name: {f: median(times.get(f, [])) for f in self.files} for name, times in cpu.items()}
+        get = lambda name, f: med.get(name, {}).get(f)
+        self.say()
+        self.say(f"Processor time, all threads, medians of {RUNS} runs, milliseconds per file")
+        header = ["file", "lower bd", "warm", "x lb", "lb proc", "cold", "x lbproc", "x fft", "fft", "ffmpeg"]
+        lines = [header]
+        for f in self.files:
+            lb, warm, lbproc, cold, fft = (get(n, f) for n in ("lb", "warm", "lbproc", "cold", "fft"))
+            lines.append([os.path.basename(f), fmt_ms(lb), fmt_ms(warm), fmt_ratio(warm, lb), fmt_ms(lbproc),
+                          fmt_ms(cold), fmt_ratio(cold, lbproc), fmt_ratio(cold, fft), fmt_ms(fft),
+                          fmt_ms(get("ffmpeg", f))])
+        widths = [max(len(row[i]) for row in lines) for i in range(len(header))]
+        for row in lines:
+            self.say("  ".join(cell.ljust(widths[i]) if i < 1 else cell.rjust(widths[i])
+                               for i, cell in enumerate(row)))
+        self.say("warm: the server's own time in 10 ms ticks; cold: the whole server process")
+
     def memory(self, cold_rows):
         self.say()
         self.say("Peak resident memory, MiB")
         server_peak = {}
         worst = {}
         for fields in cold_rows:
-            if len(fields) >= 4 and fields[1] != "fail":
+            if len(fields) >= 5 and fields[1] != "fail":
                 server_peak.setdefault(fields[0], []).append(int(fields[3]))
         for f in self.files:
             if "4k" not in os.path.basename(f):
