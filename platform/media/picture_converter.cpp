@@ -1,5 +1,8 @@
 #include "platform/media/picture_converter.h"
 
+#include <algorithm>
+#include <cstring>
+
 extern "C" {
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
@@ -79,14 +82,27 @@ size_t PictureConverter::ConvertToDib(const PictureView& src, int width, int hei
   if (!DibGeometryAcceptable(width, height, 24)) return 0;
   size_t stride = DibStride(width, 24);
   size_t size = stride * static_cast<size_t>(height);
-  out->resize(size + kSwscaleSlack);
+  // libswscale's fast YUV to RGB path converts whole groups of 8 pixels and
+  // leaves the last group out (black) when a row of such groups is longer
+  // than the destination stride. Convert at a stride that holds whole groups,
+  // then close the rows up to the DIB stride.
+  size_t wide = std::max(stride, ((static_cast<size_t>(width) + 7) & ~size_t{7}) * 3);
+  out->resize(wide * static_cast<size_t>(height) + kSwscaleSlack);
   // Reading the source upside down writes the DIB's bottom row first while the
   // destination rows still follow each other upwards in memory, so a block
   // written past a row's end lands in the next row before that row is written.
   PictureView flipped = Flipped(src);
   uint8_t* dst[4] = {out->data(), nullptr, nullptr, nullptr};
-  int lines[4] = {static_cast<int>(stride), 0, 0, 0};
+  int lines[4] = {static_cast<int>(wide), 0, 0, 0};
   if (!Convert(flipped, AV_PIX_FMT_BGR24, width, height, dst, lines)) return 0;
+  if (wide != stride) {
+    size_t row = static_cast<size_t>(width) * 3;
+    uint8_t* base = out->data();
+    for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
+      std::memmove(base + y * stride, base + y * wide, row);
+      std::memset(base + y * stride + row, 0, stride - row);
+    }
+  }
   return size;
 }
 

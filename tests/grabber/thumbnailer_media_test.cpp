@@ -74,13 +74,18 @@ TEST_F(MediaThumbnailer, ADarkStartGivesTheFirstBrightPosition) {
 }
 
 TEST_F(MediaThumbnailer, RowsThatNeedPaddingArriveWhole) {
-  // 322 pixels make rows of 966 bytes, padded to 968 in the bitmap.
-  const std::string video =
-      Fixture("padded-322.mkv", "-f lavfi -i testsrc2=s=322x240:r=50:d=1 -pix_fmt yuv444p -c:v ffv1");
-  TDirectShowThumbnailer t;
-  ASSERT_EQ(t.ThumbnailFile(video.c_str()), 1);
-  EXPECT_EQ(t.BitmapInfo.bmiHeader.biWidth, 322);
-  EXPECT_GE(Psnr(FrameOf(t), ReferenceFrame(video, 0.3)), 35.0);
+  // 322 pixels make rows of 966 bytes, padded to 968 in the bitmap. In 4:2:0
+  // the converter's fast path works in groups of 8 pixels, which 322 is not.
+  for (const char* format : {"yuv444p", "yuv420p"}) {
+    SCOPED_TRACE(format);
+    const std::string video = Fixture(std::string("padded-322-") + format + ".mkv",
+                                      std::string("-f lavfi -i testsrc2=s=322x240:r=50:d=1 -pix_fmt ") + format +
+                                          " -c:v ffv1");
+    TDirectShowThumbnailer t;
+    ASSERT_EQ(t.ThumbnailFile(video.c_str()), 1);
+    EXPECT_EQ(t.BitmapInfo.bmiHeader.biWidth, 322);
+    EXPECT_GE(Psnr(FrameOf(t), ReferenceFrame(video, 0.3)), 35.0);
+  }
 }
 
 TEST_F(MediaThumbnailer, TheAudioBranchIsGoneAfterThePrune) {
