@@ -165,15 +165,6 @@ TEST_F(CommandChannel, WriteDwordPutsTheLowByteFirst) {
   EXPECT_FALSE(server.WriteDword(1));
 }
 
-TEST_F(CommandChannel, NoPipesNoTraffic) {
-  TThumbnailServer server(fake, kGoodTail);
-  server.ReadPipe = 0;
-  server.WritePipe = 0;
-  fake.pipes_forbidden = true;
-  EXPECT_EQ(server.ReadDword(), 0u);
-  EXPECT_EQ(server.WriteDword(1), 0);
-}
-
 TEST_F(CommandChannel, ReplyWriteFailureStillSetsTheEvent) {
   TThumbnailServer server(fake, kGoodTail);
   fake.write_fails = true;

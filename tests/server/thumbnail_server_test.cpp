@@ -127,15 +127,6 @@ TEST_F(StartUp, WatchdogEndsTheProcessOnceTheIdleLimitHasPassed) {
   EXPECT_EQ(fake.process_ends, std::vector<UINT>{0});
 }
 
-TEST_F(StartUp, WatchdogWaitsWhileCommandsArrive) {
-  LastActivityTick.store(fake.now);
-  for (int i = 0; i < 30; ++i) {
-    ASSERT_TRUE(WatchdogStep(fake));
-    LastActivityTick.store(fake.now);
-  }
-  EXPECT_TRUE(fake.process_ends.empty());
-}
-
 TEST_F(StartUp, CrashFilterEndsTheProcessWithCodeZero) {
   TThumbnailServer server(fake, kGoodTail);
   CrashFilter(nullptr);

@@ -117,17 +117,6 @@ TEST(LinuxPlatform, SetEventAddsOneToAnEventfd) {
   EXPECT_TRUE(platform.CloseHandle(H(event)));
 }
 
-TEST(LinuxPlatform, ThreadRunsDetached) {
-  LinuxPlatform platform;
-  Pipe p;
-  static int fd;
-  fd = p.writer();
-  ASSERT_TRUE(platform.StartThread([](void* argument) { (void)!write(fd, argument, 1); }, const_cast<char*>("t")));
-  char c = 0;
-  ASSERT_EQ(read(p.reader(), &c, 1), 1);
-  EXPECT_EQ(c, 't');
-}
-
 TEST(LinuxPlatform, ModuleLoaderFindsTheDirectXStandInsByWindowsName) {
   LinuxPlatform platform;
   HMODULE ddraw = platform.LoadLibraryA("ddraw.dll");
