@@ -59,9 +59,7 @@ HRESULT BasePin::Deliver(const SamplePtr& sample) {
   return peer_->filter_->Receive(peer_, sample);
 }
 
-void BasePin::DeliverEndOfStream() {
-  if (peer_) peer_->filter_->EndOfStream(peer_);
-}
+HRESULT BasePin::DeliverEndOfStream() { return peer_ ? peer_->filter_->EndOfStream(peer_) : S_OK; }
 
 void BasePin::DeliverFlush(const Segment& segment) {
   if (peer_) peer_->filter_->Flush(peer_, segment);
@@ -140,7 +138,7 @@ HRESULT BaseFilter::GetOutputType(BasePin*, int, MediaType*) { return VFW_S_NO_M
 HRESULT BaseFilter::OnConnected(BasePin*) { return S_OK; }
 void BaseFilter::OnDisconnected(BasePin*) {}
 HRESULT BaseFilter::Receive(BasePin*, const SamplePtr&) { return S_OK; }
-void BaseFilter::EndOfStream(BasePin*) {}
+HRESULT BaseFilter::EndOfStream(BasePin*) { return S_OK; }
 void BaseFilter::Flush(BasePin*, const Segment&) {}
 HRESULT BaseFilter::Seek(LONGLONG, LONGLONG) { return E_NOTIMPL; }
 HRESULT BaseFilter::GetDuration(LONGLONG*) { return E_NOTIMPL; }

@@ -59,7 +59,7 @@ class BasePin final : public IPin {
   // Output side: hand a sample, the end of stream or a flush to the connected
   // input pin. An unconnected pin drops them.
   HRESULT Deliver(const SamplePtr& sample);
-  void DeliverEndOfStream();
+  HRESULT DeliverEndOfStream();
   void DeliverFlush(const Segment& segment);
 
   // Breaks the connection at both ends; S_FALSE when there was none.
@@ -105,7 +105,9 @@ class BaseFilter : public IBaseFilter, public RefCounted {
   // Receive returns S_FALSE when the filter wants no more samples until the
   // next flush, S_SEEK_EARLIER (below) to have the source seek back.
   virtual HRESULT Receive(BasePin* in, const SamplePtr& sample);
-  virtual void EndOfStream(BasePin* in);
+  // EndOfStream may answer S_SEEK_EARLIER too: the stream ended before the
+  // picture at the segment's start came.
+  virtual HRESULT EndOfStream(BasePin* in);
   virtual void Flush(BasePin* in, const Segment& segment);
 
   // State hooks, called by the graph.

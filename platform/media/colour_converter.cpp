@@ -56,7 +56,7 @@ HRESULT ColourConverter::Receive(BasePin*, const SamplePtr& sample) {
   return output_->Deliver(Sample::FromBytes(std::move(dib), size, sample->time()));
 }
 
-void ColourConverter::EndOfStream(BasePin*) { output_->DeliverEndOfStream(); }
+HRESULT ColourConverter::EndOfStream(BasePin*) { return output_->DeliverEndOfStream(); }
 
 void ColourConverter::Flush(BasePin*, const Segment& segment) { output_->DeliverFlush(segment); }
 

@@ -15,7 +15,7 @@ class ColourConverter final : public BaseFilter {
   HRESULT CheckInputType(BasePin* in, const AM_MEDIA_TYPE& type) override;
   HRESULT GetOutputType(BasePin* out, int index, MediaType* type) override;
   HRESULT Receive(BasePin* in, const SamplePtr& sample) override;
-  void EndOfStream(BasePin* in) override;
+  HRESULT EndOfStream(BasePin* in) override;
   void Flush(BasePin* in, const Segment& segment) override;
 
  private:

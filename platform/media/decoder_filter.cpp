@@ -41,6 +41,9 @@ HRESULT DecoderFilter::OnConnected(BasePin* pin) {
   if (FAILED(hr)) return hr;
   if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return VFW_E_TYPE_NOT_ACCEPTED;
   info_ = info;
+  perFrame_ = info.frameRate.num > 0 && info.frameRate.den > 0
+                  ? av_rescale(kUnitsPerSecond, info.frameRate.den, info.frameRate.num)
+                  : 0;
   codec_ = std::move(codec);
   outputType_ = outputType;
   segment_ = Segment{};
@@ -64,7 +67,17 @@ LONGLONG DecoderFilter::ToMediaTime(int64_t ts) const {
 }
 
 LONGLONG DecoderFilter::FrameTime(const AVFrame& frame) {
-  return ToMediaTime(frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts);
+  LONGLONG time =
+      ToMediaTime(frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts);
+  // Decoding times stand in for presentation times there: behind B-frames a
+  // picture comes out with the time of the packet that released it, as many
+  // frames late as the decoder holds back.
+  if (info_.timesFromDecodeOrder && time != kNoTime && perFrame_ > 0) time -= codec_->has_b_frames * perFrame_;
+  // The last pictures drained from a decoder may carry no time at all: they
+  // follow the one before.
+  if (time == kNoTime && lastTime_ != kNoTime && perFrame_ > 0) time = lastTime_ + perFrame_;
+  lastTime_ = time;
+  return time;
 }
 
 LONGLONG DecoderFilter::FrameDuration(const AVFrame& frame) const {
@@ -166,14 +179,18 @@ HRESULT DecoderFilter::DeliverTimed(FramePtr frame, LONGLONG time) {
   return hr;
 }
 
-void DecoderFilter::EndOfStream(BasePin*) {
-  if (!codec_ || ended_) return;
+HRESULT DecoderFilter::EndOfStream(BasePin*) {
+  if (!codec_ || ended_) return S_OK;
   DecodePacket(nullptr, true);
   if (held_ && !ended_) DeliverTimed(std::move(held_), heldTime_);
+  // Nothing at all came after the seek: the demuxer landed at the end (a
+  // transport stream's timestamp search near its last frame).
+  if (targetPending_ && !delivered_ && !segment_.fromFileStart) return S_SEEK_EARLIER;
   if (!ended_) {
     ended_ = true;
     output_->DeliverEndOfStream();
   }
+  return S_OK;
 }
 
 void DecoderFilter::Flush(BasePin*, const Segment& segment) {
@@ -183,7 +200,7 @@ void DecoderFilter::Flush(BasePin*, const Segment& segment) {
   targetPending_ = segment.start != kNoTime;
   waitingForKey_ = true;
   ended_ = delivered_ = false;
-  OnFlush();
+  lastTime_ = kNoTime;
   output_->DeliverFlush(segment);
 }
 

@@ -17,7 +17,7 @@ class DecoderFilter : public BaseFilter {
   HRESULT OnConnected(BasePin* pin) override;
   void OnDisconnected(BasePin* pin) override;
   HRESULT Receive(BasePin* in, const SamplePtr& sample) override;
-  void EndOfStream(BasePin* in) override;
+  HRESULT EndOfStream(BasePin* in) override;
   void Flush(BasePin* in, const Segment& segment) override;
 
   // True when a decoder exists for the stream behind a source pin.
@@ -33,17 +33,14 @@ class DecoderFilter : public BaseFilter {
   virtual HRESULT DeliverFrame(FramePtr frame, LONGLONG time) = 0;
   // How long the frame is shown, in 100 ns; 0 when unknown.
   virtual LONGLONG FrameDuration(const AVFrame& frame) const;
-  // The frame's presentation time in 100 ns from the file's start.
-  virtual LONGLONG FrameTime(const AVFrame& frame);
-  // Called after every flush.
-  virtual void OnFlush() {}
 
-  const StreamInfo& info() const { return info_; }
   BasePin* output() const { return output_; }
-  LONGLONG ToMediaTime(int64_t ts) const;
 
  private:
   enum class Decoded { kFrame, kNeedInput, kEnd, kError };
+  // The frame's presentation time in 100 ns from the file's start.
+  LONGLONG FrameTime(const AVFrame& frame);
+  LONGLONG ToMediaTime(int64_t ts) const;
   Decoded ReceiveFrame(FramePtr* frame);
   HRESULT DecodePacket(const AVPacket* packet, bool draining);
   HRESULT HandleFrame(FramePtr frame, bool draining);
@@ -62,6 +59,8 @@ class DecoderFilter : public BaseFilter {
   bool delivered_ = false;  // a frame went out since the last flush
   FramePtr held_;       // the latest frame before the target, shown if nothing closer comes
   LONGLONG heldTime_ = 0;
+  LONGLONG perFrame_ = 0;         // from the stream's frame rate, 0 when unknown
+  LONGLONG lastTime_ = kNoTime;  // of the last frame decoded since the last flush
 };
 
 }  // namespace media

@@ -251,7 +251,8 @@ bool FfmpegSourceFilter::GetStreamInfo(const BasePin* pin, StreamInfo* info) con
   info->frameRate = s->stream->avg_frame_rate;
   info->quarterTurns = QuarterTurns(s->stream);
   info->attachedPicture = (s->stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
-  info->timesFromDecodeOrder = std::strcmp(format_->iformat->name, "avi") == 0;
+  info->timesFromDecodeOrder =
+      std::strcmp(format_->iformat->name, "avi") == 0 && s->stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
   return true;
 }
 
@@ -283,7 +284,16 @@ void FfmpegSourceFilter::UpdateDiscard() {
 
 void FfmpegSourceFilter::DeliverEndOfStream() {
   endOfStream_ = true;
-  for (Stream& s : streams_) s.pin->DeliverEndOfStream();
+  bool earlier = false;
+  for (Stream& s : streams_) earlier = s.pin->DeliverEndOfStream() == S_SEEK_EARLIER || earlier;
+  if (earlier) SeekEarlier();
+}
+
+// Each retry goes twice as far back, so the start of the file ends the
+// retries after a few steps.
+void FfmpegSourceFilter::SeekEarlier() {
+  backoff_ = backoff_ ? backoff_ * 2 : kFirstBackoff;
+  SeekDemuxer(segment_.start - backoff_);
 }
 
 bool FfmpegSourceFilter::AllDone() const {
@@ -320,10 +330,7 @@ HRESULT FfmpegSourceFilter::Pump() {
                                        : av_rescale_q(ts, stream->stream->time_base, kMediaTimeBase) - fileStart_;
   HRESULT hr = stream->pin->Deliver(Sample::FromPacket(std::move(packet), time));
   if (hr == S_FALSE) stream->done = true;
-  if (hr == S_SEEK_EARLIER) {
-    backoff_ = backoff_ ? backoff_ * 2 : kFirstBackoff;
-    SeekDemuxer(segment_.start - backoff_);
-  }
+  if (hr == S_SEEK_EARLIER) SeekEarlier();
   return S_OK;
 }
 

@@ -22,7 +22,7 @@ struct StreamInfo {
   AVRational frameRate = {0, 1};
   int quarterTurns = 0;  // clockwise display rotation, in quarter turns
   bool attachedPicture = false;
-  bool timesFromDecodeOrder = false;  // presentation times are not to be trusted (AVI)
+  bool timesFromDecodeOrder = false;  // video times are decoding times (AVI)
 };
 
 class FfmpegSourceFilter final : public BaseFilter {
@@ -63,6 +63,7 @@ class FfmpegSourceFilter final : public BaseFilter {
   HRESULT SeekDemuxer(LONGLONG target);
   bool SeekToFileStart();
   void DeliverEndOfStream();
+  void SeekEarlier();
   bool AllDone() const;
 
   // Declared so that the demuxer closes before the I/O it reads through.

@@ -4,7 +4,10 @@ namespace media {
 
 RendererFilter::RendererFilter() : input_(AddPin(PINDIR_INPUT, L"In")) {}
 
-void RendererFilter::EndOfStream(BasePin*) { endOfStream_ = true; }
+HRESULT RendererFilter::EndOfStream(BasePin*) {
+  endOfStream_ = true;
+  return S_OK;
+}
 
 void RendererFilter::Flush(BasePin*, const Segment&) {
   endOfStream_ = false;

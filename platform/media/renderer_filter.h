@@ -11,7 +11,7 @@ class RendererFilter : public BaseFilter {
  public:
   bool IsRenderer() const override { return true; }
   bool AtEndOfStream() const override { return endOfStream_; }
-  void EndOfStream(BasePin* in) override;
+  HRESULT EndOfStream(BasePin* in) override;
   void Flush(BasePin* in, const Segment& segment) override;
   void OnRun() override;
 
