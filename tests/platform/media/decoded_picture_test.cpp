@@ -72,6 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The muxer keeps a rotation only when the stream is copied.
         Case{"rotated.mp4", "-i " + ShellQuote(H264()) + " -c copy -metadata:s:v:0 rotate=90", MEDIASUBTYPE_IYUV,
              240, 320},
+        Case{"upside-down.mp4", "-i " + ShellQuote(H264()) + " -c copy -metadata:s:v:0 rotate=180",
+             MEDIASUBTYPE_IYUV, 320, 240},
         Case{"rotated-anamorphic.mp4", "-i " + ShellQuote(Anamorphic()) + " -c copy -metadata:s:v:0 rotate=270",
              MEDIASUBTYPE_RGB24, 180, 320},
         Case{"anamorphic.mp4", "-i " + ShellQuote(Anamorphic()) + " -c copy", MEDIASUBTYPE_RGB24, 426, 240},

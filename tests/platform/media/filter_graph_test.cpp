@@ -55,5 +55,61 @@ TEST(FilterGraph, SplicedYuvDecoderGivesTheFrameAtEachSeek) {
   }
 }
 
+TEST(FilterGraph, WaitForCompletionHonoursItsTimeOut) {
+  GraphHarness h;
+  ASSERT_EQ(h.Render(H264WithAudio()), S_OK);
+  ComPtr<IMediaControl> control;
+  ComPtr<IMediaEventEx> events;
+  ASSERT_EQ(h.graph()->QueryInterface(IID_IMediaControl, control.put_void()), S_OK);
+  ASSERT_EQ(h.graph()->QueryInterface(IID_IMediaEventEx, events.put_void()), S_OK);
+  EXPECT_EQ(events->SetNotifyWindow(0, WM_APP + 1, 0), S_OK);
+  LONG code = 123;
+  EXPECT_EQ(events->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);
+  ASSERT_EQ(control->Run(), S_OK);
+  // The whole file through both null renderers takes longer than nothing.
+  EXPECT_EQ(events->WaitForCompletion(0, &code), E_ABORT);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(events->WaitForCompletion(static_cast<LONG>(INFINITE), &code), S_OK);
+  EXPECT_EQ(code, EC_COMPLETE);
+  EXPECT_EQ(events->WaitForCompletion(0, &code), S_OK);
+}
+
+TEST(FilterGraph, RewiringFollowsTheRules) {
+  GraphHarness h;
+  ASSERT_EQ(h.Render(H264WithAudio()), S_OK);
+  ComPtr<IBaseFilter> decoder = FindFilter(h.graph(), L"Video Decoder");
+  ComPtr<IBaseFilter> renderer = FindFilter(h.graph(), L"Video Renderer");
+  ComPtr<IPin> out = FirstPin(decoder.get(), PINDIR_OUTPUT);
+  ComPtr<IPin> in = FirstPin(renderer.get(), PINDIR_INPUT);
+  EXPECT_EQ(h.graph()->Connect(out.get(), in.get()), VFW_E_ALREADY_CONNECTED);
+  // A null input pin is refused like a null output pin: nothing is rendered
+  // behind the caller's back.
+  EXPECT_EQ(h.graph()->Connect(out.get(), nullptr), E_POINTER);
+  ASSERT_EQ(h.graph()->Disconnect(out.get()), S_OK);
+  EXPECT_EQ(h.graph()->Disconnect(in.get()), S_FALSE);
+  // Removing a filter takes it out of the enumeration; a removed filter's
+  // pins cannot be connected through this graph.
+  ASSERT_EQ(h.graph()->RemoveFilter(renderer.get()), S_OK);
+  EXPECT_EQ(h.graph()->RemoveFilter(renderer.get()), VFW_E_NOT_FOUND);
+  EXPECT_FALSE(FindFilter(h.graph(), L"Video Renderer"));
+  EXPECT_EQ(h.graph()->Connect(out.get(), in.get()), VFW_E_NOT_IN_GRAPH);
+  // A second filter under a taken name gets a name of its own.
+  ASSERT_EQ(h.graph()->AddFilter(renderer.get(), L"Video Decoder"), S_OK);
+  EXPECT_TRUE(FindFilter(h.graph(), L"Video Decoder 0001"));
+  EXPECT_EQ(h.graph()->AddFilter(renderer.get(), L"again"), E_INVALIDARG);
+  EXPECT_EQ(h.graph()->Connect(out.get(), in.get()), S_OK);
+  AM_MEDIA_TYPE mt{};
+  ASSERT_EQ(in->ConnectionMediaType(&mt), S_OK);
+  EXPECT_EQ(mt.subtype, MEDIASUBTYPE_IYUV);
+  ASSERT_GE(mt.cbFormat, sizeof(VIDEOINFOHEADER));
+  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+  EXPECT_EQ(vih->bmiHeader.biWidth, 320);
+  EXPECT_EQ(vih->bmiHeader.biHeight, 240);
+  EXPECT_EQ(vih->bmiHeader.biBitCount, 12);
+  EXPECT_EQ(vih->bmiHeader.biCompression, MEDIASUBTYPE_IYUV.Data1);
+  EXPECT_EQ(vih->bmiHeader.biSizeImage, 320u * 240 * 3 / 2);
+  CoTaskMemFree(mt.pbFormat);
+}
+
 }  // namespace
 }  // namespace media_test
