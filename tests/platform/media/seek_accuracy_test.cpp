@@ -54,10 +54,14 @@ INSTANTIATE_TEST_SUITE_P(
       return n;
     });
 
+std::string ShortVideoLongAudio() {
+  return Fixture("short-video.mp4",
+                 "-f lavfi -i testsrc2=size=320x240:rate=50:duration=1 -f lavfi -i sine=duration=3 "
+                 "-c:v libx264 -preset veryfast -g 25 -pix_fmt yuv420p -c:a aac");
+}
+
 TEST(SeekAccuracy, VideoShorterThanAudioGivesItsLastFrame) {
-  std::string path = Fixture("short-video.mp4",
-                             "-f lavfi -i testsrc2=size=320x240:rate=50:duration=1 -f lavfi -i sine=duration=3 "
-                             "-c:v libx264 -preset veryfast -g 25 -pix_fmt yuv420p -c:a aac");
+  std::string path = ShortVideoLongAudio();
   GraphHarness h;
   ASSERT_EQ(h.Render(path), S_OK);
   ASSERT_TRUE(h.Splice());
@@ -67,9 +71,7 @@ TEST(SeekAccuracy, VideoShorterThanAudioGivesItsLastFrame) {
 }
 
 TEST(SeekAccuracy, DurationIsTheFilesInMediaTime) {
-  std::string path = Fixture("short-video.mp4",
-                             "-f lavfi -i testsrc2=size=320x240:rate=50:duration=1 -f lavfi -i sine=duration=3 "
-                             "-c:v libx264 -preset veryfast -g 25 -pix_fmt yuv420p -c:a aac");
+  std::string path = ShortVideoLongAudio();
   GraphHarness h;
   ASSERT_EQ(h.Render(path), S_OK);
   ComPtr<IMediaSeeking> seeking;
