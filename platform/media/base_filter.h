@@ -110,9 +110,8 @@ class BaseFilter : public IBaseFilter, public RefCounted {
   virtual HRESULT EndOfStream(BasePin* in);
   virtual void Flush(BasePin* in, const Segment& segment);
 
-  // State hooks, called by the graph.
+  // Called by the graph on every Run.
   virtual void OnRun() {}
-  virtual void OnStop() {}
 
   // A renderer ends a branch; the graph completes when every connected one
   // has reached the end of its stream.
@@ -144,10 +143,10 @@ class BaseFilter : public IBaseFilter, public RefCounted {
 // Our filter behind an IBaseFilter, or null for a foreign one.
 BaseFilter* AsBaseFilter(IBaseFilter* filter);
 
-// Creates a T (a filter of ours) and queries it for riid: the class factories
-// of the registered filters.
+// Creates a T (an object of ours whose creation reference is its Release's)
+// and queries it for riid: the class factories of the registered classes.
 template <class T>
-HRESULT CreateFilterInstance(REFIID riid, void** ppv) {
+HRESULT CreateInstance(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   T* object = new (std::nothrow) T;

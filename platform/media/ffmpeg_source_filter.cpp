@@ -204,7 +204,7 @@ HRESULT FfmpegSourceFilter::OpenFile(const std::string& path) {
   // The name only helps the probe; the bytes come through our own I/O.
   int err = avformat_open_input(&raw, path.c_str(), nullptr, &options);
   av_dict_free(&options);
-  if (err < 0) return err == AVERROR(ENOMEM) ? E_OUTOFMEMORY : VFW_E_INVALID_FILE_FORMAT;
+  if (err < 0) return HresultFromAvError(err);
   format_.reset(raw);
   err = avformat_find_stream_info(format_.get(), nullptr);
   if (err < 0 && format_->nb_streams == 0) return VFW_E_INVALID_FILE_FORMAT;

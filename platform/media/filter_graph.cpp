@@ -221,7 +221,6 @@ HRESULT FilterGraph::Pause() {
 }
 
 HRESULT FilterGraph::Stop() {
-  for (BaseFilter* f : OwnFilters()) f->OnStop();
   state_ = State_Stopped;
   return S_OK;
 }

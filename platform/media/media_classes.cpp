@@ -7,7 +7,7 @@
 
 void RegisterMediaClasses() {
   media::SilenceFfmpegLog();
-  RegisterClassFactory(CLSID_FilterGraph, media::CreateFilterInstance<media::FilterGraph>);
-  RegisterClassFactory(CLSID_Colour, media::CreateFilterInstance<media::ColourConverter>);
-  RegisterClassFactory(CLSID_TarvenixSampleRenderer, media::CreateFilterInstance<media::SampleRenderer>);
+  RegisterClassFactory(CLSID_FilterGraph, media::CreateInstance<media::FilterGraph>);
+  RegisterClassFactory(CLSID_Colour, media::CreateInstance<media::ColourConverter>);
+  RegisterClassFactory(CLSID_TarvenixSampleRenderer, media::CreateInstance<media::SampleRenderer>);
 }
