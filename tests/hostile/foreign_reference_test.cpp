@@ -124,6 +124,10 @@ TEST_F(ForeignReferenceTest, OnlyTheNamedFileIsEverRead) {
     if (outcome.kind == RequestOutcome::kServerEnded || outcome.kind == RequestOutcome::kStuck) return;
     ASSERT_TRUE(ServerAnswersStatus(server)) << c.name;
   }
+  // The watch and the other video work: asked for by its own name, it is
+  // opened and thumbnailed.
+  EXPECT_EQ(RequestThumbnail(server, other_).kind, RequestOutcome::kPicture);
+  EXPECT_TRUE(OtherWasOpened());
   server.WriteByte(1);
   EXPECT_EQ(server.WaitExit(kPastTheWatchdogMs), 0);
   EXPECT_EQ(server.Output(), "");
