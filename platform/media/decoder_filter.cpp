@@ -6,6 +6,7 @@ namespace {
 // Media times within this much of each other are the same instant: stream
 // time bases rarely divide 100 ns exactly.
 constexpr LONGLONG kTimeSlack = 10;
+constexpr int kMaxDrainErrors = 64;
 
 }  // namespace
 
@@ -99,6 +100,7 @@ HRESULT DecoderFilter::DecodePacket(const AVPacket* packet, bool draining) {
   // frames waiting in it were taken out.
   for (int attempt = 0; attempt < 2; ++attempt) {
     int sent = avcodec_send_packet(codec_.get(), packet);
+    int errors = 0;
     for (;;) {
       FramePtr frame;
       Decoded result = ReceiveFrame(&frame);
@@ -107,8 +109,9 @@ HRESULT DecoderFilter::DecodePacket(const AVPacket* packet, bool draining) {
         if (hr == S_SEEK_EARLIER) return hr;
         continue;
       }
-      // A decoding error spoils one frame, not the stream: go on.
-      if (result == Decoded::kError && draining) continue;
+      // While draining, a decoding error spoils one frame, not the rest; a
+      // decoder that only fails is given up.
+      if (result == Decoded::kError && draining && ++errors < kMaxDrainErrors) continue;
       break;
     }
     if (sent != AVERROR(EAGAIN)) break;
@@ -198,7 +201,9 @@ void DecoderFilter::Flush(BasePin*, const Segment& segment) {
   held_.reset();
   segment_ = segment;
   targetPending_ = segment.start != kNoTime;
-  waitingForKey_ = true;
+  // From the start of the file the decoder takes what comes, so a stream
+  // without key frame flags still decodes.
+  waitingForKey_ = !segment.fromFileStart;
   ended_ = delivered_ = false;
   lastTime_ = kNoTime;
   output_->DeliverFlush(segment);
