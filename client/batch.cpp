@@ -19,7 +19,7 @@ int RunBatch(const std::vector<Job>& jobs, const BatchSettings& settings) {
       report.Started(job.video);
       std::string error = job.refused;
       bool ok = error.empty() &&
-                MakeThumbnail(client, job.video, PictureSpec{job.output, job.format, settings.longer_edge, true, {}}, &error);
+                MakeThumbnail(client, job.video, PictureOutput{job.output, job.format, settings.longer_edge, true, {}}, &error);
       report.Finished(job.video, ok, error);
     }
   };

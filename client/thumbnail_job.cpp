@@ -16,9 +16,9 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-bool MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureSpec& spec, std::string* error) {
-  if (SameFile(video, spec.path)) {
-    *error = "the picture " + spec.path + " would replace the video";
+bool MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture, std::string* error) {
+  if (SameFile(video, picture.path)) {
+    *error = "the picture " + picture.path + " would replace the video";
     return false;
   }
   Frame frame;
@@ -27,7 +27,7 @@ bool MakeThumbnail(ThumbnailClient& client, const std::string& video, const Pict
     *error = status.reason;
     return false;
   }
-  PictureSize size = FitLongerEdge(frame.width, frame.height, spec.longer_edge, spec.enlarge);
+  PictureSize size = FitLongerEdge(frame.width, frame.height, picture.longer_edge, picture.enlarge);
   Frame scaled;
   if (!ScaleFrame(frame, size.width, size.height, &scaled)) {
     *error = "cannot scale the frame";
@@ -35,11 +35,11 @@ bool MakeThumbnail(ThumbnailClient& client, const std::string& video, const Pict
   }
   std::vector<uint8_t> bytes;
   std::string why;
-  if (!EncodeImage(spec.format, scaled, spec.text, &bytes, &why)) {
+  if (!EncodeImage(picture.format, scaled, picture.text, &bytes, &why)) {
     *error = "cannot encode the picture: " + why;
     return false;
   }
-  return WriteFileAtomically(spec.path, bytes, error);
+  return WriteFileAtomically(picture.path, bytes, error);
 }
 
 }  // namespace thumbnail

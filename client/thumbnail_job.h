@@ -9,7 +9,7 @@
 
 namespace thumbnail {
 
-struct PictureSpec {
+struct PictureOutput {
   std::string path;
   ImageFormat format = ImageFormat::kPng;
   int longer_edge = 256;  // 0 keeps the frame's own size
@@ -18,8 +18,8 @@ struct PictureSpec {
 };
 
 // Takes the frame of `video` through `client`, scales it, encodes it and
-// writes it whole to spec.path. False with the reason in *error; then
+// writes it whole to picture.path. False with the reason in *error; then
 // nothing has been written.
-bool MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureSpec& spec, std::string* error);
+bool MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture, std::string* error);
 
 }  // namespace thumbnail

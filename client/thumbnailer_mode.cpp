@@ -37,14 +37,14 @@ int RunThumbnailer(const std::string& server_path, const std::string& input, con
   // The URI names the original as the file manager knows it; a plain path
   // is turned into the URI the thumbnail standard keys thumbnails by.
   std::string uri = path == input ? FileUri(Absolute(path)) : input;
-  PictureSpec spec{output, ImageFormat::kPng, size, false,
+  PictureOutput picture{output, ImageFormat::kPng, size, false,
                    {{"Thumb::URI", uri},
                     {"Thumb::MTime", std::to_string(static_cast<long long>(st.st_mtime))},
                     {"Thumb::Size", std::to_string(static_cast<long long>(st.st_size))},
                     {"Software", "thumbnail " THUMBNAIL_VERSION}}};
   ThumbnailClient client(ClientOptions{server_path});
   std::string error;
-  if (!MakeThumbnail(client, path, spec, &error)) return Fail(input, error);
+  if (!MakeThumbnail(client, path, picture, &error)) return Fail(input, error);
   return 0;
 }
 

@@ -28,11 +28,11 @@ std::vector<std::string> Names(const std::string& folder) {
     }
     ::closedir(dir);
   }
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return a.size() != b.size() && std::all_of(a.begin(), a.end(), ::isdigit) &&
-                   std::all_of(b.begin(), b.end(), ::isdigit)
-               ? a.size() < b.size()
-               : a < b;
+  // Descriptor numbers sort as numbers, other names as text.
+  auto number = [](const std::string& s) { return !s.empty() && std::all_of(s.begin(), s.end(), ::isdigit); };
+  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    if (number(a) && number(b) && a.size() != b.size()) return a.size() < b.size();
+    return a < b;
   });
   return names;
 }
