@@ -87,7 +87,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"bt709.mp4",
              std::string(kMotion) + "-vf scale=out_color_matrix=bt709 -c:v libx264 -preset veryfast -g 40 "
                                     "-colorspace bt709 -color_primaries bt709 -color_trc bt709",
-             MEDIASUBTYPE_IYUV, 320, 240}),
+             MEDIASUBTYPE_IYUV, 320, 240},
+        Case{"bt2020.mkv",
+             std::string(kMotion) + "-vf scale=out_color_matrix=bt2020 -c:v libx265 -preset ultrafast "
+                                    "-x265-params log-level=none -g 40 -pix_fmt yuv420p10le -colorspace bt2020nc "
+                                    "-color_primaries bt2020 -color_trc smpte2084",
+             MEDIASUBTYPE_RGB24, 320, 240}),
     [](const testing::TestParamInfo<Case>& info) {
       std::string n = info.param.name;
       for (char& ch : n)
