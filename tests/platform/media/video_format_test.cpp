@@ -3,6 +3,8 @@
 // picture itself, for every layout the converter accepts.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "platform/gdi/bitmap.h"
 #include "platform/media/picture_converter.h"
 
@@ -90,6 +92,24 @@ TEST(Layout, Yv12StoresVBeforeU) {
   EXPECT_EQ(iyuv[10], f->data[2][0]);
   EXPECT_EQ(yv12[8], f->data[2][0]);
   EXPECT_EQ(yv12[10], f->data[1][0]);
+}
+
+TEST(Layout, DibRowsAreWholeAtEveryWidth) {
+  PictureConverter converter;
+  for (int w : {17, 322, 330, 362, 641}) {
+    FramePtr f(av_frame_alloc());
+    f->format = AV_PIX_FMT_YUV420P;
+    f->width = w;
+    f->height = 4;
+    ASSERT_GE(av_frame_get_buffer(f.get(), 0), 0);
+    for (int p = 0; p < 3; ++p) std::memset(f->data[p], p ? 128 : 200, static_cast<size_t>(f->linesize[p]) * (p ? 2 : 4));
+    std::vector<uint8_t> dib;
+    size_t size = converter.ConvertToDib(ViewOfFrame(*f), w, 4, &dib);
+    ASSERT_EQ(size, DibStride(w, 24) * 4);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < w * 3; ++x)
+        ASSERT_EQ(dib[y * DibStride(w, 24) + x], dib[0]) << "width " << w << " row " << y << " byte " << x;
+  }
 }
 
 TEST(Layout, SubtypesWithoutALayoutAreUnknown) {
