@@ -7,6 +7,11 @@
 
 #include "platform/com/unknown.h"
 
+#ifdef _WIN32
+// The system's COM runtime: CoInitialize, CoCreateInstance, the task
+// allocator.
+#include <objbase.h>
+#else
 constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
 
@@ -55,6 +60,8 @@ class ScopedTaskMemFailure {
   ScopedTaskMemFailure(const ScopedTaskMemFailure&) = delete;
   ScopedTaskMemFailure& operator=(const ScopedTaskMemFailure&) = delete;
 };
+
+#endif  // _WIN32
 
 // Releases *p when it is set and sets it to null.
 template <class T>

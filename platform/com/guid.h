@@ -5,6 +5,17 @@
 
 #include "platform/win/types.h"
 
+#ifdef _WIN32
+
+// The system's GUID and its comparison operators; UuidToStringA and
+// RpcStringFreeA of the RPC runtime.
+#include <rpc.h>
+
+// The system's UuidToStringA takes a non-const UUID it never writes to.
+inline RPC_STATUS UuidToStringA(const UUID* uuid, RPC_CSTR* text) { return ::UuidToStringA(const_cast<UUID*>(uuid), text); }
+
+#else
+
 struct GUID {
   DWORD Data1;
   WORD Data2;
@@ -22,6 +33,8 @@ inline bool IsEqualGUID(REFGUID a, REFGUID b) { return std::memcmp(&a, &b, sizeo
 inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
 inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 
+#endif  // _WIN32
+
 // The FOURCC media subtype GUID: {xxxxxxxx-0000-0010-8000-00AA00389B71}.
 constexpr GUID FourccGuid(char a, char b, char c, char d) {
   return GUID{static_cast<DWORD>(static_cast<BYTE>(a)) | static_cast<DWORD>(static_cast<BYTE>(b)) << 8 |
@@ -31,6 +44,7 @@ constexpr GUID FourccGuid(char a, char b, char c, char d) {
               {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 }
 
+#ifndef _WIN32
 using RPC_STATUS = LONG;
 using RPC_CSTR = unsigned char*;
 constexpr RPC_STATUS RPC_S_OK = 0;
@@ -40,3 +54,4 @@ constexpr RPC_STATUS RPC_S_OUT_OF_MEMORY = 14;
 // string that the caller frees with RpcStringFreeA.
 RPC_STATUS UuidToStringA(const UUID* uuid, RPC_CSTR* text);
 RPC_STATUS RpcStringFreeA(RPC_CSTR* text);
+#endif  // _WIN32

@@ -9,6 +9,9 @@
 
 #include "platform/com/guid.h"
 
+#ifdef _WIN32
+#include <unknwn.h>
+#else
 inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 class IUnknown {
@@ -20,6 +23,7 @@ class IUnknown {
  protected:
   ~IUnknown() = default;
 };
+#endif  // _WIN32
 
 // Reference count for a concrete object; the last Release deletes it. The
 // count is atomic because decoder threads may hold samples briefly.

@@ -6,6 +6,17 @@
 #include "platform/com/com_runtime.h"
 #include "platform/dshow/guids.h"
 
+#ifdef _WIN32
+
+// The system's DirectShow interfaces and records. strsafe.h, which they
+// include, would otherwise rename the C string functions.
+#ifndef STRSAFE_NO_DEPRECATE
+#define STRSAFE_NO_DEPRECATE
+#endif
+#include <dshow.h>
+
+#else
+
 using REFERENCE_TIME = LONGLONG;
 using OAHWND = LONG_PTR;
 using OAEVENT = LONG_PTR;
@@ -176,6 +187,8 @@ class IMediaSeeking : public IUnknown {
  protected:
   ~IMediaSeeking() = default;
 };
+
+#endif  // _WIN32
 
 // The sample renderer component's control interface, in its slot order.
 class ISampleRendererControl : public IUnknown {

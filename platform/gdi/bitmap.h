@@ -6,6 +6,9 @@
 
 #include "platform/win/types.h"
 
+// On Windows the bitmaps are GDI's own, declared by the system's headers.
+#ifndef _WIN32
+
 // The largest pixel block a DIB section may have. Larger pictures are refused
 // before anything is allocated.
 constexpr size_t kMaxDibBytes = size_t{1} << 30;
@@ -36,3 +39,4 @@ BOOL DeleteObject(HGDIOBJ object);
 
 // Size in bytes of the pixel block of a live bitmap, 0 for anything else.
 size_t BitmapPixelBytes(HBITMAP bitmap);
+#endif  // _WIN32

@@ -6,6 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#ifdef _WIN32
+
+// On Windows these are the system's own.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <vfwmsgs.h>
+
+#else
+
 using BYTE = uint8_t;
 using WORD = uint16_t;
 using DWORD = uint32_t;
@@ -133,3 +144,5 @@ constexpr UINT DIB_RGB_COLORS = 0;
 // Crash filter hook: the platform calls it for an exception nothing handled.
 struct EXCEPTION_POINTERS;
 using LPTOP_LEVEL_EXCEPTION_FILTER = LONG (*)(EXCEPTION_POINTERS*);
+
+#endif  // _WIN32
