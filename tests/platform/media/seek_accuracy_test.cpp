@@ -70,6 +70,18 @@ TEST(SeekAccuracy, VideoShorterThanAudioGivesItsLastFrame) {
   EXPECT_GE(Psnr(h.FrameAt(0.5), ReferenceFrame(path, 0.5)), 35.0);
 }
 
+TEST(SeekAccuracy, BetweenFrameBoundariesTheFrameShownThere) {
+  std::string path = Fixture("seek-h264.mkv", std::string(kMotion) + "-c:v libx264 -preset veryfast -g 30 -bf 3 "
+                                                                     "-pix_fmt yuv420p");
+  GraphHarness h;
+  ASSERT_EQ(h.Render(path), S_OK);
+  ASSERT_TRUE(h.Splice());
+  // The frame whose interval covers the position, not the next one.
+  EXPECT_GE(Psnr(h.FrameAt(0.31), ReferenceFrame(path, 0.30)), 35.0);
+  EXPECT_GE(Psnr(h.FrameAt(1.5399), ReferenceFrame(path, 1.52)), 35.0);
+  EXPECT_LT(Psnr(h.FrameAt(0.31), ReferenceFrame(path, 0.32)), 35.0);
+}
+
 TEST(SeekAccuracy, DurationIsTheFilesInMediaTime) {
   std::string path = ShortVideoLongAudio();
   GraphHarness h;
