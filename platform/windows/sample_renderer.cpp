@@ -1,0 +1,144 @@
+#include "platform/windows/sample_renderer.h"
+
+#include <cstring>
+
+SampleRenderer::SampleRenderer() : BaseFilter(CLSID_TarvenixSampleRenderer), input_(*this), seeking_(*this, input_) {}
+
+IUnknown* SampleRenderer::ExtraInterface(REFIID riid) {
+  if (riid == IID_ISampleRendererControl) return static_cast<ISampleRendererControl*>(this);
+  if (riid == IID_IAMFilterMiscFlags) return static_cast<IAMFilterMiscFlags*>(this);
+  if (riid == IID_IMediaSeeking) return &seeking_;
+  return nullptr;
+}
+
+HRESULT SampleRenderer::put_MediaType(AM_MEDIA_TYPE* pType) {
+  if (!pType) return E_POINTER;
+  std::lock_guard<std::mutex> hold(lock_);
+  return accepted_.Assign(*pType);
+}
+
+bool SampleRenderer::Accepts(const AM_MEDIA_TYPE& type) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (accepted_.Empty() || type.majortype != accepted_.majortype || type.subtype != accepted_.subtype ||
+      type.formattype != accepted_.formattype)
+    return false;
+  if (type.formattype != FORMAT_VideoInfo) return true;
+  return type.pbFormat && type.cbFormat >= sizeof(VIDEOINFOHEADER);
+}
+
+HRESULT SampleRenderer::get_MediaType(AM_MEDIA_TYPE** ppType) {
+  if (!ppType) return E_POINTER;
+  *ppType = nullptr;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (current_.Empty()) {
+    // The first call after a connection takes the pin's type.
+    HRESULT hr = input_.CopyConnectionType(&current_);
+    if (FAILED(hr)) return hr;
+  }
+  *ppType = &current_;
+  return S_OK;
+}
+
+void SampleRenderer::ForgetConnectionType() {
+  std::lock_guard<std::mutex> hold(lock_);
+  current_.Clear();
+}
+
+HRESULT SampleRenderer::SetOneShot(BOOL oneShot) {
+  std::lock_guard<std::mutex> hold(lock_);
+  one_shot_ = oneShot != FALSE;
+  return S_OK;
+}
+
+HRESULT SampleRenderer::SetBufferSamples(BOOL buffer) {
+  std::lock_guard<std::mutex> hold(lock_);
+  buffer_samples_ = buffer != FALSE;
+  return S_OK;
+}
+
+HRESULT SampleRenderer::GetCurrentBuffer(LONG* pBufferSize, BYTE* pBuffer) {
+  if (!pBufferSize) return E_POINTER;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!has_buffer_) return VFW_E_WRONG_STATE;
+  const LONG size = static_cast<LONG>(buffer_.size());
+  if (!pBuffer) {
+    *pBufferSize = size;
+    return S_OK;
+  }
+  if (*pBufferSize < 0) return E_INVALIDARG;
+  const LONG copied = *pBufferSize < size ? *pBufferSize : size;
+  std::memcpy(pBuffer, buffer_.data(), static_cast<size_t>(copied));
+  *pBufferSize = copied;
+  return S_OK;
+}
+
+HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {
+  if (State() == State_Stopped) return VFW_E_WRONG_STATE;
+  // Frames decoded only to reach the seek position are not the picture.
+  if (sample->IsPreroll() == S_OK) return S_OK;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (flushing_ || (one_shot_ && taken_)) return S_OK;
+    AM_MEDIA_TYPE* changed = nullptr;
+    if (sample->GetMediaType(&changed) == S_OK && changed) {
+      // A new format within the stream: later get_MediaType calls see it.
+      HRESULT hr = current_.Assign(*changed);
+      DeleteMediaType(changed);
+      if (FAILED(hr)) return hr;
+    }
+    if (buffer_samples_) {
+      BYTE* data = nullptr;
+      const long length = sample->GetActualDataLength();
+      if (FAILED(sample->GetPointer(&data)) || !data || length < 0) return E_FAIL;
+      try {
+        buffer_.assign(data, data + length);
+      } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+      }
+      has_buffer_ = true;
+    }
+    taken_ = true;
+    if (!one_shot_) return S_OK;
+  }
+  Complete();
+  return S_OK;
+}
+
+HRESULT SampleRenderer::OnEndOfStream() {
+  // A stream that ends before any sample still completes, so a wait for
+  // completion returns.
+  Complete();
+  return S_OK;
+}
+
+void SampleRenderer::Complete() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (completed_ || flushing_) return;
+    completed_ = true;
+  }
+  NotifyGraph(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+}
+
+HRESULT SampleRenderer::OnBeginFlush() {
+  std::lock_guard<std::mutex> hold(lock_);
+  flushing_ = true;
+  return S_OK;
+}
+
+HRESULT SampleRenderer::OnEndFlush() {
+  // A seek: the next sample is the picture at the new position.
+  std::lock_guard<std::mutex> hold(lock_);
+  flushing_ = false;
+  taken_ = false;
+  completed_ = false;
+  return S_OK;
+}
+
+void SampleRenderer::OnStateChange(FILTER_STATE from, FILTER_STATE to) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (from == State_Stopped || to == State_Stopped) {
+    taken_ = false;
+    completed_ = false;
+  }
+}

@@ -1,0 +1,83 @@
+// The sample renderer component on Windows: a renderer filter with one input
+// pin that takes the type given to put_MediaType, keeps a copy of a sample
+// and, in one-shot mode, ends the stream after the first sample following
+// each start or seek. The graph seeks the source through it. Registered for
+// the process by MediaClassRegistration, together with a stand-in colour
+// space converter where the system has none.
+#pragma once
+
+#include <vector>
+
+#include "platform/windows/base_pins.h"
+#include "platform/windows/seeking_forwarder.h"
+
+class SampleRenderer final : public BaseFilter, public ISampleRendererControl, public IAMFilterMiscFlags {
+ public:
+  SampleRenderer();
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { return BaseFilter::QueryInterface(riid, ppv); }
+  ULONG STDMETHODCALLTYPE AddRef() override { return BaseFilter::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return BaseFilter::Release(); }
+
+  HRESULT put_MediaType(AM_MEDIA_TYPE* pType) override;
+  HRESULT get_MediaType(AM_MEDIA_TYPE** ppType) override;
+  HRESULT SetOneShot(BOOL oneShot) override;
+  HRESULT SetBufferSamples(BOOL buffer) override;
+  HRESULT GetCurrentBuffer(LONG* pBufferSize, BYTE* pBuffer) override;
+
+  // The graph counts this filter among the renderers whose end of stream
+  // completes playback.
+  ULONG STDMETHODCALLTYPE GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
+
+  ULONG PinCount() const override { return 1; }
+  IPin* PinAt(ULONG) override { return &input_; }
+
+ private:
+  class Input final : public InputPin {
+   public:
+    explicit Input(SampleRenderer& owner) : InputPin(owner, L"In"), owner_(owner) {}
+    bool Accepts(const AM_MEDIA_TYPE& type) override { return owner_.Accepts(type); }
+
+   protected:
+    HRESULT OnReceive(IMediaSample* sample) override { return owner_.OnReceive(sample); }
+    HRESULT OnEndOfStream() override { return owner_.OnEndOfStream(); }
+    HRESULT OnBeginFlush() override { return owner_.OnBeginFlush(); }
+    HRESULT OnEndFlush() override { return owner_.OnEndFlush(); }
+    void OnDisconnect() override {
+      InputPin::OnDisconnect();
+      owner_.ForgetConnectionType();
+    }
+
+   private:
+    SampleRenderer& owner_;
+  };
+
+  IUnknown* ExtraInterface(REFIID riid) override;
+  void OnStateChange(FILTER_STATE from, FILTER_STATE to) override;
+
+  bool Accepts(const AM_MEDIA_TYPE& type);
+  HRESULT OnReceive(IMediaSample* sample);
+  HRESULT OnEndOfStream();
+  HRESULT OnBeginFlush();
+  HRESULT OnEndFlush();
+  void ForgetConnectionType();
+  // Reports the end of the stream once per start or seek.
+  void Complete();
+
+  Input input_;
+  SeekingForwarder seeking_;
+
+  std::mutex lock_;
+  OwnedMediaType accepted_;
+  // The connection's type as get_MediaType hands it out; the pointer stays
+  // valid until the next connection or a change of format within the stream.
+  OwnedMediaType current_;
+  std::vector<BYTE> buffer_;
+  bool has_buffer_ = false;
+  bool one_shot_ = false;
+  bool buffer_samples_ = false;
+  bool flushing_ = false;
+  // A sample has been taken since the last start or seek (one-shot).
+  bool taken_ = false;
+  bool completed_ = false;
+};
