@@ -6,7 +6,7 @@ PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup build test test-fast test-asan demo bench install clean
+.PHONY: all setup build test test-fast test-asan demo bench install clean windows test-windows
 
 all: build
 
@@ -63,3 +63,18 @@ fuzz-smoke:
 # descriptors and every reply.
 soak: build
 	@$(BUILD)/bin/soak_test
+
+# The Windows server, cross-built with mingw-w64, and its protocol test run
+# under Wine in a prefix of its own (in the build folder).
+WIN_BUILD ?= build-win
+WIN_PACKAGES = g++-mingw-w64-x86-64-posix wine wine64 \
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+
+windows:
+	@scripts/setup $(WIN_PACKAGES)
+	@cmake -S platform/windows -B $(WIN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/platform/windows/mingw-toolchain.cmake >/dev/null
+	@cmake --build $(WIN_BUILD) -j $(JOBS)
+
+test-windows: windows
+	@tests/windows/run $(WIN_BUILD)
