@@ -1,6 +1,7 @@
 #include "platform/media/base_filter.h"
 
 #include <algorithm>
+#include <new>
 
 #include "platform/media/enumerator.h"
 
@@ -113,10 +114,15 @@ HRESULT BaseFilter::QueryExtraInterface(REFIID, void**) { return E_NOINTERFACE; 
 
 HRESULT BaseFilter::EnumPins(IEnumPins** out) {
   if (!out) return E_POINTER;
-  std::vector<IPin*> pins;
-  for (auto& pin : pins_) pins.push_back(pin.get());
-  *out = new (std::nothrow) PinEnumerator(static_cast<IBaseFilter*>(this), pins);
-  return *out ? S_OK : E_OUTOFMEMORY;
+  *out = nullptr;
+  try {
+    std::vector<IPin*> pins;
+    for (auto& pin : pins_) pins.push_back(pin.get());
+    *out = new PinEnumerator(static_cast<IBaseFilter*>(this), pins);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT BaseFilter::QueryFilterInfo(FILTER_INFO* info) {

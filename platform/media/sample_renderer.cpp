@@ -1,6 +1,7 @@
 #include "platform/media/sample_renderer.h"
 
 #include <algorithm>
+#include <new>
 #include <cstring>
 
 namespace media {
@@ -42,7 +43,12 @@ HRESULT SampleRenderer::SetBufferSamples(BOOL buffer) {
 HRESULT SampleRenderer::GetCurrentBuffer(LONG* size, BYTE* buffer) {
   if (!size) return E_POINTER;
   if (!buffered_) return VFW_E_WRONG_STATE;
-  size_t have = buffered_->size();
+  size_t have;
+  try {
+    have = buffered_->size();  // packs a picture on first use
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
   if (have > static_cast<size_t>(INT32_MAX)) return E_UNEXPECTED;
   if (!buffer) {
     *size = static_cast<LONG>(have);
