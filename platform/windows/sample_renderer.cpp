@@ -1,8 +1,17 @@
 #include "platform/windows/sample_renderer.h"
 
+#include <chrono>
 #include <cstring>
 
-SampleRenderer::SampleRenderer() : BaseFilter(CLSID_TarvenixSampleRenderer), input_(*this), seeking_(*this, input_) {}
+namespace {
+
+// How long a seek waits for its frame. A stream that never delivers is cut
+// off by the server's watchdog anyway; this only keeps the wait bounded.
+constexpr DWORD kSeekFrameWaitMs = 5000;
+
+}  // namespace
+
+SampleRenderer::SampleRenderer() : BaseFilter(CLSID_TarvenixSampleRenderer), input_(*this), seeking_(*this) {}
 
 IUnknown* SampleRenderer::ExtraInterface(REFIID riid) {
   if (riid == IID_ISampleRendererControl) return static_cast<ISampleRendererControl*>(this);
@@ -98,6 +107,7 @@ HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {
       has_buffer_ = true;
     }
     taken_ = true;
+    arrived_.notify_all();
     if (!one_shot_) return S_OK;
   }
   Complete();
@@ -116,6 +126,7 @@ void SampleRenderer::Complete() {
     std::lock_guard<std::mutex> hold(lock_);
     if (completed_ || flushing_) return;
     completed_ = true;
+    arrived_.notify_all();
   }
   NotifyGraph(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
 }
@@ -133,6 +144,22 @@ HRESULT SampleRenderer::OnEndFlush() {
   taken_ = false;
   completed_ = false;
   return S_OK;
+}
+
+void SampleRenderer::WaitForSample(DWORD timeoutMs) {
+  std::unique_lock<std::mutex> hold(lock_);
+  arrived_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [this] { return taken_ || completed_; });
+}
+
+HRESULT SampleRenderer::Seeking::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
+                                              DWORD stopFlags) {
+  HRESULT hr = SeekingForwarder::SetPositions(current, currentFlags, stop, stopFlags);
+  // A stopped graph streams nothing until it runs; its first completion is
+  // still to come, so there is nothing to wait for.
+  if (SUCCEEDED(hr) && (currentFlags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_NoPositioning &&
+      owner_.State() != State_Stopped)
+    owner_.WaitForSample(kSeekFrameWaitMs);
+  return hr;
 }
 
 void SampleRenderer::OnStateChange(FILTER_STATE from, FILTER_STATE to) {

@@ -6,6 +6,7 @@
 // space converter where the system has none.
 #pragma once
 
+#include <condition_variable>
 #include <vector>
 
 #include "platform/windows/base_pins.h"
@@ -52,6 +53,20 @@ class SampleRenderer final : public BaseFilter, public ISampleRendererControl, p
     SampleRenderer& owner_;
   };
 
+  // The graph's seeking, which waits after a seek of a paused or running
+  // graph until the sample at the new position (or the stream's end) is
+  // here. A graph that leaves its completion signalled across a seek (Wine's
+  // does) then still finds the new frame when its wait returns at once.
+  class Seeking final : public SeekingForwarder {
+   public:
+    explicit Seeking(SampleRenderer& owner) : SeekingForwarder(owner, owner.input_), owner_(owner) {}
+    HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
+                                           DWORD stopFlags) override;
+
+   private:
+    SampleRenderer& owner_;
+  };
+
   IUnknown* ExtraInterface(REFIID riid) override;
   void OnStateChange(FILTER_STATE from, FILTER_STATE to) override;
 
@@ -61,13 +76,17 @@ class SampleRenderer final : public BaseFilter, public ISampleRendererControl, p
   HRESULT OnBeginFlush();
   HRESULT OnEndFlush();
   void ForgetConnectionType();
+  // Waits, at most timeoutMs, for a sample or the end of the stream since
+  // the last start or seek.
+  void WaitForSample(DWORD timeoutMs);
   // Reports the end of the stream once per start or seek.
   void Complete();
 
   Input input_;
-  SeekingForwarder seeking_;
+  Seeking seeking_;
 
   std::mutex lock_;
+  std::condition_variable arrived_;
   OwnedMediaType accepted_;
   // The connection's type as get_MediaType hands it out; the pointer stays
   // valid until the next connection or a change of format within the stream.

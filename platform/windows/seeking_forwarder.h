@@ -5,7 +5,7 @@
 
 #include "platform/windows/base_pins.h"
 
-class SeekingForwarder final : public IMediaSeeking {
+class SeekingForwarder : public IMediaSeeking {
  public:
   SeekingForwarder(BaseFilter& filter, BasePin& input) : filter_(filter), input_(input) {}
 

@@ -13,9 +13,15 @@ constexpr uint32_t kWidth = 320;
 constexpr uint32_t kHeight = 240;
 constexpr size_t kRowBytes = kWidth * 3;
 
-// The first seek position, 0.3 s, is frame 15 of a 50 fps video; the
-// fixtures are bright there, so it is the frame chosen.
-constexpr int kChosenFrame = 15;
+// A fixture video and the frame (at 50 fps) the server chooses in it.
+struct Video {
+  const char* file;
+  int chosenFrame;
+};
+void PrintTo(const Video& video, std::ostream* out) { *out << video.file; }
+
+// Bright from the start: the first position, 0.3 s.
+constexpr Video kBrightAvi{"bright.avi", 15};
 
 std::vector<uint8_t> ReferenceFrame(const std::string& video, int frame) {
   return ReadWholeFile(FixturePath(video + ".frame" + std::to_string(frame) + ".bgr"));
@@ -53,15 +59,15 @@ std::vector<uint8_t> GetLines(ServerChild& server, uint32_t first, uint32_t coun
   return rows;
 }
 
-// The picture is the one at 0.3 s: close to ffmpeg's frame there, and
-// closer to it than to either neighbour, so a frame off by one fails.
-void ExpectChosenFrame(const std::string& video, const std::vector<uint8_t>& picture) {
-  const std::vector<uint8_t> chosen = ReferenceFrame(video, kChosenFrame);
-  ASSERT_EQ(chosen.size(), kRowBytes * kHeight) << "missing reference frame of " << video;
+// The picture is the chosen one: close to ffmpeg's frame there, and closer
+// to it than to either neighbour, so a frame off by one fails.
+void ExpectChosenFrame(const Video& video, const std::vector<uint8_t>& picture) {
+  const std::vector<uint8_t> chosen = ReferenceFrame(video.file, video.chosenFrame);
+  ASSERT_EQ(chosen.size(), kRowBytes * kHeight) << "missing reference frame of " << video.file;
   const double psnr = Psnr(picture, chosen);
-  EXPECT_GT(psnr, 28.0) << video;
-  EXPECT_GT(psnr, Psnr(picture, ReferenceFrame(video, kChosenFrame - 1))) << video;
-  EXPECT_GT(psnr, Psnr(picture, ReferenceFrame(video, kChosenFrame + 1))) << video;
+  EXPECT_GT(psnr, 28.0) << video.file;
+  EXPECT_GT(psnr, Psnr(picture, ReferenceFrame(video.file, video.chosenFrame - 1))) << video.file;
+  EXPECT_GT(psnr, Psnr(picture, ReferenceFrame(video.file, video.chosenFrame + 1))) << video.file;
 }
 
 TEST(ServerCommands, StatusIsOneWithTheEvent) {
@@ -99,13 +105,13 @@ TEST(ServerCommands, IdleServerEndsItselfAfterTenSeconds) {
   EXPECT_GE(GetTickCount() - start, 9000u);
 }
 
-class Thumbnails : public ::testing::TestWithParam<const char*> {};
+class Thumbnails : public ::testing::TestWithParam<Video> {};
 
 TEST_P(Thumbnails, NativeSizeFrameIsTheFrameAtThePosition) {
   ServerChild server;
   ASSERT_TRUE(server.started());
-  const std::string video = GetParam();
-  EXPECT_EQ(RequestThumbnail(server, FixturePath(video), 0, 0), (std::vector<uint32_t>{1, kWidth, kHeight, 24}));
+  const Video video = GetParam();
+  EXPECT_EQ(RequestThumbnail(server, FixturePath(video.file), 0, 0), (std::vector<uint32_t>{1, kWidth, kHeight, 24}));
   ASSERT_TRUE(server.WaitReply(kReplyMs));
   ExpectChosenFrame(video, GetLines(server, 0, kHeight, kRowBytes));
   // Rows are sent from any first row: the last two rows again.
@@ -120,8 +126,8 @@ TEST_P(Thumbnails, NativeSizeFrameIsTheFrameAtThePosition) {
 TEST_P(Thumbnails, FixedSizeRepliesAtOnceAndSendsTheFrame) {
   ServerChild server;
   ASSERT_TRUE(server.started());
-  const std::string video = GetParam();
-  EXPECT_EQ(RequestThumbnail(server, FixturePath(video), kWidth, kHeight),
+  const Video video = GetParam();
+  EXPECT_EQ(RequestThumbnail(server, FixturePath(video.file), kWidth, kHeight),
             (std::vector<uint32_t>{1, kWidth, kHeight, 24}));
   ASSERT_TRUE(server.WaitReply(kReplyMs));
   ExpectChosenFrame(video, GetLines(server, 0, kHeight, kRowBytes));
@@ -130,19 +136,27 @@ TEST_P(Thumbnails, FixedSizeRepliesAtOnceAndSendsTheFrame) {
   ExpectStatus(server);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, Thumbnails, ::testing::Values("bright.avi", "bright.mp4"),
-                         [](const auto& info) { return std::string(info.param).substr(7); });
+// The MP4 has sound, which renders only partly without a sound device; the
+// dark start makes the server seek again while the graph runs.
+INSTANTIATE_TEST_SUITE_P(Files, Thumbnails,
+                         ::testing::Values(kBrightAvi, Video{"bright.mp4", 15}, Video{"dark_start.avi", 75}),
+                         [](const auto& info) {
+                           std::string name = info.param.file;
+                           for (char& c : name)
+                             if (c == '.') c = '_';
+                           return name;
+                         });
 
 TEST(ThumbnailRequests, NarrowerFixedSizeCutsRowsAndEndsTheServerAtTheEnd) {
   ServerChild server;
   ASSERT_TRUE(server.started());
   constexpr uint32_t width = 100, height = 120;
-  EXPECT_EQ(RequestThumbnail(server, FixturePath("bright.avi"), width, height),
+  EXPECT_EQ(RequestThumbnail(server, FixturePath(kBrightAvi.file), width, height),
             (std::vector<uint32_t>{1, width, height, 24}));
   ASSERT_TRUE(server.WaitReply(kReplyMs));
   std::vector<uint8_t> rows = GetLines(server, 0, height, width * 3);
   ASSERT_EQ(rows.size(), width * 3 * height);
-  const std::vector<uint8_t> frame = ReferenceFrame("bright.avi", kChosenFrame);
+  const std::vector<uint8_t> frame = ReferenceFrame(kBrightAvi.file, kBrightAvi.chosenFrame);
   ASSERT_EQ(frame.size(), kRowBytes * kHeight);
   std::vector<uint8_t> expected;
   for (uint32_t r = 0; r < height; ++r)
@@ -182,7 +196,7 @@ TEST(DirectXProbe, ReportsTheLevelAndTheFilterGraph) {
   // The filter graph manager renders the files above, so it is there, and
   // with it every component up to DirectX 6.1.
   EXPECT_EQ(graph, 1u);
-  EXPECT_GE(level, 0x0601u);
+  EXPECT_EQ(level, 0x0800u);
   ExpectStatus(server);
 }
 
