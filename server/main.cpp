@@ -5,6 +5,8 @@
 
 #include "platform/kernel/linux_platform.h"
 #include "platform/media/media_classes.h"
+#include "platform/sandbox/address_space_limit.h"
+#include "platform/sandbox/sandbox.h"
 #include "server/thumbnail_server.h"
 
 int main(int argc, char** argv) {
@@ -14,12 +16,15 @@ int main(int argc, char** argv) {
     if (i > 1) tail += ' ';
     tail += argv[i];
   }
+  LimitAddressSpace();
   // Never destroyed: the detached watchdog thread uses it until the process
   // is gone, which is after main returns.
   static LinuxPlatform& platform = *new LinuxPlatform;
   RegisterMediaClasses();
   {
     TThumbnailServer server(platform, tail.c_str());
+    // Confined from before the first command to the end.
+    if (!server.InitFailed) InstallSandbox();
     // The thread has no message queue on Linux; each pass is one poll.
     do {
       server.PollCommand();
