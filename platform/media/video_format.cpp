@@ -1,5 +1,7 @@
 #include "platform/media/video_format.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 extern "C" {
@@ -62,8 +64,11 @@ MediaType MakeVideoType(const VideoFormat& format, int width, int height, LONGLO
   h.biBitCount = format.bitCount;
   h.biCompression = format.compression;
   h.biSizeImage = static_cast<DWORD>(ImageBytes(format, width, height));
-  if (avgTimePerFrame > 0)
-    vih.dwBitRate = static_cast<DWORD>(static_cast<double>(h.biSizeImage) * 8 * 1e7 / static_cast<double>(avgTimePerFrame));
+  if (avgTimePerFrame > 0) {
+    // A huge picture at a tiny frame time exceeds 32 bits; the field saturates.
+    double bitRate = static_cast<double>(h.biSizeImage) * 8 * 1e7 / static_cast<double>(avgTimePerFrame);
+    vih.dwBitRate = static_cast<DWORD>(std::min(bitRate, 4294967295.0));
+  }
   type->majortype = MEDIATYPE_Video;
   type->subtype = *format.subtype;
   type->bFixedSizeSamples = TRUE;
