@@ -29,8 +29,14 @@ void TThumbnailServer::PollCommand() {
     platform_.Sleep(kIdlePollSleepMs);
     return;
   }
+  if (copied == 0) {
+    // A command that arrives during the wait is taken on the next pass at
+    // once, not at the end of a fixed sleep.
+    platform_.WaitForPipeInput(HandleFromValue(ReadPipe), kIdlePollSleepMs);
+    return;
+  }
   DWORD read = 0;
-  if (copied == 0 || !platform_.ReadFile(HandleFromValue(ReadPipe), &command, 1, &read) || read != 1) {
+  if (!platform_.ReadFile(HandleFromValue(ReadPipe), &command, 1, &read) || read != 1) {
     platform_.Sleep(kIdlePollSleepMs);
     return;
   }

@@ -79,6 +79,16 @@ BOOL LinuxPlatform::PeekNamedPipe(HANDLE pipe, void*, DWORD bufferSize, DWORD* r
   return TRUE;
 }
 
+void LinuxPlatform::WaitForPipeInput(HANDLE pipe, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  pollfd p{DescriptorOf(pipe), POLLIN, 0};
+  for (;;) {
+    const DWORD passed = GetTickCount() - start;
+    if (passed >= milliseconds) return;
+    if (poll(&p, 1, static_cast<int>(milliseconds - passed)) >= 0 || errno != EINTR) return;
+  }
+}
+
 BOOL LinuxPlatform::SetEvent(HANDLE event) {
   const uint64_t one = 1;
   DWORD written = 0;

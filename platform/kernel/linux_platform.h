@@ -24,6 +24,8 @@ class LinuxPlatform final : public Platform {
   // as it is. FALSE when nothing waits and the writer is gone, or the
   // descriptor is bad.
   BOOL PeekNamedPipe(HANDLE pipe, void* buffer, DWORD bufferSize, DWORD* read, DWORD* totalAvailable) override;
+  // poll for input, restarted with the time left after a signal.
+  void WaitForPipeInput(HANDLE pipe, DWORD milliseconds) override;
   // Writes the 8-byte value 1.
   BOOL SetEvent(HANDLE event) override;
   BOOL CloseHandle(HANDLE handle) override;

@@ -21,6 +21,9 @@ class Platform {
   // Copies at most bufferSize waiting bytes without taking them. FALSE when
   // the pipe is broken (the writer is gone) or the handle is bad.
   virtual BOOL PeekNamedPipe(HANDLE pipe, void* buffer, DWORD bufferSize, DWORD* read, DWORD* totalAvailable) = 0;
+  // Returns once bytes wait on the pipe, its writer has gone, or the time has
+  // passed, whichever comes first; the bytes are left where they are.
+  virtual void WaitForPipeInput(HANDLE pipe, DWORD milliseconds) = 0;
   virtual BOOL SetEvent(HANDLE event) = 0;
   virtual BOOL CloseHandle(HANDLE handle) = 0;
 

@@ -49,6 +49,16 @@ BOOL WindowsPlatform::PeekNamedPipe(HANDLE pipe, void* buffer, DWORD bufferSize,
   return ::PeekNamedPipe(pipe, buffer, bufferSize, read, totalAvailable, nullptr);
 }
 
+// An anonymous pipe cannot be waited on, so it is peeked at a short pace.
+void WindowsPlatform::WaitForPipeInput(HANDLE pipe, DWORD milliseconds) {
+  constexpr DWORD kPaceMs = 2;
+  const DWORD start = ::GetTickCount();
+  DWORD available = 0;
+  while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available == 0 &&
+         ::GetTickCount() - start < milliseconds)
+    ::Sleep(kPaceMs);
+}
+
 BOOL WindowsPlatform::SetEvent(HANDLE event) { return ::SetEvent(event); }
 BOOL WindowsPlatform::CloseHandle(HANDLE handle) { return ::CloseHandle(handle); }
 

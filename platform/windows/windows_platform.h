@@ -11,6 +11,7 @@ class WindowsPlatform final : public Platform {
   // *written the bytes that did go out.
   BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written) override;
   BOOL PeekNamedPipe(HANDLE pipe, void* buffer, DWORD bufferSize, DWORD* read, DWORD* totalAvailable) override;
+  void WaitForPipeInput(HANDLE pipe, DWORD milliseconds) override;
   BOOL SetEvent(HANDLE event) override;
   BOOL CloseHandle(HANDLE handle) override;
 

@@ -70,6 +70,7 @@ class FuzzPlatform final : public Platform {
   BOOL CloseHandle(HANDLE) override { return TRUE; }
   DWORD GetTickCount() override { return now_; }
   void Sleep(DWORD milliseconds) override { now_ += milliseconds; }
+  void WaitForPipeInput(HANDLE, DWORD milliseconds) override { now_ += milliseconds; }
   bool StartThread(void (*)(void*), void*) override { return false; }
   void SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER) override {}
   void TerminateProcess(UINT) override { __builtin_trap(); }

@@ -79,6 +79,13 @@ BOOL FakePlatform::PeekNamedPipe(HANDLE pipe, void* buffer, DWORD bufferSize, DW
   return TRUE;
 }
 
+void FakePlatform::WaitForPipeInput(HANDLE pipe, DWORD milliseconds) {
+  EXPECT_EQ(ValueOf(pipe), kReadPipe);
+  if (Waiting() > 0 || command_pipe_closed) return;
+  waited_ms += milliseconds;
+  now += milliseconds;
+}
+
 BOOL FakePlatform::SetEvent(HANDLE event) {
   EXPECT_EQ(ValueOf(event), kReplyEvent);
   events_at.push_back(replies.size());

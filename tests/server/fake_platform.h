@@ -44,6 +44,7 @@ class FakePlatform : public Platform {
 
   DWORD now = 5000;
   DWORD slept_ms = 0;
+  DWORD waited_ms = 0;  // spent in WaitForPipeInput
 
   int threads_started = 0;
   void (*thread_body)(void*) = nullptr;
@@ -61,6 +62,9 @@ class FakePlatform : public Platform {
   BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read) override;
   BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written) override;
   BOOL PeekNamedPipe(HANDLE pipe, void* buffer, DWORD bufferSize, DWORD* read, DWORD* totalAvailable) override;
+  // Nothing arrives while the server waits: an empty open pipe takes the
+  // whole time, anything else returns at once.
+  void WaitForPipeInput(HANDLE pipe, DWORD milliseconds) override;
   BOOL SetEvent(HANDLE event) override;
   BOOL CloseHandle(HANDLE handle) override;
   DWORD GetTickCount() override { return now; }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -62,6 +63,37 @@ TEST(LinuxPlatform, PeekCountsWaitingBytesAndFailsOnlyOnABrokenPipe) {
   // End of pipe reads as no bytes.
   EXPECT_TRUE(platform.ReadFile(H(p.reader()), buffer, 1, &read));
   EXPECT_EQ(read, 0u);
+}
+
+// The idle poll waits here, so a command written during the wait must end it
+// rather than wait out the interval.
+TEST(LinuxPlatform, WaitForPipeInputEndsOnInputOrHangupAndLeavesTheBytes) {
+  LinuxPlatform platform;
+  Pipe p;
+  const DWORD before = platform.GetTickCount();
+  platform.WaitForPipeInput(H(p.reader()), 20);
+  EXPECT_GE(platform.GetTickCount() - before, 20u);
+
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(write(p.writer(), "x", 1), 1);
+  });
+  const DWORD start = platform.GetTickCount();
+  platform.WaitForPipeInput(H(p.reader()), 60000);
+  writer.join();
+  EXPECT_LT(platform.GetTickCount() - start, 30000u);
+  BYTE byte = 0;
+  DWORD copied = 0, total = 0;
+  EXPECT_TRUE(platform.PeekNamedPipe(H(p.reader()), &byte, 1, &copied, &total));
+  EXPECT_EQ(total, 1u);
+
+  char taken;
+  DWORD read = 0;
+  ASSERT_TRUE(platform.ReadFile(H(p.reader()), &taken, 1, &read));
+  p.CloseWriter();
+  const DWORD hangup = platform.GetTickCount();
+  platform.WaitForPipeInput(H(p.reader()), 60000);
+  EXPECT_LT(platform.GetTickCount() - hangup, 30000u);
 }
 
 TEST(LinuxPlatform, BadHandlesFail) {
