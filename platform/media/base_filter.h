@@ -26,6 +26,9 @@ struct Segment {
   // The demuxer went back to the beginning of the file: there is nothing
   // earlier to seek to.
   bool fromFileStart = true;
+  // The demuxer did not move: the stream goes on from the packet after the
+  // last one delivered, so a decoder keeps its state.
+  bool continued = false;
 };
 
 // Returned by Receive when the first picture after a seek lies past the

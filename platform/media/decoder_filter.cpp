@@ -48,7 +48,7 @@ HRESULT DecoderFilter::OnConnected(BasePin* pin) {
   codec_ = std::move(codec);
   outputType_ = outputType;
   segment_ = Segment{};
-  targetPending_ = waitingForKey_ = ended_ = delivered_ = false;
+  targetPending_ = waitingForKey_ = ended_ = delivered_ = skipped_ = false;
   held_.reset();
   return S_OK;
 }
@@ -121,7 +121,13 @@ HRESULT DecoderFilter::DecodePacket(const AVPacket* packet, bool draining) {
 
 HRESULT DecoderFilter::Receive(BasePin*, const SamplePtr& sample) {
   const AVPacket* packet = sample->packet();
-  if (!codec_ || ended_) return S_FALSE;  // nothing more wanted until a flush
+  if (!codec_) return S_FALSE;
+  if (ended_) {
+    // Nothing more is wanted until a flush; the pictures after an undecoded
+    // packet would lack their references.
+    skipped_ = true;
+    return S_FALSE;
+  }
   if (!packet) return S_OK;
   if (waitingForKey_) {
     if (!(packet->flags & AV_PKT_FLAG_KEY)) return S_OK;
@@ -197,15 +203,23 @@ HRESULT DecoderFilter::EndOfStream(BasePin*) {
 }
 
 void DecoderFilter::Flush(BasePin*, const Segment& segment) {
-  if (codec_) avcodec_flush_buffers(codec_.get());
   held_.reset();
   segment_ = segment;
   targetPending_ = segment.start != kNoTime;
-  // From the start of the file the decoder takes what comes, so a stream
-  // without key frame flags still decodes.
-  waitingForKey_ = !segment.fromFileStart;
   ended_ = delivered_ = false;
-  lastTime_ = kNoTime;
+  // Pictures decoded past the last stop are gone. Should the frame shown at
+  // the new start be one of them, the first picture to come lies past the
+  // start, and with nothing held that asks for an earlier seek, as after a
+  // seek that landed late; so continuing never gives another frame than a
+  // seek.
+  if (!segment.continued || skipped_) {
+    if (codec_) avcodec_flush_buffers(codec_.get());
+    // From the start of the file the decoder takes what comes, so a stream
+    // without key frame flags still decodes.
+    waitingForKey_ = !segment.fromFileStart;
+    lastTime_ = kNoTime;
+    skipped_ = false;
+  }
   output_->DeliverFlush(segment);
 }
 

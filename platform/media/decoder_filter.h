@@ -2,7 +2,8 @@
 // pin fed by the source and one output pin. It delivers the frame shown at a
 // segment's start first (holding back frames until it knows which one that
 // is), then frames up to the segment's stop, then the end of stream; after a
-// seek it decodes from a key frame on.
+// seek it decodes from a key frame on. A segment that continues the stream
+// goes on decoding where the last one stopped.
 #pragma once
 
 #include "platform/media/base_filter.h"
@@ -57,6 +58,7 @@ class DecoderFilter : public BaseFilter {
   bool waitingForKey_ = false;
   bool ended_ = false;      // end of stream delivered
   bool delivered_ = false;  // a frame went out since the last flush
+  bool skipped_ = false;    // a packet went undecoded since the last flush
   FramePtr held_;       // the latest frame before the target, shown if nothing closer comes
   LONGLONG heldTime_ = 0;
   LONGLONG perFrame_ = 0;         // from the stream's frame rate, 0 when unknown

@@ -325,7 +325,13 @@ HRESULT FfmpegSourceFilter::Pump() {
   for (Stream& s : streams_)
     if (s.stream->index == packet->stream_index) stream = &s;
   if (!stream || !stream->pin->connected()) return S_OK;
+  if (stream->done) {
+    stream->skipped = true;
+    return S_OK;
+  }
   int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  if (packet->dts != AV_NOPTS_VALUE) stream->lastDts = packet->dts;
+  if (ts != AV_NOPTS_VALUE && (stream->maxPts == AV_NOPTS_VALUE || ts > stream->maxPts)) stream->maxPts = ts;
   LONGLONG time = ts == AV_NOPTS_VALUE ? kNoTime
                                        : av_rescale_q(ts, stream->stream->time_base, kMediaTimeBase) - fileStart_;
   HRESULT hr = stream->pin->Deliver(Sample::FromPacket(std::move(packet), time));
@@ -339,16 +345,53 @@ HRESULT FfmpegSourceFilter::Seek(LONGLONG start, LONGLONG stop) {
   segment_.start = start < 0 ? 0 : start;
   segment_.stop = stop;
   backoff_ = 0;
-  return SeekDemuxer(segment_.start);
+  bool readOn = !endOfStream_ && segment_.start > 0;
+  bool anyConnected = false;
+  for (const Stream& s : streams_) {
+    if (!s.pin->connected()) continue;
+    anyConnected = true;
+    readOn = readOn && CanReadOnTo(s, segment_.start);
+  }
+  if (!readOn || !anyConnected) return SeekDemuxer(segment_.start);
+  // Positions usually move forward: when the key frame a seek would land on
+  // has already gone through the decoders, reading on gives the same
+  // pictures as the seek without decoding that stretch again.
+  segment_.fromFileStart = false;
+  segment_.continued = true;
+  StartSegment();
+  return S_OK;
+}
+
+// Whether every packet delivered so far lies before the target and the key
+// frame at or before the target is among them. Only an index that reaches
+// past the target can tell: one that ends earlier holds just what was read.
+// The index of a format found by timestamp search holds only the key frames
+// that search came across, so there the answer is no.
+bool FfmpegSourceFilter::CanReadOnTo(const Stream& s, LONGLONG target) const {
+  if (SearchesTimestamps() || s.skipped || s.lastDts == AV_NOPTS_VALUE || s.maxPts == AV_NOPTS_VALUE ||
+      (s.stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+    return false;
+  const int64_t ts = av_rescale_q(target + fileStart_, kMediaTimeBase, s.stream->time_base);
+  if (s.maxPts >= ts) return false;
+  const int count = avformat_index_get_entries_count(s.stream);
+  const AVIndexEntry* last = count > 0 ? avformat_index_get_entry(s.stream, count - 1) : nullptr;
+  if (!last || last->timestamp <= ts) return false;
+  const int index = av_index_search_timestamp(s.stream, ts, AVSEEK_FLAG_BACKWARD);
+  const AVIndexEntry* key = index >= 0 ? avformat_index_get_entry(s.stream, index) : nullptr;
+  return key && key->timestamp <= s.lastDts;
+}
+
+// Transport and program streams carry no index: a seek searches their
+// timestamps.
+bool FfmpegSourceFilter::SearchesTimestamps() const {
+  const char* name = format_->iformat->name;
+  return std::strcmp(name, "mpegts") == 0 || std::strcmp(name, "mpeg") == 0 || std::strcmp(name, "mpegvideo") == 0;
 }
 
 bool FfmpegSourceFilter::SeekToFileStart() {
   // Transport and program streams start with an I-frame whose decoding time
   // lies before the start time, so a time seek would skip it: go to byte 0.
-  const char* name = format_->iformat->name;
-  bool byByte = !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
-                (std::strcmp(name, "mpegts") == 0 || std::strcmp(name, "mpeg") == 0 ||
-                 std::strcmp(name, "mpegvideo") == 0);
+  bool byByte = !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK) && SearchesTimestamps();
   if (byByte && av_seek_frame(format_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
   int64_t start = format_->start_time == AV_NOPTS_VALUE ? 0 : format_->start_time;
   if (av_seek_frame(format_.get(), -1, start, AVSEEK_FLAG_BACKWARD) >= 0) return true;
@@ -363,13 +406,22 @@ HRESULT FfmpegSourceFilter::SeekDemuxer(LONGLONG target) {
   }
   if (atStart && !SeekToFileStart()) return E_FAIL;
   segment_.fromFileStart = atStart;
+  segment_.continued = false;
   endOfStream_ = false;
   failedReads_ = 0;
+  for (Stream& s : streams_) {
+    s.lastDts = s.maxPts = AV_NOPTS_VALUE;
+    s.skipped = false;
+  }
+  StartSegment();
+  return S_OK;
+}
+
+void FfmpegSourceFilter::StartSegment() {
   for (Stream& s : streams_) {
     s.done = false;
     s.pin->DeliverFlush(segment_);
   }
-  return S_OK;
 }
 
 HRESULT FfmpegSourceFilter::GetDuration(LONGLONG* duration) {

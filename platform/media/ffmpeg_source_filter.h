@@ -50,6 +50,11 @@ class FfmpegSourceFilter final : public BaseFilter {
     AVStream* stream;
     MediaType type;
     bool done = false;  // downstream wants nothing more until the next seek
+    // Of the packets delivered since the demuxer last moved, in the stream's
+    // time base; AV_NOPTS_VALUE until one went out.
+    int64_t lastDts = AV_NOPTS_VALUE;
+    int64_t maxPts = AV_NOPTS_VALUE;
+    bool skipped = false;  // a packet was read and not delivered
   };
   class File;
 
@@ -61,6 +66,9 @@ class FfmpegSourceFilter final : public BaseFilter {
   const Stream* StreamOfPin(const BasePin* pin) const;
   void UpdateDiscard();
   HRESULT SeekDemuxer(LONGLONG target);
+  bool CanReadOnTo(const Stream& s, LONGLONG target) const;
+  bool SearchesTimestamps() const;
+  void StartSegment();
   bool SeekToFileStart();
   void DeliverEndOfStream();
   void SeekEarlier();

@@ -18,6 +18,13 @@ struct Container {
 
 void PrintTo(const Container& c, std::ostream* os) { *os << c.name; }
 
+std::string ContainerTestName(const testing::TestParamInfo<Container>& info) {
+  std::string n = info.param.name;
+  for (char& ch : n)
+    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n;
+}
+
 class SeekAccuracy : public testing::TestWithParam<Container> {};
 
 TEST_P(SeekAccuracy, EveryPositionInOneRunningGraph) {
@@ -47,12 +54,45 @@ INSTANTIATE_TEST_SUITE_P(
                               std::string(kMotion) + "-c:v libx264 -preset veryfast -g 30 -bf 3 -pix_fmt yuv420p"},
                     Container{"seek-h264-25tb.mp4", std::string(kMotion) + "-c:v libx264 -preset veryfast -g 30 "
                                                                            "-pix_fmt yuv420p -video_track_timescale 50"}),
-    [](const testing::TestParamInfo<Container>& info) {
-      std::string n = info.param.name;
-      for (char& ch : n)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return n;
-    });
+    ContainerTestName);
+
+// One group of pictures for the whole file, so that every later position is
+// reached by decoding on from the one before: each must still give the frame
+// a seek gives, also one and a half frames on, where the picture decoded just
+// past the last stop is the one shown.
+class ForwardPositions : public testing::TestWithParam<Container> {};
+
+TEST_P(ForwardPositions, GiveTheFramesOfAPreciseSeek) {
+  std::string path = Fixture(GetParam().name, GetParam().recipe);
+  // Position, and the start of the 20 ms frame shown there.
+  const std::pair<double, double> steps[] = {{0.3, 0.3},   {0.33, 0.32}, {0.37, 0.36}, {0.41, 0.4},
+                                             {0.5, 0.5},   {0.75, 0.74}, {1.13, 1.12}, {1.13, 1.12},
+                                             {2.5, 2.5},   {2.97, 2.96}, {0.1, 0.1},   {0.6, 0.6}};
+  // A one-shot renderer stops the graph at the first frame; otherwise the
+  // graph runs until the decoder has passed the stop, and the picture it
+  // decoded there is the next position's.
+  for (bool oneShot : {true, false}) {
+    GraphHarness h;
+    ASSERT_TRUE(SUCCEEDED(h.Render(path)));
+    ASSERT_TRUE(h.Splice());
+    h.grabber()->SetOneShot(oneShot ? TRUE : FALSE);
+    for (auto [position, shown] : steps) {
+      EXPECT_GE(Psnr(h.FrameAt(position), ReferenceFrame(path, shown)), 35.0)
+          << "at " << position << (oneShot ? " one shot" : " to the stop");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OneGroup, ForwardPositions,
+    testing::Values(Container{"forward-h264.mp4", std::string(kMotion) + "-c:v libx264 -preset veryfast -g 250 -bf 3 "
+                                                                         "-pix_fmt yuv420p"},
+                    Container{"forward-h264-nob.mkv", std::string(kMotion) + "-c:v libx264 -preset veryfast -g 50 "
+                                                                             "-bf 0 -pix_fmt yuv420p"},
+                    Container{"forward-mpeg4.avi", std::string(kMotion) + "-c:v mpeg4 -q:v 2 -bf 2 -g 250"},
+                    Container{"forward-vp9.webm", std::string(kMotion) + "-c:v libvpx-vp9 -deadline realtime -g 50 "
+                                                                         "-cpu-used 8 -b:v 1M"}),
+    ContainerTestName);
 
 std::string ShortVideoLongAudio() {
   return Fixture("short-video.mp4",
