@@ -20,10 +20,12 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/cpu.h>
 #include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <cstdint>
@@ -124,10 +126,10 @@ class VideoInput {
     codec_.reset(avcodec_alloc_context3(decoder));
     if (!codec_ || avcodec_parameters_to_context(codec_.get(), stream_->codecpar) < 0) return false;
     codec_->pkt_timebase = stream_->time_base;
-    // One thread decodes a single frame faster than frame threading up to
-    // 1080p on two cores; above that the extra thread pays.
+    // The server's choice: one thread decodes a single frame faster up to
+    // 1080p; above that one thread per core, at most four.
     const int64_t pixels = int64_t{stream_->codecpar->width} * stream_->codecpar->height;
-    codec_->thread_count = threads > 0 ? threads : (pixels > 1920 * 1088 ? 0 : 1);
+    codec_->thread_count = threads > 0 ? threads : (pixels > 1920 * 1088 ? std::clamp(av_cpu_count(), 1, 4) : 1);
     if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
 
     start_ = stream_->start_time != AV_NOPTS_VALUE ? stream_->start_time : 0;

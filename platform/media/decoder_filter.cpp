@@ -63,8 +63,7 @@ void DecoderFilter::OnDisconnected(BasePin* pin) {
 }
 
 LONGLONG DecoderFilter::ToMediaTime(int64_t ts) const {
-  if (ts == AV_NOPTS_VALUE) return kNoTime;
-  return av_rescale_q(ts, info_.timeBase, kMediaTimeBase) - info_.fileStart;
+  return MediaTimeOf(ts, info_.timeBase, info_.fileStart);
 }
 
 LONGLONG DecoderFilter::FrameTime(const AVFrame& frame) {
@@ -82,7 +81,7 @@ LONGLONG DecoderFilter::FrameTime(const AVFrame& frame) {
 }
 
 LONGLONG DecoderFilter::FrameDuration(const AVFrame& frame) const {
-  return frame.pkt_duration > 0 ? av_rescale_q(frame.pkt_duration, info_.timeBase, kMediaTimeBase) : 0;
+  return MediaDurationOf(frame.pkt_duration, info_.timeBase);
 }
 
 DecoderFilter::Decoded DecoderFilter::ReceiveFrame(FramePtr* frame) {

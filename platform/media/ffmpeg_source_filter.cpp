@@ -210,7 +210,9 @@ HRESULT FfmpegSourceFilter::OpenFile(const std::string& path) {
   if (err < 0 && format_->nb_streams == 0) return VFW_E_INVALID_FILE_FORMAT;
   packet_.reset(av_packet_alloc());
   if (!packet_) return E_OUTOFMEMORY;
-  fileStart_ = format_->start_time == AV_NOPTS_VALUE ? 0 : av_rescale(format_->start_time, kUnitsPerSecond, AV_TIME_BASE);
+  // An unknown or absurd start counts as none.
+  fileStart_ = MediaTimeOf(format_->start_time, AVRational{1, AV_TIME_BASE}, 0);
+  if (fileStart_ == kNoTime) fileStart_ = 0;
   AddStreams();
   if (streams_.empty()) return VFW_E_UNSUPPORTED_STREAM;
   UpdateDiscard();
@@ -332,8 +334,7 @@ HRESULT FfmpegSourceFilter::Pump() {
   int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
   if (packet->dts != AV_NOPTS_VALUE) stream->lastDts = packet->dts;
   if (ts != AV_NOPTS_VALUE && (stream->maxPts == AV_NOPTS_VALUE || ts > stream->maxPts)) stream->maxPts = ts;
-  LONGLONG time = ts == AV_NOPTS_VALUE ? kNoTime
-                                       : av_rescale_q(ts, stream->stream->time_base, kMediaTimeBase) - fileStart_;
+  LONGLONG time = MediaTimeOf(ts, stream->stream->time_base, fileStart_);
   HRESULT hr = stream->pin->Deliver(Sample::FromPacket(std::move(packet), time));
   if (hr == S_FALSE) stream->done = true;
   if (hr == S_SEEK_EARLIER) SeekEarlier();
@@ -371,7 +372,7 @@ bool FfmpegSourceFilter::CanReadOnTo(const Stream& s, LONGLONG target) const {
   if (SearchesTimestamps() || s.skipped || s.lastDts == AV_NOPTS_VALUE || s.maxPts == AV_NOPTS_VALUE ||
       (s.stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
     return false;
-  const int64_t ts = av_rescale_q(target + fileStart_, kMediaTimeBase, s.stream->time_base);
+  const int64_t ts = StreamTimeOf(target, fileStart_, s.stream->time_base);
   if (s.maxPts >= ts) return false;
   const int count = avformat_index_get_entries_count(s.stream);
   const AVIndexEntry* last = count > 0 ? avformat_index_get_entry(s.stream, count - 1) : nullptr;
@@ -401,7 +402,7 @@ bool FfmpegSourceFilter::SeekToFileStart() {
 HRESULT FfmpegSourceFilter::SeekDemuxer(LONGLONG target) {
   bool atStart = target <= 0;
   if (!atStart) {
-    int64_t ts = av_rescale(target + fileStart_, AV_TIME_BASE, kUnitsPerSecond);
+    int64_t ts = StreamTimeOf(target, fileStart_, AVRational{1, AV_TIME_BASE});
     atStart = av_seek_frame(format_.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0;
   }
   if (atStart && !SeekToFileStart()) return E_FAIL;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/media/ffmpeg_ptr.h"
+#include "platform/media/media_time.h"
 #include "platform/media/video_format.h"
 
 namespace media {
@@ -16,8 +17,6 @@ namespace media {
 class Sample;
 using SamplePtr = std::shared_ptr<const Sample>;
 
-// Media time of a sample whose time is unknown.
-constexpr LONGLONG kNoTime = INT64_MIN;
 
 class Sample {
  public:

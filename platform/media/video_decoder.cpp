@@ -1,6 +1,9 @@
 #include "platform/media/video_decoder.h"
 
+#include <algorithm>
+
 extern "C" {
+#include <libavutil/cpu.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -10,9 +13,12 @@ extern "C" {
 namespace media {
 namespace {
 
-// Pictures larger than this decode on every core; smaller ones decode faster
-// for a single frame on one thread.
+// Pictures larger than this decode on one thread per core; smaller ones
+// decode faster for a single frame on one thread. FFmpeg's own choice, one
+// thread more than there are cores, is slower for one frame and holds
+// another picture in flight; beyond a few threads more only cost memory.
 constexpr int64_t kThreadedPixels = 1920 * 1088;
+constexpr int kMaxThreads = 4;
 
 // The full-range YUV formats are their limited-range twins with another
 // colour range: same memory, so they travel as the twin.
@@ -95,7 +101,7 @@ HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
     return VFW_E_TYPE_NOT_ACCEPTED;
   codec->max_pixels = static_cast<int64_t>(kMaxDibBytes / 3);
   bool large = static_cast<int64_t>(par.width) * par.height > kThreadedPixels;
-  codec->thread_count = large ? 0 : 1;
+  codec->thread_count = large ? std::clamp(av_cpu_count(), 1, kMaxThreads) : 1;
   codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   layout_ = &DeliveredFormat(static_cast<AVPixelFormat>(par.format), quarterTurns_);
   // Scaling to square pixels and the conversion to RGB happen in one pass,
