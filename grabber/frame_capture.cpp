@@ -84,9 +84,17 @@ int TDirectShowThumbnailer::IsTooDark() {
     const uint64_t run = 3 * width;
     uint64_t total = 0;
     const BYTE* p = Bits;
+    // Bytes are summed in 32 bits over stretches short enough not to
+    // overflow, which the compiler turns into wide vector sums.
+    constexpr uint64_t kStretch = UINT32_MAX / 255;
     for (LONG row = 0; row < h.biHeight; ++row) {
       uint64_t sum = 0;
-      for (uint64_t i = 0; i < run; ++i) sum += p[i];
+      for (uint64_t start = 0; start < run; start += kStretch) {
+        const uint64_t end = run - start < kStretch ? run : start + kStretch;
+        uint32_t part = 0;
+        for (uint64_t i = start; i < end; ++i) part += p[i];
+        sum += part;
+      }
       p += run;
       total += 3 * (sum / width);
     }
