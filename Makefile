@@ -46,7 +46,7 @@ clean:
 # and run for a bounded time each, and the soak.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 1200
-FUZZ_SMOKE_SECONDS ?= 30
+FUZZ_SMOKE_SECONDS ?= 60
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
 .PHONY: fuzz fuzz-smoke soak
