@@ -46,7 +46,7 @@ clean:
 # and run for a bounded time each, and the soak.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 1200
-FUZZ_SMOKE_SECONDS ?= 60
+FUZZ_SMOKE_RUNS ?= 4000
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
 .PHONY: fuzz fuzz-smoke soak
@@ -57,7 +57,7 @@ fuzz:
 
 fuzz-smoke:
 	@scripts/setup $(FUZZ_PACKAGES)
-	@JOBS=$(JOBS) tests/fuzz/run $(FUZZ_BUILD) $(FUZZ_SMOKE_SECONDS)
+	@JOBS=$(JOBS) FUZZ_RUNS=$(FUZZ_SMOKE_RUNS) tests/fuzz/run $(FUZZ_BUILD)
 
 # One server, ten thousand requests (SOAK_REQUESTS to change): memory,
 # descriptors and every reply.

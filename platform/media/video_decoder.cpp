@@ -1,6 +1,7 @@
 #include "platform/media/video_decoder.h"
 
 #include <algorithm>
+#include <climits>
 
 extern "C" {
 #include <libavutil/cpu.h>
@@ -92,8 +93,11 @@ HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
   // scaled by the turned picture's aspect ratio, the height kept.
   AVRational sar = sideways ? av_inv_q(info.sampleAspect) : info.sampleAspect;
   if (sar.num > 0 && sar.den > 0) {
-    int w = static_cast<int>(width_ * av_q2d(sar));
-    if (w > 0) width_ = w;
+    // A hostile aspect ratio can ask for a width no int holds: such a
+    // picture cannot be shown.
+    const double w = width_ * av_q2d(sar);
+    if (w >= static_cast<double>(INT_MAX)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (w >= 1) width_ = static_cast<int>(w);
   }
   // Refused before anything that large is allocated: the frame must fit the
   // bitmap it ends in, and so must every coded picture.
