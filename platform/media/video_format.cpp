@@ -1,7 +1,6 @@
 #include "platform/media/video_format.h"
 
 #include <algorithm>
-
 #include <cstring>
 
 extern "C" {
@@ -88,8 +87,13 @@ PictureView ViewOfFrame(const AVFrame& frame) {
     v.data[i] = frame.data[i];
     v.linesize[i] = frame.linesize[i];
   }
-  v.colorspace = frame.colorspace;
-  v.range = frame.color_range;
+  // A decoder copies these from the bitstream unchecked: read them as the
+  // integers they are and keep only values the enumerations name.
+  int space = 0, range = 0;
+  std::memcpy(&space, &frame.colorspace, sizeof space);
+  std::memcpy(&range, &frame.color_range, sizeof range);
+  v.colorspace = space >= 0 && space < AVCOL_SPC_NB ? static_cast<AVColorSpace>(space) : AVCOL_SPC_UNSPECIFIED;
+  v.range = range >= 0 && range < AVCOL_RANGE_NB ? static_cast<AVColorRange>(range) : AVCOL_RANGE_UNSPECIFIED;
   return v;
 }
 
