@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr DWORD kIdlePollSleepMs = 50;
+constexpr DWORD kIdlePollMs = 50;
 
 }  // namespace
 
@@ -26,18 +26,18 @@ void TThumbnailServer::PollCommand() {
     // The parent has gone. Ending is left to the idle limit.
     DebugTrace("PeekNamedPipeFailed\n");
     if (IdleLimitPassed(platform_.GetTickCount(), LastActivityTick.load())) Quit = true;
-    platform_.Sleep(kIdlePollSleepMs);
+    platform_.Sleep(kIdlePollMs);
     return;
   }
   if (copied == 0) {
     // A command that arrives during the wait is taken on the next pass at
     // once, not at the end of a fixed sleep.
-    platform_.WaitForPipeInput(HandleFromValue(ReadPipe), kIdlePollSleepMs);
+    platform_.WaitForPipeInput(HandleFromValue(ReadPipe), kIdlePollMs);
     return;
   }
   DWORD read = 0;
   if (!platform_.ReadFile(HandleFromValue(ReadPipe), &command, 1, &read) || read != 1) {
-    platform_.Sleep(kIdlePollSleepMs);
+    platform_.Sleep(kIdlePollMs);
     return;
   }
   LastActivityTick.store(platform_.GetTickCount());

@@ -346,14 +346,7 @@ HRESULT FfmpegSourceFilter::Seek(LONGLONG start, LONGLONG stop) {
   segment_.start = start < 0 ? 0 : start;
   segment_.stop = stop;
   backoff_ = 0;
-  bool readOn = !endOfStream_ && segment_.start > 0;
-  bool anyConnected = false;
-  for (const Stream& s : streams_) {
-    if (!s.pin->connected()) continue;
-    anyConnected = true;
-    readOn = readOn && CanReadOnTo(s, segment_.start);
-  }
-  if (!readOn || !anyConnected) return SeekDemuxer(segment_.start);
+  if (!CanReadOnTo(segment_.start)) return SeekDemuxer(segment_.start);
   // Positions usually move forward: when the key frame a seek would land on
   // has already gone through the decoders, reading on gives the same
   // pictures as the seek without decoding that stretch again.
@@ -361,6 +354,17 @@ HRESULT FfmpegSourceFilter::Seek(LONGLONG start, LONGLONG stop) {
   segment_.continued = true;
   StartSegment();
   return S_OK;
+}
+
+bool FfmpegSourceFilter::CanReadOnTo(LONGLONG target) const {
+  if (endOfStream_ || target <= 0) return false;
+  bool connected = false;
+  for (const Stream& s : streams_) {
+    if (!s.pin->connected()) continue;
+    if (!CanReadOnTo(s, target)) return false;
+    connected = true;
+  }
+  return connected;
 }
 
 // Whether every packet delivered so far lies before the target and the key

@@ -66,6 +66,8 @@ class FfmpegSourceFilter final : public BaseFilter {
   const Stream* StreamOfPin(const BasePin* pin) const;
   void UpdateDiscard();
   HRESULT SeekDemuxer(LONGLONG target);
+  // Whether every connected stream can go on to the target without a seek.
+  bool CanReadOnTo(LONGLONG target) const;
   bool CanReadOnTo(const Stream& s, LONGLONG target) const;
   bool SearchesTimestamps() const;
   void StartSegment();

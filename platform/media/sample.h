@@ -17,7 +17,6 @@ namespace media {
 class Sample;
 using SamplePtr = std::shared_ptr<const Sample>;
 
-
 class Sample {
  public:
   static SamplePtr FromPacket(PacketPtr packet, LONGLONG time);
