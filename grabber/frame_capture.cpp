@@ -58,6 +58,10 @@ void TDirectShowThumbnailer::GrabFrameDX7() {
   LONG size = 0;
   if (FAILED(MyGrabber->GetCurrentBuffer(&size, nullptr))) {
     DebugTrace("MyGrabber->GetCurrentBuffer failed\n");
+    // No sample came through this run (a file with nothing decodable at
+    // this position): an unfilled bitmap would pass for a black frame and,
+    // at the last position, be sent as the thumbnail.
+    DeleteFrameBitmap();
     return;
   }
   // The copy is bounded by the bitmap itself, rows padded, so a picture whose

@@ -178,15 +178,16 @@ TEST_F(GrabFrame, NoFrameWithoutAWholeVideoHeader) {
   }
 }
 
-TEST_F(GrabFrame, AFailedSizeQueryKeepsAnUnfilledBitmap) {
+TEST_F(GrabFrame, NoBufferedSampleLeavesNoFrame) {
   TraceLog log;
   renderer->Deliver(4, 2, Ramp(24));
   renderer->size_hr = E_FAIL;
   thumbnailer->GrabFrameDX7();
-  ASSERT_NE(thumbnailer->Bits, nullptr);
-  EXPECT_EQ(Pixels(), std::vector<BYTE>(24, 0));
+  EXPECT_EQ(thumbnailer->Bits, nullptr);
+  EXPECT_EQ(thumbnailer->Bitmap, nullptr);
   EXPECT_TRUE(renderer->copy_sizes.empty());
   EXPECT_TRUE(log.Has("MyGrabber->GetCurrentBuffer failed\n"));
+  EXPECT_EQ(thumbnailer->IsTooDark(), 1);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "fake_graph.h"
 #include "grabber/thumbnailer.h"
 #include "platform/gdi/bitmap.h"
@@ -114,19 +116,27 @@ TEST(ThumbnailFile, AllDarkRunsEveryPositionWithoutStoppingAndKeepsTheLast) {
 }
 
 TEST(ThumbnailFile, NoFrameAtTheEighthPositionIsAFailure) {
-  Playable file;
-  file.world.graph.on_completion = [&file] {
-    if (++file.runs == 8) file.g.renderer->get_media_type_hr = E_FAIL;
-    file.g.renderer->Deliver(4, 2, std::vector<BYTE>(24, 0));
+  // Dark frames up to the seventh run, then no frame type or no sample at
+  // all: an unfilled bitmap must not pass for the last dark frame.
+  const std::function<void(FakeSampleRenderer&)> lastRuns[] = {
+      [](FakeSampleRenderer& r) { r.get_media_type_hr = E_FAIL; },
+      [](FakeSampleRenderer& r) { r.size_hr = E_FAIL; },
   };
-  {
-    TDirectShowThumbnailer t;
-    EXPECT_EQ(t.ThumbnailFile("clip.mp4"), 0);
-    EXPECT_EQ(file.runs, 8u);
-    EXPECT_EQ(t.Bits, nullptr);
-    EXPECT_EQ(t.Bitmap, nullptr);
+  for (const auto& lastRun : lastRuns) {
+    Playable file;
+    file.world.graph.on_completion = [&file, &lastRun] {
+      file.g.renderer->Deliver(4, 2, std::vector<BYTE>(24, 0));
+      if (++file.runs == 8) lastRun(*file.g.renderer);
+    };
+    {
+      TDirectShowThumbnailer t;
+      EXPECT_EQ(t.ThumbnailFile("clip.mp4"), 0);
+      EXPECT_EQ(file.runs, 8u);
+      EXPECT_EQ(t.Bits, nullptr);
+      EXPECT_EQ(t.Bitmap, nullptr);
+    }
+    file.world.ExpectAllReleased();
   }
-  file.world.ExpectAllReleased();
 }
 
 TEST(SeekTo, PositionsAtOrPastTheEndBecomeHalfTheDuration) {
