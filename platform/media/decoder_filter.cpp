@@ -42,6 +42,8 @@ HRESULT DecoderFilter::OnConnected(BasePin* pin) {
   if (FAILED(hr)) return hr;
   if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return VFW_E_TYPE_NOT_ACCEPTED;
   info_ = info;
+  // The codec holds its own copy of the parameters.
+  info_.codecpar = nullptr;
   perFrame_ = info.frameRate.num > 0 && info.frameRate.den > 0
                   ? av_rescale(kUnitsPerSecond, info.frameRate.den, info.frameRate.num)
                   : 0;

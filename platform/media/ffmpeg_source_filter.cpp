@@ -143,6 +143,8 @@ class FfmpegSourceFilter::File {
     return S_OK;
   }
 
+  bool Rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+
   static int Read(void* opaque, uint8_t* buffer, int size) {
     int fd = static_cast<File*>(opaque)->fd_;
     for (;;) {
@@ -181,33 +183,12 @@ HRESULT FfmpegSourceFilter::Open(const std::string& path, ComPtr<FfmpegSourceFil
 }
 
 HRESULT FfmpegSourceFilter::OpenFile(const std::string& path) {
+  path_ = path;
   file_ = std::make_unique<File>();
   HRESULT hr = file_->Open(path);
   if (FAILED(hr)) return hr;
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-  if (!buffer) return E_OUTOFMEMORY;
-  io_.reset(avio_alloc_context(buffer, kIoBufferSize, 0, file_.get(), &File::Read, nullptr, &File::Seek));
-  if (!io_) {
-    av_free(buffer);
-    return E_OUTOFMEMORY;
-  }
-  AVFormatContext* raw = avformat_alloc_context();
-  if (!raw) return E_OUTOFMEMORY;
-  raw->pb = io_.get();
-  raw->flags |= AVFMT_FLAG_CUSTOM_IO;
-  raw->io_open = &RefuseOpen;
-  raw->protocol_whitelist = av_strdup("file");
-  raw->format_whitelist = av_strdup(AllowedDemuxers().c_str());
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "enable_drefs", "0", 0);
-  av_dict_set(&options, "use_absolute_path", "0", 0);
-  // The name only helps the probe; the bytes come through our own I/O.
-  int err = avformat_open_input(&raw, path.c_str(), nullptr, &options);
-  av_dict_free(&options);
-  if (err < 0) return HresultFromAvError(err);
-  format_.reset(raw);
-  err = avformat_find_stream_info(format_.get(), nullptr);
-  if (err < 0 && format_->nb_streams == 0) return VFW_E_INVALID_FILE_FORMAT;
+  hr = OpenDemuxer(&io_, &format_);
+  if (FAILED(hr)) return hr;
   packet_.reset(av_packet_alloc());
   if (!packet_) return E_OUTOFMEMORY;
   // An unknown or absurd start counts as none.
@@ -217,6 +198,60 @@ HRESULT FfmpegSourceFilter::OpenFile(const std::string& path) {
   if (streams_.empty()) return VFW_E_UNSUPPORTED_STREAM;
   UpdateDiscard();
   return S_OK;
+}
+
+// A demuxer over the file from its first byte, its streams probed.
+HRESULT FfmpegSourceFilter::OpenDemuxer(IoContextPtr* ioOut, FormatContextPtr* formatOut) const {
+  if (!file_->Rewind()) return E_FAIL;
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
+  if (!buffer) return E_OUTOFMEMORY;
+  IoContextPtr io(avio_alloc_context(buffer, kIoBufferSize, 0, file_.get(), &File::Read, nullptr, &File::Seek));
+  if (!io) {
+    av_free(buffer);
+    return E_OUTOFMEMORY;
+  }
+  AVFormatContext* raw = avformat_alloc_context();
+  if (!raw) return E_OUTOFMEMORY;
+  raw->pb = io.get();
+  raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+  raw->io_open = &RefuseOpen;
+  raw->protocol_whitelist = av_strdup("file");
+  raw->format_whitelist = av_strdup(AllowedDemuxers().c_str());
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "enable_drefs", "0", 0);
+  av_dict_set(&options, "use_absolute_path", "0", 0);
+  // The name only helps the probe; the bytes come through our own I/O.
+  int err = avformat_open_input(&raw, path_.c_str(), nullptr, &options);
+  av_dict_free(&options);
+  if (err < 0) return HresultFromAvError(err);
+  FormatContextPtr format(raw);
+  err = avformat_find_stream_info(format.get(), nullptr);
+  if (err < 0 && format->nb_streams == 0) return VFW_E_INVALID_FILE_FORMAT;
+  // The demuxer reads through the I/O context: it goes first.
+  *formatOut = std::move(format);
+  *ioOut = std::move(io);
+  return S_OK;
+}
+
+// Some demuxers have no way back to their start: with no index a time seek
+// fails (after a search through the whole file), and a byte seek to 0 leaves
+// them wherever their resynchronisation finds the next cluster, past the
+// first pictures or past the last. A new demuxer over the same file starts
+// at the start whatever the format. Its streams are the ones already
+// connected, in the same order.
+bool FfmpegSourceFilter::Reopen() {
+  IoContextPtr io;
+  FormatContextPtr format;
+  if (FAILED(OpenDemuxer(&io, &format))) return false;
+  for (const Stream& s : streams_)
+    if (static_cast<unsigned>(s.stream->index) >= format->nb_streams ||
+        format->streams[s.stream->index]->codecpar->codec_type != s.stream->codecpar->codec_type)
+      return false;
+  for (Stream& s : streams_) s.stream = format->streams[s.stream->index];
+  format_ = std::move(format);
+  io_ = std::move(io);
+  UpdateDiscard();
+  return true;
 }
 
 void FfmpegSourceFilter::AddStreams() {
@@ -399,7 +434,7 @@ bool FfmpegSourceFilter::SeekToFileStart() {
   bool byByte = !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK) && SearchesTimestamps();
   if (byByte && av_seek_frame(format_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
   int64_t start = format_->start_time == AV_NOPTS_VALUE ? 0 : format_->start_time;
-  if (av_seek_frame(format_.get(), -1, start, AVSEEK_FLAG_BACKWARD) >= 0) return true;
+  if (av_seek_frame(format_.get(), -1, start, AVSEEK_FLAG_BACKWARD) >= 0 || Reopen()) return true;
   return !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK) && av_seek_frame(format_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0;
 }
 

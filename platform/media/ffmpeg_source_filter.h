@@ -15,7 +15,9 @@ namespace media {
 
 // What a decoder needs to know of the stream behind a source pin.
 struct StreamInfo {
-  const AVCodecParameters* codecpar = nullptr;  // owned by the source
+  // Owned by the source, valid while the graph is being connected: a source
+  // that opens its file again replaces them.
+  const AVCodecParameters* codecpar = nullptr;
   AVRational timeBase = {0, 1};
   LONGLONG fileStart = 0;  // the file's start time, in 100 ns
   AVRational sampleAspect = {0, 1};
@@ -61,6 +63,8 @@ class FfmpegSourceFilter final : public BaseFilter {
   FfmpegSourceFilter();
   ~FfmpegSourceFilter() override;
   HRESULT OpenFile(const std::string& path);
+  HRESULT OpenDemuxer(IoContextPtr* io, FormatContextPtr* format) const;
+  bool Reopen();
   void AddStreams();
   Stream* StreamOfPin(const BasePin* pin);
   const Stream* StreamOfPin(const BasePin* pin) const;
@@ -77,6 +81,7 @@ class FfmpegSourceFilter final : public BaseFilter {
   bool AllDone() const;
 
   // Declared so that the demuxer closes before the I/O it reads through.
+  std::string path_;
   std::unique_ptr<File> file_;
   IoContextPtr io_;
   FormatContextPtr format_;

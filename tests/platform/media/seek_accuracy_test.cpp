@@ -1,7 +1,8 @@
 // Precise seeks in the containers whose timestamps mislead a naive seek:
 // transport and program streams (seeks land after the key frame, non-zero
 // start times), AVI with B-frames (decoding times only), Matroska's coarse
-// time base; and positions past the last video frame.
+// time base, a file with no index to seek by; and positions past the last
+// video frame.
 #include <gtest/gtest.h>
 
 #include "tests/platform/media/graph_harness.h"
@@ -52,6 +53,9 @@ INSTANTIATE_TEST_SUITE_P(
                               std::string(kMotion) + "-c:v libx264 -preset veryfast -g 30 -bf 3 -pix_fmt yuv420p"},
                     Container{"seek-h264.mkv",
                               std::string(kMotion) + "-c:v libx264 -preset veryfast -g 30 -bf 3 -pix_fmt yuv420p"},
+                    // Matroska with no index at all (VC-2 blocks give the
+                    // demuxer none): no seek works, not even to the start.
+                    Container{"seek-vc2-noindex.mkv", std::string(kMotion) + "-c:v vc2 -b:v 5M"},
                     Container{"seek-h264-25tb.mp4", std::string(kMotion) + "-c:v libx264 -preset veryfast -g 30 "
                                                                            "-pix_fmt yuv420p -video_track_timescale 50"}),
     ContainerTestName);
