@@ -80,8 +80,8 @@ class FfmpegSourceFilter final : public BaseFilter {
   void SeekEarlier();
   bool AllDone() const;
 
-  // Declared so that the demuxer closes before the I/O it reads through.
   std::string path_;
+  // Declared so that the demuxer closes before the I/O it reads through.
   std::unique_ptr<File> file_;
   IoContextPtr io_;
   FormatContextPtr format_;

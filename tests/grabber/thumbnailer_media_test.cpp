@@ -1,11 +1,8 @@
 // The grabber over the real media platform, on files made by the ffmpeg tool.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 
 #include "grabber/interface_batch.h"
@@ -123,17 +120,9 @@ TEST_F(MediaThumbnailer, AFileThatCannotBeRenderedFails) {
 // A movie whose every sample is zeros: the graph builds and runs, but no
 // position yields a picture, and that is a failure, not a black frame.
 TEST_F(MediaThumbnailer, AFileWithNothingDecodableFails) {
-  std::ifstream in(Fixture("nothing-decodable.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 "
-                                                     "-c:v libx264 -pix_fmt yuv420p"),
-                   std::ios::binary);
-  std::string movie((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const size_t mdat = movie.find("mdat");
-  ASSERT_NE(mdat, std::string::npos);
-  ASSERT_GE(mdat, 4u);
-  const uint32_t size = static_cast<uint8_t>(movie[mdat - 4]) << 24 | static_cast<uint8_t>(movie[mdat - 3]) << 16 |
-                        static_cast<uint8_t>(movie[mdat - 2]) << 8 | static_cast<uint8_t>(movie[mdat - 1]);
-  ASSERT_LE(mdat - 4 + size, movie.size());
-  movie.replace(mdat + 4, size - 8, size - 8, '\0');
+  const std::string movie = MovieWithZeroedMedia(Fixture(
+      "nothing-decodable.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 -c:v libx264 -pix_fmt yuv420p"));
+  ASSERT_FALSE(movie.empty());
   const std::string zeroed = BytesFixture("nothing-decodable.mp4", movie);
 
   TDirectShowThumbnailer t;

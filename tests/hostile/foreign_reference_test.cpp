@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,12 +22,6 @@
 #include "tests/support/fixtures.h"
 
 namespace {
-
-uint32_t Be32(const std::string& bytes, size_t at) {
-  uint32_t value = 0;
-  for (size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<uint8_t>(bytes.at(at + i));
-  return value;
-}
 
 std::string Be(uint32_t value, int bytes) {
   std::string out;
@@ -39,22 +32,15 @@ std::string Be(uint32_t value, int bytes) {
 // A QuickTime movie whose only track keeps its media in another file: the
 // movie's data reference becomes a Mac alias record naming target both by
 // absolute path and one level up and down from the movie (so a reader that
-// follows references finds it either way), and the movie's own media is
-// zeroed. Following the reference gives the target's pictures; not following
-// it leaves nothing to decode. movie is one the ffmpeg tool wrote: boxes with
-// 32-bit sizes, the movie box after the media.
+// follows references finds it either way). movie is one the ffmpeg tool wrote
+// with its media zeroed (MovieWithZeroedMedia), so following the reference
+// gives the target's pictures and not following it leaves nothing to decode.
 std::string AliasReferenceMovie(std::string movie, const std::string& target) {
-  size_t moov = std::string::npos;
-  for (size_t at = 0; at + 8 <= movie.size();) {
-    const uint32_t size = Be32(movie, at);
-    if (size < 8 || at + size > movie.size()) return "";
-    if (movie.compare(at + 4, 4, "mdat") == 0) movie.replace(at + 8, size - 8, size - 8, '\0');
-    if (movie.compare(at + 4, 4, "moov") == 0) moov = at;
-    at += size;
-  }
-  if (moov == std::string::npos) return "";
-  const size_t dref = movie.find("dref", moov);
-  if (dref == std::string::npos || dref < moov + 4) return "";
+  // Zeroed media cannot hold the names searched for.
+  const size_t moovName = movie.find("moov");
+  const size_t dref = moovName == std::string::npos ? std::string::npos : movie.find("dref", moovName);
+  if (moovName < 4 || dref == std::string::npos) return "";
+  const size_t moov = moovName - 4;
   const size_t start = dref - 4;
 
   const std::string name = target.substr(target.rfind('/') + 1);
@@ -65,15 +51,15 @@ std::string AliasReferenceMovie(std::string movie, const std::string& target) {
   alias += Be(0xffff, 2) + Be(0, 2);
   const std::string entry = Be(static_cast<uint32_t>(12 + alias.size()), 4) + "alis" + Be(0, 4) + alias;
   const std::string box = Be(static_cast<uint32_t>(16 + entry.size()), 4) + "dref" + Be(0, 4) + Be(1, 4) + entry;
-  const uint32_t oldSize = Be32(movie, start);
+  const uint32_t oldSize = BigEndian32(movie, start);
   const uint32_t grown = static_cast<uint32_t>(box.size()) - oldSize;
 
   // Every box that holds the reference grows by as much.
   for (size_t begin = moov, end = movie.size(); begin < end;) {
     size_t at = begin;
-    while (at < end && !(at <= start && start < at + Be32(movie, at))) at += Be32(movie, at);
+    while (at < end && !(at <= start && start < at + BigEndian32(movie, at))) at += BigEndian32(movie, at);
     if (at >= end || at == start) break;
-    const uint32_t size = Be32(movie, at);
+    const uint32_t size = BigEndian32(movie, at);
     movie.replace(at, 4, Be(size + grown, 4));
     begin = at + 8;
     end = at + size;
@@ -98,9 +84,8 @@ class ForeignReferenceTest : public ::testing::Test {
     otherImage_ = dir_ + "/other1.png";
     const std::string red = Fixture("foreign-red.mov", "-f lavfi -i color=red:size=160x120:rate=25:duration=2 "
                                                        "-c:v libx264 -pix_fmt yuv420p");
-    std::ifstream movie(red, std::ios::binary);
-    redMovie_.assign(std::istreambuf_iterator<char>(movie), std::istreambuf_iterator<char>());
-    ASSERT_FALSE(AliasReferenceMovie(redMovie_, other_).empty());
+    redWithoutMedia_ = MovieWithZeroedMedia(red);
+    ASSERT_FALSE(AliasReferenceMovie(redWithoutMedia_, other_).empty());
     ASSERT_EQ(RunCommand("cp " + ShellQuote(red) + " " + ShellQuote(other_)), 0);
     ASSERT_EQ(RunCommand("ffmpeg -nostdin -loglevel error -y -i " + ShellQuote(red) + " -frames:v 1 " +
                          ShellQuote(otherImage_)),
@@ -157,7 +142,7 @@ class ForeignReferenceTest : public ::testing::Test {
         {"DASH manifest naming the port", dir_ + "/net.mpd", mpd(url)},
         {"concat script naming the other file", dir_ + "/file.ffconcat", "ffconcat version 1.0\nfile '" + other_ + "'\n"},
         {"concat script naming the port", dir_ + "/net.ffconcat", "ffconcat version 1.0\nfile '" + url + "'\n"},
-        {"QuickTime external reference to the other file", dir_ + "/alias.mov", AliasReferenceMovie(redMovie_, other_)},
+        {"QuickTime external reference to the other file", dir_ + "/alias.mov", AliasReferenceMovie(redWithoutMedia_, other_)},
         {"image sequence pattern", dir_ + "/other%d.png", ""},
         {"concat: prefix", "concat:" + other_ + "|" + other_, ""},
         {"file: prefix", "file:" + other_, ""},
@@ -173,7 +158,7 @@ class ForeignReferenceTest : public ::testing::Test {
   std::string dir_;
   std::string other_;
   std::string otherImage_;
-  std::string redMovie_;
+  std::string redWithoutMedia_;
   std::string port_;
   int watch_ = -1;
   int listener_ = -1;
@@ -183,7 +168,7 @@ class ForeignReferenceTest : public ::testing::Test {
 // told to, takes the other video's red picture through it.
 TEST_F(ForeignReferenceTest, TheCraftedQuickTimeReferenceLeadsToTheOtherFile) {
   const std::string alias = dir_ + "/alias.mov";
-  std::ofstream(alias, std::ios::binary) << AliasReferenceMovie(redMovie_, other_);
+  std::ofstream(alias, std::ios::binary) << AliasReferenceMovie(redWithoutMedia_, other_);
   std::string pixel;
   ASSERT_EQ(RunCommand("ffmpeg -nostdin -loglevel quiet -enable_drefs 1 -i " + ShellQuote(alias) +
                            " -frames:v 1 -f rawvideo -pix_fmt rgb24 - | head -c 3 | od -An -tu1",

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -71,6 +72,24 @@ std::string Fixture(const std::string& name, const std::string& ffmpegArguments)
   if (status != 0) return path;
   std::rename(temp.c_str(), path.c_str());
   return path;
+}
+
+uint32_t BigEndian32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<uint8_t>(bytes.at(at + i));
+  return value;
+}
+
+std::string MovieWithZeroedMedia(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string movie((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (size_t at = 0; at + 8 <= movie.size();) {
+    const uint32_t size = BigEndian32(movie, at);
+    if (size < 8 || size > movie.size() - at) return "";
+    if (movie.compare(at + 4, 4, "mdat") == 0) movie.replace(at + 8, size - 8, size - 8, '\0');
+    at += size;
+  }
+  return movie;
 }
 
 std::string BytesFixture(const std::string& name, const std::string& bytes) {

@@ -15,6 +15,14 @@ std::string Fixture(const std::string& name, const std::string& ffmpegArguments)
 // A small file with the given bytes (junk, truncations), cached like Fixture.
 std::string BytesFixture(const std::string& name, const std::string& bytes);
 
+// The 32-bit big-endian value at `at`, as movie box sizes are written.
+uint32_t BigEndian32(const std::string& bytes, size_t at);
+
+// The bytes of the movie at `path` (one the ffmpeg tool wrote: top-level
+// boxes with 32-bit sizes) with every media box zeroed and the layout kept,
+// so that nothing in it decodes; empty when the boxes do not add up.
+std::string MovieWithZeroedMedia(const std::string& path);
+
 // Runs a shell command, returning its exit status and what it printed on
 // stdout.
 int RunCommand(const std::string& command, std::string* output = nullptr);
