@@ -51,7 +51,7 @@ HRESULT ColourConverter::Receive(BasePin*, const SamplePtr& sample) {
     return S_OK;  // a short sample cannot be a picture of this type: dropped
   }
   std::vector<uint8_t> dib;
-  size_t size = converter_.ConvertToDib(view, g.width, g.height, &dib);
+  size_t size = converter_.ToDib(view, g.width, g.height, &dib);
   if (size == 0) return S_OK;
   return output_->Deliver(Sample::FromBytes(std::move(dib), size, sample->time()));
 }

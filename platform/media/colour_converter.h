@@ -1,10 +1,10 @@
 // The colour space converter (CLSID_Colour): any uncompressed video type the
 // graph carries in, bottom-up RGB24 in a VIDEOINFOHEADER out, at the same
-// size.
+// size, with the colours a viewer sees (DisplayConverter).
 #pragma once
 
 #include "platform/media/base_filter.h"
-#include "platform/media/picture_converter.h"
+#include "platform/media/display_converter.h"
 
 namespace media {
 
@@ -21,7 +21,7 @@ class ColourConverter final : public BaseFilter {
  private:
   BasePin* input_;
   BasePin* output_;
-  PictureConverter converter_;
+  DisplayConverter converter_;
 };
 
 }  // namespace media

@@ -8,9 +8,8 @@
 #include <cmath>
 #include <cstring>
 
-extern "C" {
-#include <libavutil/display.h>
-}
+#include "platform/media/video_format.h"
+
 
 namespace media {
 namespace {
@@ -65,16 +64,20 @@ GUID CompressedSubtype(const AVCodecParameters& par) {
   return GUID{static_cast<DWORD>(par.codec_id), 0x4646, 0x504D, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 }
 
-int QuarterTurns(const AVStream* stream) {
+Orientation StreamOrientation(const AVStream* stream) {
   size_t size = 0;
   const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
-  if (!matrix || size < 9 * sizeof(int32_t)) return 0;
-  double theta = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
-  if (std::isnan(theta)) return 0;
-  theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
-  long turns = std::lround(theta / 90);
-  if (std::fabs(theta - 90.0 * turns) > 1.0) return 0;  // not a right angle: shown unrotated
-  return static_cast<int>(turns % 4);
+  if (!matrix || size < 9 * sizeof(int32_t)) return {};
+  int32_t values[9];
+  std::memcpy(values, matrix, sizeof values);
+  return OrientationOf(values);
+}
+
+double StreamPeakLuminance(const AVStream* stream) {
+  size_t lightSize = 0, displaySize = 0;
+  const uint8_t* light = av_stream_get_side_data(stream, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, &lightSize);
+  const uint8_t* display = av_stream_get_side_data(stream, AV_PKT_DATA_MASTERING_DISPLAY_METADATA, &displaySize);
+  return DeclaredPeakLuminance(light, lightSize, display, displaySize);
 }
 
 MediaType StreamType(const AVStream* stream) {
@@ -286,7 +289,9 @@ bool FfmpegSourceFilter::GetStreamInfo(const BasePin* pin, StreamInfo* info) con
   info->fileStart = fileStart_;
   info->sampleAspect = av_guess_sample_aspect_ratio(format_.get(), s->stream, nullptr);
   info->frameRate = s->stream->avg_frame_rate;
-  info->quarterTurns = QuarterTurns(s->stream);
+  info->orientation = StreamOrientation(s->stream);
+  info->fieldOrder = s->stream->codecpar->field_order;
+  info->peakLuminance = StreamPeakLuminance(s->stream);
   info->attachedPicture = (s->stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
   info->timesFromDecodeOrder =
       std::strcmp(format_->iformat->name, "avi") == 0 && s->stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;

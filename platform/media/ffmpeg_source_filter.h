@@ -10,6 +10,7 @@
 
 #include "platform/media/base_filter.h"
 #include "platform/media/ffmpeg_ptr.h"
+#include "platform/media/picture_orientation.h"
 
 namespace media {
 
@@ -22,7 +23,9 @@ struct StreamInfo {
   LONGLONG fileStart = 0;  // the file's start time, in 100 ns
   AVRational sampleAspect = {0, 1};
   AVRational frameRate = {0, 1};
-  int quarterTurns = 0;  // clockwise display rotation, in quarter turns
+  Orientation orientation;  // from the display matrix
+  int fieldOrder = 0;       // AV_FIELD_*, as the container declares it
+  double peakLuminance = 0;  // the stream's light level in cd/m², 0 when unknown
   bool attachedPicture = false;
   bool timesFromDecodeOrder = false;  // video times are decoding times (AVI)
 };

@@ -51,8 +51,8 @@ bool PictureConverter::Convert(const PictureView& src, AVPixelFormat format, int
                                       flags, nullptr, nullptr, nullptr));
   if (!context_) return false;
   if (IsYuv(src.format)) {
-    int full = src.range == AVCOL_RANGE_JPEG || IsFullRangeFormat(src.format);
-    const int* table = sws_getCoefficients(SwsColorspace(src.colorspace));
+    int full = src.colour.range == AVCOL_RANGE_JPEG || IsFullRangeFormat(src.format);
+    const int* table = sws_getCoefficients(SwsColorspace(src.colour.matrix));
     // A YUV destination keeps the source's range; an RGB one is full range.
     int dstFull = IsYuv(format) ? full : 1;
     sws_setColorspaceDetails(context_.get(), table, full, table, dstFull, 0, 1 << 16, 1 << 16);
@@ -71,10 +71,14 @@ FramePtr PictureConverter::ConvertToFrame(const PictureView& src, AVPixelFormat 
   if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
   if (!Convert(src, format, width, height, frame->data, frame->linesize)) return nullptr;
   if (IsYuv(format)) {
-    frame->colorspace = src.colorspace;
-    frame->color_range = (src.range == AVCOL_RANGE_JPEG || IsFullRangeFormat(src.format)) ? AVCOL_RANGE_JPEG
-                                                                                         : AVCOL_RANGE_MPEG;
+    frame->colorspace = src.colour.matrix;
+    frame->color_range = (src.colour.range == AVCOL_RANGE_JPEG || IsFullRangeFormat(src.format))
+                             ? AVCOL_RANGE_JPEG
+                             : AVCOL_RANGE_MPEG;
+    frame->chroma_location = src.colour.siting;
   }
+  frame->color_trc = src.colour.transfer;
+  frame->color_primaries = src.colour.primaries;
   return frame;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/media/sample.h"
 
+#include "platform/media/picture_converter.h"
+
 namespace media {
 
 SamplePtr Sample::FromPacket(PacketPtr packet, LONGLONG time) {
@@ -29,9 +31,18 @@ SamplePtr Sample::FromBytes(std::vector<uint8_t> bytes, size_t size, LONGLONG ti
 void Sample::Pack() const {
   std::call_once(packed_, [this] {
     if (!frame_ || !layout_) return;
+    PictureView view = ViewOfFrame(*frame_);
+    FramePtr repacked;
+    if (view.format != layout_->pixelFormat) {
+      // Deep samples travel in the decoder's own planes; the layout's bytes
+      // are made only for a reader that asks for them.
+      repacked = PictureConverter().ConvertToFrame(view, layout_->pixelFormat, view.width, view.height);
+      if (!repacked) return;
+      view = ViewOfFrame(*repacked);
+    }
     size_ = ImageBytes(*layout_, frame_->width, frame_->height);
     bytes_.resize(size_);
-    if (size_) PackPicture(ViewOfFrame(*frame_), *layout_, bytes_.data());
+    if (size_) PackPicture(view, *layout_, bytes_.data());
   });
 }
 

@@ -21,7 +21,8 @@ class Sample {
  public:
   static SamplePtr FromPacket(PacketPtr packet, LONGLONG time);
   // A decoded frame; `layout` (may be null for audio) says how data() lays
-  // out a picture, which the frame must already match in format and size.
+  // out a picture. The frame matches it in size, and in pixel format or
+  // one the layout holds without loss (deep YUV in planes of 16-bit words).
   static SamplePtr FromFrame(FramePtr frame, const VideoFormat* layout, LONGLONG time);
   // `size` bytes of `bytes` are the sample; the rest is slack.
   static SamplePtr FromBytes(std::vector<uint8_t> bytes, size_t size, LONGLONG time);

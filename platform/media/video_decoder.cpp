@@ -5,11 +5,12 @@
 
 extern "C" {
 #include <libavutil/cpu.h>
+#include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include "platform/gdi/bitmap.h"
-#include "platform/media/picture_rotation.h"
+#include "platform/media/field_interpolation.h"
 
 namespace media {
 namespace {
@@ -61,32 +62,59 @@ const GUID* DirectSubtype(AVPixelFormat format) {
   }
 }
 
+bool IsYuv(const AVPixFmtDescriptor* desc) {
+  return desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
+}
+
 const GUID& NearestSubtype(AVPixelFormat format) {
   if (const GUID* direct = DirectSubtype(format)) return *direct;
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-  bool yuv = desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
   // Other 8-bit 4:2:0 and 4:2:2 layouts are repacked without loss; deeper
-  // samples, 4:4:4, RGB, grey and palettes become RGB24 in one conversion,
-  // which loses nothing a thumbnail shows.
-  bool eightBit = desc && desc->comp[0].depth == 8;
-  if (yuv && eightBit && desc->log2_chroma_w == 1 && desc->log2_chroma_h == 1) return MEDIASUBTYPE_IYUV;
-  if (yuv && eightBit && desc->log2_chroma_w == 1 && desc->log2_chroma_h == 0) return MEDIASUBTYPE_YUY2;
+  // 4:2:0 and 4:2:2 samples travel as they are, so that the colour
+  // conversion sees every bit of an HDR picture; 4:4:4, RGB, grey and
+  // palettes become RGB24 in one conversion, which loses nothing a thumbnail
+  // shows.
+  if (!IsYuv(desc) || desc->comp[0].depth > 16) return MEDIASUBTYPE_RGB24;
+  const bool eightBit = desc->comp[0].depth == 8;
+  const bool tenBit = desc->comp[0].depth <= 10;
+  if (desc->log2_chroma_w == 1 && desc->log2_chroma_h == 1)
+    return eightBit ? MEDIASUBTYPE_IYUV : tenBit ? MEDIASUBTYPE_P010 : MEDIASUBTYPE_P016;
+  if (desc->log2_chroma_w == 1 && desc->log2_chroma_h == 0)
+    return eightBit ? MEDIASUBTYPE_YUY2 : tenBit ? MEDIASUBTYPE_P210 : MEDIASUBTYPE_P216;
   return MEDIASUBTYPE_RGB24;
 }
 
 }  // namespace
 
-const VideoFormat& DeliveredFormat(AVPixelFormat format, int quarterTurns) {
+bool Carries(const VideoFormat& layout, AVPixelFormat format) {
+  if (format == layout.pixelFormat) return true;
+  const AVPixFmtDescriptor* held = av_pix_fmt_desc_get(layout.pixelFormat);
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+  if (!IsYuv(held) || !IsYuv(desc) || held->comp[0].depth <= 8) return false;
+  // Planar, little-endian samples in the low bits of 16-bit words.
+  if (!(desc->flags & AV_PIX_FMT_FLAG_PLANAR) || (desc->flags & AV_PIX_FMT_FLAG_BE) || desc->comp[0].shift != 0 ||
+      desc->comp[0].step != 2 || desc->comp[1].plane == desc->comp[2].plane)
+    return false;
+  return desc->comp[0].depth > 8 && desc->comp[0].depth <= held->comp[0].depth &&
+         desc->log2_chroma_w == held->log2_chroma_w && desc->log2_chroma_h == held->log2_chroma_h;
+}
+
+const VideoFormat& DeliveredFormat(AVPixelFormat format, Orientation orientation) {
   const VideoFormat* layout = FindVideoFormat(NearestSubtype(LimitedTwin(format)));
-  if (!layout || (quarterTurns != 0 && !CanRotate(layout->pixelFormat))) return Rgb24Format();
+  if (!layout) return Rgb24Format();
+  if (!orientation.upright() && !CanOrient(layout->pixelFormat) &&
+      !(Carries(*layout, format) && CanOrient(format)))
+    return Rgb24Format();
   return *layout;
 }
 
 HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, MediaType* outputType) {
   const AVCodecParameters& par = *info.codecpar;
   if (par.width <= 0 || par.height <= 0) return VFW_E_TYPE_NOT_ACCEPTED;
-  quarterTurns_ = info.quarterTurns;
-  bool sideways = quarterTurns_ % 2 != 0;
+  orientation_ = info.orientation;
+  fieldOrder_ = info.fieldOrder;
+  peakLuminance_ = info.peakLuminance;
+  bool sideways = orientation_.sideways();
   width_ = sideways ? par.height : par.width;
   height_ = sideways ? par.width : par.height;
   // Square pixels the way a player makes them: turned first, then the width
@@ -107,7 +135,7 @@ HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
   bool large = static_cast<int64_t>(par.width) * par.height > kThreadedPixels;
   codec->thread_count = large ? std::clamp(av_cpu_count(), 1, kMaxThreads) : 1;
   codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  layout_ = &DeliveredFormat(static_cast<AVPixelFormat>(par.format), quarterTurns_);
+  layout_ = &DeliveredFormat(static_cast<AVPixelFormat>(par.format), orientation_);
   // Scaling to square pixels and the conversion to RGB happen in one pass,
   // as a player does them.
   if (width_ != (sideways ? par.height : par.width)) layout_ = &Rgb24Format();
@@ -118,6 +146,16 @@ HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
   return (*outputType)->pbFormat ? S_OK : E_OUTOFMEMORY;
 }
 
+FramePtr VideoDecoder::ToLayout(FramePtr frame, int width, int height) {
+  if (frame->width == width && frame->height == height && Carries(*layout_, static_cast<AVPixelFormat>(frame->format)))
+    return frame;
+  if (layout_ == &Rgb24Format()) return display_.ToBgrFrame(ViewOfFrame(*frame), width, height);
+  FramePtr converted = converter_.ConvertToFrame(ViewOfFrame(*frame), layout_->pixelFormat, width, height);
+  // The colour description and the light level go with the picture.
+  if (converted) av_frame_copy_props(converted.get(), frame.get());
+  return converted;
+}
+
 FramePtr VideoDecoder::Shape(FramePtr frame) {
   AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
   AVPixelFormat twin = LimitedTwin(format);
@@ -126,19 +164,28 @@ FramePtr VideoDecoder::Shape(FramePtr frame) {
     frame->color_range = AVCOL_RANGE_JPEG;
   }
   if (!DibGeometryAcceptable(frame->width, frame->height, 24)) return nullptr;
-  if (quarterTurns_ != 0) {
+  // A light level the container declares stands for pictures that carry none.
+  if (peakLuminance_ > 0 && !av_frame_get_side_data(frame.get(), AV_FRAME_DATA_CONTENT_LIGHT_LEVEL) &&
+      !av_frame_get_side_data(frame.get(), AV_FRAME_DATA_MASTERING_DISPLAY_METADATA)) {
+    if (AVContentLightMetadata* light = av_content_light_metadata_create_side_data(frame.get()))
+      light->MaxCLL = static_cast<unsigned>(std::min(peakLuminance_, 1e6));
+  }
+  if (IsInterlaced(*frame, fieldOrder_)) {
+    // A layout that cannot be split into rows is shown as it came.
+    if (FramePtr progressive = InterpolateFirstField(*frame, fieldOrder_)) frame = std::move(progressive);
+  }
+  if (!orientation_.upright()) {
     // Turned in the decoded format where it can be, like a player's
     // transpose before its scaler; otherwise in the delivered layout.
-    if (!CanRotate(static_cast<AVPixelFormat>(frame->format))) {
-      frame = converter_.ConvertToFrame(ViewOfFrame(*frame), layout_->pixelFormat, frame->width, frame->height);
+    if (!CanOrient(static_cast<AVPixelFormat>(frame->format))) {
+      const int width = frame->width, height = frame->height;
+      frame = ToLayout(std::move(frame), width, height);
       if (!frame) return nullptr;
     }
-    frame = RotateFrame(*frame, quarterTurns_);
+    frame = OrientFrame(*frame, orientation_);
     if (!frame) return nullptr;
   }
-  if (frame->format != layout_->pixelFormat || frame->width != width_ || frame->height != height_)
-    frame = converter_.ConvertToFrame(ViewOfFrame(*frame), layout_->pixelFormat, width_, height_);
-  return frame;
+  return ToLayout(std::move(frame), width_, height_);
 }
 
 HRESULT VideoDecoder::DeliverFrame(FramePtr frame, LONGLONG time) {

@@ -1,9 +1,12 @@
-// The video decoder: delivers the picture a player shows, upright and with
-// square pixels, in one of the uncompressed layouts the graph carries
-// (chosen from the stream's pixel format, converted where none matches).
+// The video decoder: delivers the picture a player shows, one field's worth
+// when the frame is interlaced, oriented as the display matrix says and with
+// square pixels, in one of the uncompressed layouts the graph carries (chosen
+// from the stream's pixel format; deep samples travel as they are, other
+// layouts are converted).
 #pragma once
 
 #include "platform/media/decoder_filter.h"
+#include "platform/media/display_converter.h"
 #include "platform/media/picture_converter.h"
 
 namespace media {
@@ -18,17 +21,26 @@ class VideoDecoder final : public DecoderFilter {
 
  private:
   FramePtr Shape(FramePtr frame);
+  // The frame in the delivered layout at width x height.
+  FramePtr ToLayout(FramePtr frame, int width, int height);
 
   const VideoFormat* layout_ = nullptr;
-  int quarterTurns_ = 0;
+  Orientation orientation_;
+  int fieldOrder_ = 0;
+  double peakLuminance_ = 0;
   // The delivered picture's size: turned, square pixels.
   int width_ = 0;
   int height_ = 0;
-  PictureConverter converter_;
+  PictureConverter converter_;  // between layouts of the same colours
+  DisplayConverter display_;    // to RGB, where the colour rules apply
 };
 
 // The layout a decoder delivers pictures of `format` in, when they are shown
-// turned by quarterTurns.
-const VideoFormat& DeliveredFormat(AVPixelFormat format, int quarterTurns);
+// in `orientation`.
+const VideoFormat& DeliveredFormat(AVPixelFormat format, Orientation orientation);
+
+// Whether a frame in `format` travels as it is in `layout`: its own format,
+// or deeper YUV samples that the layout holds without loss.
+bool Carries(const VideoFormat& layout, AVPixelFormat format);
 
 }  // namespace media

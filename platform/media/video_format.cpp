@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -26,13 +27,49 @@ const VideoFormat kFormats[] = {
     {&MEDIASUBTYPE_YVYU, AV_PIX_FMT_YVYU422, 16, Fourcc('Y', 'V', 'Y', 'U'), false},
     {&MEDIASUBTYPE_Y411, AV_PIX_FMT_UYYVYY411, 12, Fourcc('Y', '4', '1', '1'), false},
     {&MEDIASUBTYPE_NV12, AV_PIX_FMT_NV12, 12, Fourcc('N', 'V', '1', '2'), false},
+    {&MEDIASUBTYPE_P010, AV_PIX_FMT_P010LE, 24, Fourcc('P', '0', '1', '0'), false},
+    {&MEDIASUBTYPE_P016, AV_PIX_FMT_P016LE, 24, Fourcc('P', '0', '1', '6'), false},
+    {&MEDIASUBTYPE_P210, AV_PIX_FMT_P210LE, 32, Fourcc('P', '2', '1', '0'), false},
+    {&MEDIASUBTYPE_P216, AV_PIX_FMT_P216LE, 32, Fourcc('P', '2', '1', '6'), false},
     // YV12 is IYUV with the chroma planes swapped; ViewOfBytes swaps them.
     {&MEDIASUBTYPE_YV12, AV_PIX_FMT_YUV420P, 12, Fourcc('Y', 'V', '1', '2'), false},
 };
 
 bool IsYv12(const VideoFormat& format) { return format.subtype == &MEDIASUBTYPE_YV12; }
 
+// An enumeration field as the integer it holds, kept only when the
+// enumeration names it.
+template <typename E>
+E Checked(const E& field, int count, E unknown) {
+  int value = 0;
+  static_assert(sizeof value == sizeof field);
+  std::memcpy(&value, &field, sizeof value);
+  return value >= 0 && value < count ? static_cast<E>(value) : unknown;
+}
+
+double PeakLuminance(const AVFrame& frame) {
+  const AVFrameSideData* light = av_frame_get_side_data(&frame, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
+  const AVFrameSideData* display = av_frame_get_side_data(&frame, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
+  return DeclaredPeakLuminance(light ? light->data : nullptr, light ? light->size : 0,
+                               display ? display->data : nullptr, display ? display->size : 0);
+}
+
 }  // namespace
+
+double DeclaredPeakLuminance(const uint8_t* light, size_t lightSize, const uint8_t* display, size_t displaySize) {
+  if (light && lightSize >= sizeof(AVContentLightMetadata)) {
+    AVContentLightMetadata level;
+    std::memcpy(&level, light, sizeof level);
+    if (level.MaxCLL > 0) return level.MaxCLL;
+  }
+  if (display && displaySize >= sizeof(AVMasteringDisplayMetadata)) {
+    AVMasteringDisplayMetadata mastering;
+    std::memcpy(&mastering, display, sizeof mastering);
+    if (mastering.has_luminance && mastering.max_luminance.num > 0 && mastering.max_luminance.den > 0)
+      return av_q2d(mastering.max_luminance);
+  }
+  return 0;
+}
 
 const VideoFormat* FindVideoFormat(const GUID& subtype) {
   for (const VideoFormat& f : kFormats)
@@ -87,13 +124,13 @@ PictureView ViewOfFrame(const AVFrame& frame) {
     v.data[i] = frame.data[i];
     v.linesize[i] = frame.linesize[i];
   }
-  // A decoder copies these from the bitstream unchecked: read them as the
-  // integers they are and keep only values the enumerations name.
-  int space = 0, range = 0;
-  std::memcpy(&space, &frame.colorspace, sizeof space);
-  std::memcpy(&range, &frame.color_range, sizeof range);
-  v.colorspace = space >= 0 && space < AVCOL_SPC_NB ? static_cast<AVColorSpace>(space) : AVCOL_SPC_UNSPECIFIED;
-  v.range = range >= 0 && range < AVCOL_RANGE_NB ? static_cast<AVColorRange>(range) : AVCOL_RANGE_UNSPECIFIED;
+  PictureColour& c = v.colour;
+  c.matrix = Checked(frame.colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+  c.range = Checked(frame.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+  c.siting = Checked(frame.chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
+  c.transfer = Checked(frame.color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
+  c.primaries = Checked(frame.color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
+  c.peakLuminance = PeakLuminance(frame);
   return v;
 }
 
