@@ -21,8 +21,8 @@ constexpr int kGainSamples = 1024;
 // share of the distance from the target peak to the content's. BT.2390 uses
 // 0.5, made for a display whose own peak is well above reference white; here
 // SDR white is the target itself, and 0.5 would dim it to 0.8 (and all of
-// 97 to 203 cd/m² with it). A quarter keeps reference white at about 0.9 and
-// still leaves highlights a smooth shoulder.
+// 97 to 203 cd/m² with it). A quarter keeps reference white at about 0.88
+// and still leaves highlights a shoulder that tells them apart.
 constexpr double kKneeSpan = 0.25;
 
 // The BT.709 encoding is looked up: a pow per channel and pixel would cost
@@ -113,10 +113,12 @@ double LightMapping::ToneMapped(double linear) const {
   double ks = maxLum - kKneeSpan * (1 - maxLum);
   double e = std::min(LuminanceToPq(linear * kReferenceWhite) / maxI, 1.0);
   if (e > ks) {
-    // BT.2390's Hermite spline from the knee to the target peak, flat at
-    // the content's peak.
-    double t = (e - ks) / (1 - ks), t2 = t * t, t3 = t2 * t;
-    e = (2 * t3 - 3 * t2 + 1) * ks + (t3 - 2 * t2 + t) * (1 - ks) + (-2 * t3 + 3 * t2) * maxLum;
+    // An exponential shoulder from the knee (slope 1 there, as the identity
+    // below it) that reaches the target peak at the content's peak and
+    // never turns back: BT.2390's Hermite spline overshoots when its knee
+    // sits this close to the target.
+    const double rise = maxLum - ks, span = (1 - ks) / rise;
+    e = ks + rise * (1 - std::exp(-(e - ks) / rise)) / (1 - std::exp(-span));
   }
   return PqToLuminance(e * maxI) / kReferenceWhite;
 }

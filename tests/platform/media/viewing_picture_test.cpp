@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
 
 #include "tests/platform/media/graph_harness.h"
 
@@ -67,6 +70,134 @@ INSTANTIATE_TEST_SUITE_P(
                     ColourCase{"hlg-vp9.webm", Carried("arib-std-b67", kVp9), 22.0},
                     ColourCase{"bt2020-sdr-hevc.mkv", Carried("bt2020-10", kHevc), 25.0}),
     [](const testing::TestParamInfo<ColourCase>& info) {
+      std::string n = info.param.name;
+      for (char& ch : n)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return n;
+    });
+
+// Fast sideways motion, so that the two fields of a frame differ.
+constexpr char kScrolling[] = "-f lavfi -i testsrc2=size=320x240:rate=50:duration=2 -vf scroll=horizontal=0.02";
+
+// The mean difference between vertically neighbouring pixels: a comb of two
+// fields doubles it and more.
+double RowRoughness(const Picture& p) {
+  double sum = 0;
+  for (int y = 0; y + 1 < p.height; ++y)
+    for (int x = 0; x < p.width * 3; ++x)
+      sum += std::abs(p.bgr[(y * p.width) * 3 + x] - p.bgr[((y + 1) * p.width) * 3 + x]);
+  return sum / (static_cast<double>(p.height - 1) * p.width * 3);
+}
+
+struct InterlacedCase {
+  const char* name;
+  std::string recipe;
+};
+
+void PrintTo(const InterlacedCase& c, std::ostream* os) { *os << c.name; }
+
+class InterlacedVideo : public testing::TestWithParam<InterlacedCase> {};
+
+// Caught: a frame of two fields delivered as it is, with moving edges
+// combed.
+TEST_P(InterlacedVideo, ShowsNoCombOnMovingContent) {
+  std::string progressive = Fixture("scrolling.mkv", std::string(kScrolling) + ",format=gbrp -c:v ffv1");
+  std::string path = Fixture(GetParam().name, std::string(kScrolling) + "," + GetParam().recipe);
+  GraphHarness h;
+  ASSERT_TRUE(SUCCEEDED(h.Render(path)));
+  ASSERT_TRUE(h.Splice());
+  Picture ours = h.FrameAt(1.0);
+  ASSERT_EQ(ours.height, 240);
+  EXPECT_LE(RowRoughness(ours), 1.5 * RowRoughness(ReferenceFrame(progressive, 1.0)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FieldOrders, InterlacedVideo,
+    testing::Values(
+        InterlacedCase{"interlaced-tff.mpg", "interlace=scan=tff -c:v mpeg2video -q:v 2 -flags +ildct+ilme -top 1"},
+        InterlacedCase{"interlaced-bff.mpg", "interlace=scan=bff -c:v mpeg2video -q:v 2 -flags +ildct+ilme -top 0"},
+        InterlacedCase{"interlaced-h264.mkv",
+                       "interlace=scan=tff -c:v libx264 -preset veryfast -x264-params interlaced=1:tff=1 "
+                       "-pix_fmt yuv420p -field_order tt"}),
+    [](const testing::TestParamInfo<InterlacedCase>& info) {
+      std::string n = info.param.name;
+      for (char& ch : n)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return n;
+    });
+
+// A movie's first track header with its display matrix replaced: the
+// ffmpeg tool writes turns only, cameras and editors also write flips.
+std::string WithDisplayMatrix(const std::string& path, const int32_t matrix[9]) {
+  std::ifstream in(path, std::ios::binary);
+  std::string movie((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t tkhd = movie.find("tkhd");
+  // Version 0: version and flags, two times, the track id, four reserved
+  // bytes, the duration, eight reserved bytes, layer, group, volume and two
+  // reserved bytes come before the matrix.
+  const size_t at = tkhd + 4 + 40;
+  if (tkhd == std::string::npos || at + 36 > movie.size()) return "";
+  for (int i = 0; i < 9; ++i)
+    for (int b = 0; b < 4; ++b) movie[at + 4 * i + b] = static_cast<char>(static_cast<uint32_t>(matrix[i]) >> (24 - 8 * b));
+  return movie;
+}
+
+// Where the pixel at (x, y) of the shown picture comes from in the coded
+// one, for a coded picture of w x h.
+using SourceOf = std::function<std::pair<int, int>(int x, int y, int w, int h)>;
+
+struct MirrorCase {
+  const char* name;
+  int32_t matrix[9];
+  SourceOf source;
+  bool sideways;
+};
+
+void PrintTo(const MirrorCase& c, std::ostream* os) { *os << c.name; }
+
+class MirroredVideo : public testing::TestWithParam<MirrorCase> {};
+
+// Caught: a display matrix that flips as well as turns applied as a turn
+// only (a mirror shown as a half turn, a transpose as a quarter turn).
+TEST_P(MirroredVideo, IsShownMirrored) {
+  const MirrorCase& c = GetParam();
+  std::string plain = Fixture("upright.mp4", std::string(kScene) + "-c:v libx264 -preset veryfast -g 25 -pix_fmt yuv420p");
+  std::string movie = WithDisplayMatrix(plain, c.matrix);
+  ASSERT_FALSE(movie.empty());
+  std::string path = BytesFixture(std::string(c.name) + ".mp4", movie);
+  GraphHarness h;
+  ASSERT_TRUE(SUCCEEDED(h.Render(path)));
+  ASSERT_TRUE(h.Splice());
+  Picture ours = h.FrameAt(kAt);
+  Picture coded = ReferenceFrame(plain, kAt);
+  Picture expected;
+  expected.width = c.sideways ? coded.height : coded.width;
+  expected.height = c.sideways ? coded.width : coded.height;
+  expected.bgr.resize(coded.bgr.size());
+  for (int y = 0; y < expected.height; ++y)
+    for (int x = 0; x < expected.width; ++x) {
+      auto [sx, sy] = c.source(x, y, coded.width, coded.height);
+      for (int k = 0; k < 3; ++k)
+        expected.bgr[(y * expected.width + x) * 3 + k] = coded.bgr[(sy * coded.width + sx) * 3 + k];
+    }
+  EXPECT_GE(Psnr(ours, expected), 35.0);
+}
+
+constexpr int32_t kOne = 1 << 16;
+constexpr int32_t kW = 1 << 30;
+
+INSTANTIATE_TEST_SUITE_P(
+    Flips, MirroredVideo,
+    testing::Values(
+        MirrorCase{"mirrored", {-kOne, 0, 0, 0, kOne, 0, 0, 0, kW},
+                   [](int x, int y, int w, int) { return std::make_pair(w - 1 - x, y); }, false},
+        MirrorCase{"upside-down-mirror", {kOne, 0, 0, 0, -kOne, 0, 0, 0, kW},
+                   [](int x, int y, int, int h) { return std::make_pair(x, h - 1 - y); }, false},
+        MirrorCase{"transposed", {0, kOne, 0, kOne, 0, 0, 0, 0, kW},
+                   [](int x, int y, int, int) { return std::make_pair(y, x); }, true},
+        MirrorCase{"anti-transposed", {0, -kOne, 0, -kOne, 0, 0, 0, 0, kW},
+                   [](int x, int y, int w, int h) { return std::make_pair(w - 1 - y, h - 1 - x); }, true}),
+    [](const testing::TestParamInfo<MirrorCase>& info) {
       std::string n = info.param.name;
       for (char& ch : n)
         if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';

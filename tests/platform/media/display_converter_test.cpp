@@ -1,0 +1,191 @@
+// The colour rules on pictures made in memory: the tone curve and the gamut
+// compression keep what a viewer needs, colour metadata that is missing,
+// contradictory or absurd still gives the picture a sensible reader would
+// show, and deep samples travel to the converter without loss.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+extern "C" {
+#include <libavutil/mastering_display_metadata.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "platform/gdi/bitmap.h"
+#include "platform/media/display_converter.h"
+#include "platform/media/light_mapping.h"
+#include "platform/media/sample.h"
+
+namespace media {
+namespace {
+
+// Caught: a curve that dims SDR-range content, clips highlights flat or
+// overshoots SDR white.
+TEST(ToneCurve, KeepsMidTonesAndRollsHighlightsOffToWhite) {
+  LightMapping curve(kDefaultPeak / kReferenceWhite);
+  EXPECT_NEAR(curve.ToneMapped(0.25), 0.25, 1e-9);
+  const double white = curve.ToneMapped(1.0);
+  EXPECT_GT(white, 0.85);
+  EXPECT_LT(white, 0.97);
+  EXPECT_NEAR(curve.ToneMapped(kDefaultPeak / kReferenceWhite), 1.0, 1e-3);
+  double last = 0;
+  for (double v = 0.05; v <= kDefaultPeak / kReferenceWhite; v += 0.05) {
+    const double shown = curve.ToneMapped(v);
+    EXPECT_GT(shown, last) << "at " << v;
+    EXPECT_LE(shown, 1.0 + 1e-9) << "at " << v;
+    last = shown;
+  }
+  // SDR content is not touched.
+  EXPECT_DOUBLE_EQ(LightMapping(1.0).ToneMapped(0.9), 0.9);
+}
+
+// Caught: colours outside BT.709 clipped, so that detail in a saturated
+// area (here green of five saturations beyond BT.709's edge) becomes one
+// flat patch.
+TEST(GamutCompression, KeepsColoursBeyondTheEdgeApart) {
+  LightMapping mapping(1.0);
+  const std::vector<float> red = {-0.02f, -0.05f, -0.09f, -0.14f, -0.2f};
+  const std::vector<float> green(red.size(), 0.8f), blue(red.size(), 0.1f);
+  std::vector<uint8_t> bgr(red.size() * 3);
+  mapping.MapRow(red.data(), green.data(), blue.data(), red.size(), bgr.data());
+  for (size_t i = 1; i < red.size(); ++i) EXPECT_LT(bgr[i * 3 + 2], bgr[(i - 1) * 3 + 2]) << "step " << i;
+  // Colours inside BT.709 keep their place.
+  const float grey[1] = {0.4f};
+  uint8_t out[3];
+  mapping.MapRow(grey, grey, grey, 1, out);
+  EXPECT_EQ(out[0], out[2]);
+}
+
+TEST(PeakLuminance, ImplausiblePeaksFallBackToTheDefault) {
+  for (double peak : {0.0, -5.0, 100.0, 1e9, std::nan("")}) EXPECT_EQ(UsablePeak(peak), kDefaultPeak) << peak;
+  EXPECT_EQ(UsablePeak(4000.0), 4000.0);
+}
+
+// A 10-bit picture with a ramp in luma and both chroma directions.
+FramePtr Ramp(AVPixelFormat format) {
+  FramePtr f(av_frame_alloc());
+  f->format = format;
+  f->width = 96;
+  f->height = 48;
+  EXPECT_GE(av_frame_get_buffer(f.get(), 0), 0);
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+  const int depth = d->comp[0].depth;
+  for (int p = 0; p < 3; ++p) {
+    const int w = p ? AV_CEIL_RSHIFT(f->width, d->log2_chroma_w) : f->width;
+    const int h = p ? AV_CEIL_RSHIFT(f->height, d->log2_chroma_h) : f->height;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const int v8 = p == 0 ? 16 + x * 219 / w : 16 + (p == 1 ? y * 224 / h : x * 224 / w);
+        if (depth > 8)
+          reinterpret_cast<uint16_t*>(f->data[p] + y * f->linesize[p])[x] = static_cast<uint16_t>(v8 << (depth - 8));
+        else
+          f->data[p][y * f->linesize[p] + x] = static_cast<uint8_t>(v8);
+      }
+  }
+  f->color_range = AVCOL_RANGE_MPEG;
+  return f;
+}
+
+void Describe(AVFrame* f, AVColorSpace matrix, AVColorTransferCharacteristic transfer, AVColorPrimaries primaries) {
+  f->colorspace = matrix;
+  f->color_trc = transfer;
+  f->color_primaries = primaries;
+}
+
+void DeclarePeak(AVFrame* f, double cll, double mastering) {
+  if (cll >= 0) av_content_light_metadata_create_side_data(f)->MaxCLL = static_cast<unsigned>(cll);
+  if (mastering >= 0) {
+    AVMasteringDisplayMetadata* m = av_mastering_display_metadata_create_side_data(f);
+    m->has_luminance = 1;
+    m->max_luminance = av_d2q(mastering, INT_MAX);
+    m->min_luminance = av_make_q(0, 1);
+  }
+}
+
+std::vector<uint8_t> Dib(const AVFrame& f) {
+  DisplayConverter converter;
+  std::vector<uint8_t> out;
+  size_t size = converter.ToDib(ViewOfFrame(f), f.width, f.height, &out);
+  EXPECT_EQ(size, DibStride(f.width, 24) * f.height);
+  out.resize(size);
+  return out;
+}
+
+struct MetadataCase {
+  const char* name;
+  AVPixelFormat format;
+  std::function<void(AVFrame*)> given;     // what the stream says
+  std::function<void(AVFrame*)> sensible;  // what a sensible reader assumes instead
+};
+
+void PrintTo(const MetadataCase& c, std::ostream* os) { *os << c.name; }
+
+class BadColourMetadata : public testing::TestWithParam<MetadataCase> {};
+
+// Caught: a reserved or absurd value read as a real one (black, blown out or
+// a failed conversion).
+TEST_P(BadColourMetadata, GivesThePictureASensibleReaderShows) {
+  const MetadataCase& c = GetParam();
+  FramePtr given = Ramp(c.format), sensible = Ramp(c.format);
+  c.given(given.get());
+  c.sensible(sensible.get());
+  std::vector<uint8_t> ours = Dib(*given);
+  EXPECT_EQ(ours, Dib(*sensible));
+  uint64_t sum = 0;
+  for (uint8_t v : ours) sum += v;
+  EXPECT_GT(sum / ours.size(), 40u) << "a black frame";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadColourMetadata,
+    testing::Values(
+        MetadataCase{"reserved_transfer", AV_PIX_FMT_YUV420P10LE,
+                     [](AVFrame* f) { Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_RESERVED, AVCOL_PRI_BT2020); },
+                     [](AVFrame* f) { Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_BT709, AVCOL_PRI_BT2020); }},
+        MetadataCase{"transfer_beyond_the_enumeration", AV_PIX_FMT_YUV420P10LE,
+                     [](AVFrame* f) {
+                       Describe(f, AVCOL_SPC_BT709, AVCOL_TRC_BT709, AVCOL_PRI_BT709);
+                       int bogus = 200;
+                       std::memcpy(&f->color_trc, &bogus, sizeof bogus);
+                     },
+                     [](AVFrame* f) { Describe(f, AVCOL_SPC_BT709, AVCOL_TRC_UNSPECIFIED, AVCOL_PRI_BT709); }},
+        MetadataCase{"peak_of_zero", AV_PIX_FMT_YUV420P10LE,
+                     [](AVFrame* f) {
+                       Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
+                       DeclarePeak(f, 0, 0);
+                     },
+                     [](AVFrame* f) { Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020); }},
+        MetadataCase{"peak_of_a_billion", AV_PIX_FMT_YUV420P10LE,
+                     [](AVFrame* f) {
+                       Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
+                       DeclarePeak(f, -1, 1e9);
+                     },
+                     [](AVFrame* f) { Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020); }},
+        MetadataCase{"hdr_metadata_on_8_bit_bt709", AV_PIX_FMT_YUV420P,
+                     [](AVFrame* f) {
+                       Describe(f, AVCOL_SPC_BT709, AVCOL_TRC_BT709, AVCOL_PRI_BT709);
+                       DeclarePeak(f, 4000, 4000);
+                     },
+                     [](AVFrame* f) { Describe(f, AVCOL_SPC_BT709, AVCOL_TRC_BT709, AVCOL_PRI_BT709); }},
+        MetadataCase{"pq_with_no_matrix_or_primaries", AV_PIX_FMT_YUV420P10LE,
+                     [](AVFrame* f) {
+                       Describe(f, AVCOL_SPC_UNSPECIFIED, AVCOL_TRC_SMPTE2084, AVCOL_PRI_UNSPECIFIED);
+                     },
+                     [](AVFrame* f) { Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020); }}),
+    [](const testing::TestParamInfo<MetadataCase>& info) { return std::string(info.param.name); });
+
+// Caught: deep samples packed into a layout's bytes with their bits moved
+// or cut (P010 keeps them in the high bits of each word).
+TEST(DeepSamples, TravelInTheDecoderPlanesAndPackIntoTheLayout) {
+  FramePtr frame = Ramp(AV_PIX_FMT_YUV420P10LE);
+  const int w = frame->width, h = frame->height;
+  const uint16_t luma = reinterpret_cast<const uint16_t*>(frame->data[0])[5];
+  SamplePtr sample = Sample::FromFrame(std::move(frame), FindVideoFormat(MEDIASUBTYPE_P010), 0);
+  ASSERT_EQ(sample->size(), static_cast<size_t>(w) * h * 3);
+  EXPECT_EQ(reinterpret_cast<const uint16_t*>(sample->data())[5], luma << 6);
+}
+
+}  // namespace
+}  // namespace media
