@@ -62,11 +62,6 @@ inline constexpr GUID MEDIASUBTYPE_CLJR = FourccGuid('C', 'L', 'J', 'R');
 inline constexpr GUID MEDIASUBTYPE_IF09 = FourccGuid('I', 'F', '0', '9');
 inline constexpr GUID MEDIASUBTYPE_CPLA = FourccGuid('C', 'P', 'L', 'A');
 inline constexpr GUID MEDIASUBTYPE_NV12 = FourccGuid('N', 'V', '1', '2');
-// 10 and 16 bits a sample, high bits first: NV12's and 4:2:2's deep twins.
-inline constexpr GUID MEDIASUBTYPE_P010 = FourccGuid('P', '0', '1', '0');
-inline constexpr GUID MEDIASUBTYPE_P016 = FourccGuid('P', '0', '1', '6');
-inline constexpr GUID MEDIASUBTYPE_P210 = FourccGuid('P', '2', '1', '0');
-inline constexpr GUID MEDIASUBTYPE_P216 = FourccGuid('P', '2', '1', '6');
 
 // Format types.
 inline constexpr GUID FORMAT_VideoInfo = {0x05589f80, 0xc356, 0x11ce, {0xbf, 0x01, 0x00, 0xaa, 0x00, 0x55, 0x59, 0x5a}};

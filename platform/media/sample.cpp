@@ -34,8 +34,8 @@ void Sample::Pack() const {
     PictureView view = ViewOfFrame(*frame_);
     FramePtr repacked;
     if (view.format != layout_->pixelFormat) {
-      // Deep samples travel in the decoder's own planes; the layout's bytes
-      // are made only for a reader that asks for them.
+      // Deep samples travel in the decoder's own planes; the layout's 8-bit
+      // bytes are made only for a reader that asks for them.
       repacked = PictureConverter().ConvertToFrame(view, layout_->pixelFormat, view.width, view.height);
       if (!repacked) return;
       view = ViewOfFrame(*repacked);

@@ -21,8 +21,9 @@ class Sample {
  public:
   static SamplePtr FromPacket(PacketPtr packet, LONGLONG time);
   // A decoded frame; `layout` (may be null for audio) says how data() lays
-  // out a picture. The frame matches it in size, and in pixel format or
-  // one the layout holds without loss (deep YUV in planes of 16-bit words).
+  // out a picture. The frame matches it in size, and in pixel format or is
+  // a deeper picture of the same chroma layout, whose bytes are then its
+  // conversion to the layout.
   static SamplePtr FromFrame(FramePtr frame, const VideoFormat* layout, LONGLONG time);
   // `size` bytes of `bytes` are the sample; the rest is slack.
   static SamplePtr FromBytes(std::vector<uint8_t> bytes, size_t size, LONGLONG time);

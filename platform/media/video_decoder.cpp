@@ -69,18 +69,14 @@ bool IsYuv(const AVPixFmtDescriptor* desc) {
 const GUID& NearestSubtype(AVPixelFormat format) {
   if (const GUID* direct = DirectSubtype(format)) return *direct;
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-  // Other 8-bit 4:2:0 and 4:2:2 layouts are repacked without loss; deeper
-  // 4:2:0 and 4:2:2 samples travel as they are, so that the colour
-  // conversion sees every bit of an HDR picture; 4:4:4, RGB, grey and
-  // palettes become RGB24 in one conversion, which loses nothing a thumbnail
-  // shows.
+  // Other 4:2:0 and 4:2:2 layouts travel as IYUV and YUY2: 8-bit ones
+  // repacked without loss, deeper ones as the decoder's own planes (see
+  // Carries), so that the colour conversion sees every bit of an HDR
+  // picture. 4:4:4, RGB, grey and palettes become RGB24 in one conversion
+  // with the same colour rules, which loses nothing a thumbnail shows.
   if (!IsYuv(desc) || desc->comp[0].depth > 16) return MEDIASUBTYPE_RGB24;
-  const bool eightBit = desc->comp[0].depth == 8;
-  const bool tenBit = desc->comp[0].depth <= 10;
-  if (desc->log2_chroma_w == 1 && desc->log2_chroma_h == 1)
-    return eightBit ? MEDIASUBTYPE_IYUV : tenBit ? MEDIASUBTYPE_P010 : MEDIASUBTYPE_P016;
-  if (desc->log2_chroma_w == 1 && desc->log2_chroma_h == 0)
-    return eightBit ? MEDIASUBTYPE_YUY2 : tenBit ? MEDIASUBTYPE_P210 : MEDIASUBTYPE_P216;
+  if (desc->log2_chroma_w == 1 && desc->log2_chroma_h == 1) return MEDIASUBTYPE_IYUV;
+  if (desc->log2_chroma_w == 1 && desc->log2_chroma_h == 0) return MEDIASUBTYPE_YUY2;
   return MEDIASUBTYPE_RGB24;
 }
 
@@ -90,13 +86,13 @@ bool Carries(const VideoFormat& layout, AVPixelFormat format) {
   if (format == layout.pixelFormat) return true;
   const AVPixFmtDescriptor* held = av_pix_fmt_desc_get(layout.pixelFormat);
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-  if (!IsYuv(held) || !IsYuv(desc) || held->comp[0].depth <= 8) return false;
+  if (!IsYuv(held) || !IsYuv(desc)) return false;
   // Planar, little-endian samples in the low bits of 16-bit words.
   if (!(desc->flags & AV_PIX_FMT_FLAG_PLANAR) || (desc->flags & AV_PIX_FMT_FLAG_BE) || desc->comp[0].shift != 0 ||
       desc->comp[0].step != 2 || desc->comp[1].plane == desc->comp[2].plane)
     return false;
-  return desc->comp[0].depth > 8 && desc->comp[0].depth <= held->comp[0].depth &&
-         desc->log2_chroma_w == held->log2_chroma_w && desc->log2_chroma_h == held->log2_chroma_h;
+  return desc->comp[0].depth > 8 && desc->comp[0].depth <= 16 && desc->log2_chroma_w == held->log2_chroma_w &&
+         desc->log2_chroma_h == held->log2_chroma_h;
 }
 
 const VideoFormat& DeliveredFormat(AVPixelFormat format, Orientation orientation) {

@@ -40,7 +40,9 @@ class VideoDecoder final : public DecoderFilter {
 const VideoFormat& DeliveredFormat(AVPixelFormat format, Orientation orientation);
 
 // Whether a frame in `format` travels as it is in `layout`: its own format,
-// or deeper YUV samples that the layout holds without loss.
+// or deeper planar YUV of the same chroma subsampling. A sample's bytes are
+// then the picture cut to the layout's 8 bits; the colour conversion reads
+// the frame itself, with every bit.
 bool Carries(const VideoFormat& layout, AVPixelFormat format);
 
 }  // namespace media

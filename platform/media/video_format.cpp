@@ -27,10 +27,6 @@ const VideoFormat kFormats[] = {
     {&MEDIASUBTYPE_YVYU, AV_PIX_FMT_YVYU422, 16, Fourcc('Y', 'V', 'Y', 'U'), false},
     {&MEDIASUBTYPE_Y411, AV_PIX_FMT_UYYVYY411, 12, Fourcc('Y', '4', '1', '1'), false},
     {&MEDIASUBTYPE_NV12, AV_PIX_FMT_NV12, 12, Fourcc('N', 'V', '1', '2'), false},
-    {&MEDIASUBTYPE_P010, AV_PIX_FMT_P010LE, 24, Fourcc('P', '0', '1', '0'), false},
-    {&MEDIASUBTYPE_P016, AV_PIX_FMT_P016LE, 24, Fourcc('P', '0', '1', '6'), false},
-    {&MEDIASUBTYPE_P210, AV_PIX_FMT_P210LE, 32, Fourcc('P', '2', '1', '0'), false},
-    {&MEDIASUBTYPE_P216, AV_PIX_FMT_P216LE, 32, Fourcc('P', '2', '1', '6'), false},
     // YV12 is IYUV with the chroma planes swapped; ViewOfBytes swaps them.
     {&MEDIASUBTYPE_YV12, AV_PIX_FMT_YUV420P, 12, Fourcc('Y', 'V', '1', '2'), false},
 };

@@ -76,6 +76,21 @@ TEST_F(MediaThumbnailer, ADarkStartGivesTheFirstBrightPosition) {
   EXPECT_LT(Psnr(FrameOf(t), ReferenceFrame(video, 2.0)), Psnr(FrameOf(t), reference));
 }
 
+// Caught: a 10-bit HDR decoder output that the grabber does not take (no
+// pin qualifies, so the file fails), or that reaches the frame unmapped.
+TEST_F(MediaThumbnailer, AnHdrVideoGivesItsSceneInSdr) {
+  const std::string scene = "-f lavfi -i testsrc2=s=320x240:r=25:d=2 -vf format=gbrp,gblur=sigma=1.5";
+  const std::string original = Fixture("hdr-scene.mkv", scene + " -c:v ffv1");
+  const std::string video = Fixture(
+      "hdr-pq.mkv", scene +
+                        ",zscale=tin=bt709:pin=bt709:min=gbr:rin=full:t=smpte2084:p=bt2020:m=bt2020nc:r=limited:"
+                        "npl=203,format=yuv420p10le -c:v libx265 -preset ultrafast -x265-params log-level=none:crf=16 "
+                        "-color_primaries bt2020 -color_trc smpte2084 -colorspace bt2020nc");
+  TDirectShowThumbnailer t;
+  ASSERT_EQ(t.ThumbnailFile(video.c_str()), 1);
+  EXPECT_GE(Psnr(FrameOf(t), ReferenceFrame(original, 0.28)), 22.0);
+}
+
 TEST_F(MediaThumbnailer, RowsThatNeedPaddingArriveWhole) {
   // 322 pixels make rows of 966 bytes, padded to 968 in the bitmap. In 4:2:0
   // the converter's fast path works in groups of 8 pixels, which 322 is not.

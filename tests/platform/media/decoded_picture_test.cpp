@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
              MEDIASUBTYPE_IYUV, 320, 240},
         Case{"hevc10.mkv", std::string(kMotion) + "-c:v libx265 -preset ultrafast -x265-params log-level=none -g 40 "
                                                   "-pix_fmt yuv420p10le",
-             MEDIASUBTYPE_P010, 320, 240},
+             MEDIASUBTYPE_IYUV, 320, 240},
         Case{"vp9.webm", std::string(kMotion) + "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -g 40 -b:v 1M",
              MEDIASUBTYPE_IYUV, 320, 240},
         Case{"mpeg4.avi", std::string(kMotion) + "-c:v mpeg4 -q:v 2 -bf 2 -g 40", MEDIASUBTYPE_IYUV, 320, 240},
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
              std::string(kMotion) + "-vf scale=out_color_matrix=bt2020 -c:v libx265 -preset ultrafast "
                                     "-x265-params log-level=none -g 40 -pix_fmt yuv420p10le -colorspace bt2020nc "
                                     "-color_primaries bt709 -color_trc bt709",
-             MEDIASUBTYPE_P010, 320, 240}),
+             MEDIASUBTYPE_IYUV, 320, 240}),
     [](const testing::TestParamInfo<Case>& info) {
       std::string n = info.param.name;
       for (char& ch : n)

@@ -176,15 +176,16 @@ INSTANTIATE_TEST_SUITE_P(
                      [](AVFrame* f) { Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020); }}),
     [](const testing::TestParamInfo<MetadataCase>& info) { return std::string(info.param.name); });
 
-// Caught: deep samples packed into a layout's bytes with their bits moved
-// or cut (P010 keeps them in the high bits of each word).
+// Caught: a deep frame carried under an 8-bit layout whose bytes are the
+// 16-bit words themselves instead of the picture in the layout.
 TEST(DeepSamples, TravelInTheDecoderPlanesAndPackIntoTheLayout) {
   FramePtr frame = Ramp(AV_PIX_FMT_YUV420P10LE);
   const int w = frame->width, h = frame->height;
   const uint16_t luma = reinterpret_cast<const uint16_t*>(frame->data[0])[5];
-  SamplePtr sample = Sample::FromFrame(std::move(frame), FindVideoFormat(MEDIASUBTYPE_P010), 0);
-  ASSERT_EQ(sample->size(), static_cast<size_t>(w) * h * 3);
-  EXPECT_EQ(reinterpret_cast<const uint16_t*>(sample->data())[5], luma << 6);
+  SamplePtr sample = Sample::FromFrame(std::move(frame), FindVideoFormat(MEDIASUBTYPE_IYUV), 0);
+  ASSERT_EQ(sample->size(), static_cast<size_t>(w) * h * 3 / 2);
+  EXPECT_EQ(sample->data()[5], luma >> 2);
+  EXPECT_EQ(sample->frame()->format, AV_PIX_FMT_YUV420P10LE);
 }
 
 }  // namespace

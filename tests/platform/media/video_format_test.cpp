@@ -63,9 +63,7 @@ TEST_P(Layout, PackedBytesConvertLikeTheFrame) {
 INSTANTIATE_TEST_SUITE_P(Subtypes, Layout,
                          testing::Values(&MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB555,
                                          &MEDIASUBTYPE_IYUV, &MEDIASUBTYPE_YV12, &MEDIASUBTYPE_YUY2,
-                                         &MEDIASUBTYPE_UYVY, &MEDIASUBTYPE_YVYU, &MEDIASUBTYPE_NV12,
-                                         &MEDIASUBTYPE_P010, &MEDIASUBTYPE_P016, &MEDIASUBTYPE_P210,
-                                         &MEDIASUBTYPE_P216));
+                                         &MEDIASUBTYPE_UYVY, &MEDIASUBTYPE_YVYU, &MEDIASUBTYPE_NV12));
 
 TEST(Layout, Rgb24IsABottomUpDib) {
   const VideoFormat& rgb = Rgb24Format();
