@@ -15,8 +15,9 @@ Columns, per corpus file (milliseconds, medians of BENCH_RUNS runs, default 5):
   ffmpeg        the ffmpeg tool: precise seek to the position the lower bound
                 chose, one frame decoded and converted to bgr24
 Every column of a file runs back to back, round after round, so the load of a
-shared machine falls on all of them alike. Then peak memory on the 4K files,
-the batch of 20 mixed files and the performance targets. A column whose
+shared machine falls on all of them alike. Then peak memory on the 4K files
+and the HDR files with their SDR twins (NAME_sdrtwin.EXT: the same pictures
+in SDR), the batch of 20 mixed files and the performance targets. A column whose
 program is missing is left out. Results also go to
 BUILD_DIR/bench-results.txt.
 """
@@ -65,6 +66,17 @@ def tab_lines(command):
     """The tab-separated lines a bench program prints, split into fields."""
     done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     return [line.split("\t") for line in done.stdout.splitlines() if line]
+
+
+def twin_of(path):
+    """The SDR twin of an HDR corpus file, or None."""
+    stem, ext = os.path.splitext(path)
+    twin = f"{stem}_sdrtwin{ext}"
+    return twin if os.path.exists(twin) else None
+
+
+def in_twin_pair(path):
+    return "_sdrtwin" in os.path.basename(path) or twin_of(path) is not None
 
 
 def ms(seconds):
@@ -203,6 +215,7 @@ class Bench:
                 del cpu[name]
         del cpu["idle"]
 
+        self.frames = frames
         medians = self.table(columns, frames)
         for (column, name), reasons in sorted(failures.items()):
             self.say(f"  failed: {column} on {name}, {len(reasons)} of {RUNS} runs ({', '.join(sorted(set(reasons)))})")
@@ -270,7 +283,7 @@ class Bench:
             if len(fields) >= 5 and fields[1] != "fail":
                 server_peak.setdefault(fields[0], []).append(int(fields[3]))
         for f in self.files:
-            if "4k" not in os.path.basename(f):
+            if "4k" not in os.path.basename(f) and not in_twin_pair(f):
                 continue
             cells = []
             if server_peak.get(f):
@@ -289,7 +302,8 @@ class Bench:
 
     def batch(self):
         """20 mixed files (the corpus without its 4K files, cycled)."""
-        mixed = [f for f in self.files if "4k" not in os.path.basename(f)]
+        # The HDR pairs would tilt the mix towards 10-bit HEVC.
+        mixed = [f for f in self.files if "4k" not in os.path.basename(f) and not in_twin_pair(f)]
         if not mixed:
             return {}
         folder = os.path.join(self.scratch, "batch")
@@ -364,6 +378,20 @@ class Bench:
             worst = warm.get(dark)
             self.say(f"  all eight positions on the dark 4K file under 5 s: {verdict(worst is not None and worst < 5000)}"
                      f" ({fmt_ms(worst)} ms)")
+        for f in self.files:
+            twin = twin_of(f)
+            if not twin or not warm:
+                continue
+            hdr, sdr = warm.get(f), warm.get(twin)
+            ratio_ok = hdr is not None and sdr and hdr <= 1.3 * sdr
+            self.say(f"  {os.path.basename(f)} <= 1.3 x its SDR twin: {verdict(ratio_ok)} ({fmt_ratio(hdr, sdr)})")
+            frame = self.frames.get(f)
+            width, _, height = frame[9].partition("x") if frame else ("", "", "")
+            size = int(width) * int(height) * 3 if width.isdigit() and height.isdigit() else 0
+            if f in peaks and twin in peaks and size:
+                frame_mib = size / 2**20
+                self.say(f"  {os.path.basename(f)} peak <= twin's + one frame: {verdict(peaks[f] <= peaks[twin] + frame_mib)}"
+                         f" ({peaks[f]:.0f} MiB against {peaks[twin]:.0f} + {frame_mib:.0f})")
         if peaks:
             top = max(peaks.values())
             self.say(f"  server peak memory on the 4K files <= 160 MiB: {verdict(top <= 160)} ({top:.0f} MiB)")
