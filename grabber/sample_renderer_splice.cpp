@@ -33,14 +33,6 @@ void TraceMediaTypeField(const char* field, const GUID& value) {
   DebugTrace("%s", text);
 }
 
-// A media type filled by IPin::ConnectionMediaType, freed on every way out.
-struct ConnectionType : AM_MEDIA_TYPE {
-  ConnectionType() : AM_MEDIA_TYPE() {}
-  ConnectionType(const ConnectionType&) = delete;
-  ConnectionType& operator=(const ConnectionType&) = delete;
-  ~ConnectionType() { FreeMediaType(*this); }
-};
-
 // How the splice of one pin ended.
 enum class SpliceResult { kSpliced, kGivenUp, kFailed };
 
@@ -202,8 +194,8 @@ int TDirectShowThumbnailer::AddSampleGrabber() {
       DebugTrace("AddSampleGrabber 9\n");
 
       // Only a connected pin has a connection type; S_OK is the one answer
-      // that promises a filled record.
-      ConnectionType MediaType;
+      // that promises a filled record. The holder frees it on every way out.
+      MediaTypeHolder MediaType;
       if (pin->ConnectionMediaType(&MediaType) != S_OK) continue;
       DebugTrace("AddSampleGrabber 10\n");
       if (MediaType.majortype != MEDIATYPE_Video) {

@@ -120,3 +120,16 @@ inline HRESULT QueryInterfaceTable(REFIID riid, void** ppv, std::initializer_lis
   }
   return E_NOINTERFACE;
 }
+
+// Creates a T (an object of ours whose creation reference is its Release's)
+// and queries it for riid: the class factories of the registered classes.
+template <class T>
+HRESULT CreateInstance(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  T* object = new (std::nothrow) T;
+  if (!object) return E_OUTOFMEMORY;
+  HRESULT hr = object->QueryInterface(riid, ppv);
+  object->Release();
+  return hr;
+}

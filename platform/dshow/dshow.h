@@ -107,7 +107,10 @@ class IEnumPins : public IUnknown {
   // S_OK when cPins were fetched, S_FALSE when fewer; each pin carries a
   // reference. pcFetched may be null only when cPins is 1.
   virtual HRESULT Next(ULONG cPins, IPin** ppPins, ULONG* pcFetched) = 0;
+  // S_FALSE when fewer than cPins were left to skip.
+  virtual HRESULT Skip(ULONG cPins) = 0;
   virtual HRESULT Reset() = 0;
+  virtual HRESULT Clone(IEnumPins** ppEnum) = 0;
 
  protected:
   ~IEnumPins() = default;

@@ -18,11 +18,11 @@ HRESULT AudioDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
   wfx.nBlockAlign = static_cast<WORD>(wfx.nChannels * 2);
   wfx.nAvgBytesPerSec = wfx.nSamplesPerSec * wfx.nBlockAlign;
   MediaType& type = *outputType;
-  type->majortype = MEDIATYPE_Audio;
-  type->subtype = kPcmSubtype;
-  type->bFixedSizeSamples = TRUE;
-  type->lSampleSize = wfx.nBlockAlign;
-  type->formattype = FORMAT_WaveFormatEx;
+  type.majortype = MEDIATYPE_Audio;
+  type.subtype = kPcmSubtype;
+  type.bFixedSizeSamples = TRUE;
+  type.lSampleSize = wfx.nBlockAlign;
+  type.formattype = FORMAT_WaveFormatEx;
   return type.SetFormat(&wfx, sizeof wfx) ? S_OK : E_OUTOFMEMORY;
 }
 

@@ -27,23 +27,23 @@ bool InputGeometry(const AM_MEDIA_TYPE& type, Geometry* g) {
 ColourConverter::ColourConverter()
     : input_(AddPin(PINDIR_INPUT, L"Input")), output_(AddPin(PINDIR_OUTPUT, L"XForm Out")) {}
 
-HRESULT ColourConverter::CheckInputType(BasePin*, const AM_MEDIA_TYPE& type) {
+HRESULT ColourConverter::CheckInputType(Pin*, const AM_MEDIA_TYPE& type) {
   Geometry g;
   return InputGeometry(type, &g) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-HRESULT ColourConverter::GetOutputType(BasePin*, int index, MediaType* type) {
+HRESULT ColourConverter::GetOutputType(Pin*, int index, MediaType* type) {
   Geometry g;
   if (!input_->connected()) return VFW_E_NOT_CONNECTED;
-  if (index > 0 || !InputGeometry(input_->type().get(), &g)) return VFW_S_NO_MORE_ITEMS;
-  const VIDEOINFOHEADER* in = VideoInfoOf(input_->type().get());
+  if (index > 0 || !InputGeometry(input_->type(), &g)) return VFW_S_NO_MORE_ITEMS;
+  const VIDEOINFOHEADER* in = VideoInfoOf(input_->type());
   *type = MakeVideoType(Rgb24Format(), g.width, g.height, in->AvgTimePerFrame);
-  return type->get().pbFormat ? S_OK : E_OUTOFMEMORY;
+  return type->pbFormat ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT ColourConverter::Receive(BasePin*, const SamplePtr& sample) {
+HRESULT ColourConverter::Receive(Pin*, const SamplePtr& sample) {
   Geometry g;
-  if (!output_->connected() || !InputGeometry(input_->type().get(), &g)) return S_OK;
+  if (!output_->connected() || !InputGeometry(input_->type(), &g)) return S_OK;
   PictureView view;
   if (sample->frame()) {
     view = ViewOfFrame(*sample->frame());
@@ -56,8 +56,8 @@ HRESULT ColourConverter::Receive(BasePin*, const SamplePtr& sample) {
   return output_->Deliver(Sample::FromBytes(std::move(dib), size, sample->time()));
 }
 
-HRESULT ColourConverter::EndOfStream(BasePin*) { return output_->DeliverEndOfStream(); }
+HRESULT ColourConverter::EndOfStream(Pin*) { return output_->DeliverEndOfStream(); }
 
-void ColourConverter::Flush(BasePin*, const Segment& segment) { output_->DeliverFlush(segment); }
+void ColourConverter::Flush(Pin*, const Segment& segment) { output_->DeliverFlush(segment); }
 
 }  // namespace media

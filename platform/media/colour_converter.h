@@ -3,24 +3,24 @@
 // size, with the colours a viewer sees (DisplayConverter).
 #pragma once
 
-#include "platform/media/base_filter.h"
 #include "platform/media/display_converter.h"
+#include "platform/media/filter.h"
 
 namespace media {
 
-class ColourConverter final : public BaseFilter {
+class ColourConverter final : public Filter {
  public:
   ColourConverter();
 
-  HRESULT CheckInputType(BasePin* in, const AM_MEDIA_TYPE& type) override;
-  HRESULT GetOutputType(BasePin* out, int index, MediaType* type) override;
-  HRESULT Receive(BasePin* in, const SamplePtr& sample) override;
-  HRESULT EndOfStream(BasePin* in) override;
-  void Flush(BasePin* in, const Segment& segment) override;
+  HRESULT CheckInputType(Pin* in, const AM_MEDIA_TYPE& type) override;
+  HRESULT GetOutputType(Pin* out, int index, MediaType* type) override;
+  HRESULT Receive(Pin* in, const SamplePtr& sample) override;
+  HRESULT EndOfStream(Pin* in) override;
+  void Flush(Pin* in, const Segment& segment) override;
 
  private:
-  BasePin* input_;
-  BasePin* output_;
+  Pin* input_;
+  Pin* output_;
   DisplayConverter converter_;
 };
 

@@ -17,21 +17,22 @@ bool DecoderFilter::CanDecode(const StreamInfo& info) {
   return info.codecpar && avcodec_find_decoder(info.codecpar->codec_id) != nullptr;
 }
 
-HRESULT DecoderFilter::CheckInputType(BasePin*, const AM_MEDIA_TYPE& type) {
+HRESULT DecoderFilter::CheckInputType(Pin*, const AM_MEDIA_TYPE& type) {
   return type.majortype == majorType_ ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-HRESULT DecoderFilter::GetOutputType(BasePin*, int index, MediaType* type) {
+HRESULT DecoderFilter::GetOutputType(Pin*, int index, MediaType* type) {
   if (!codec_) return VFW_E_NOT_CONNECTED;
   if (index > 0) return VFW_S_NO_MORE_ITEMS;
   *type = outputType_;
   return S_OK;
 }
 
-HRESULT DecoderFilter::OnConnected(BasePin* pin) {
+HRESULT DecoderFilter::OnConnected(Pin* pin) {
   if (pin != input_) return S_OK;
-  StreamInfo info;
-  if (!StreamInfoOfPin(pin->peer(), &info) || !CanDecode(info)) return VFW_E_TYPE_NOT_ACCEPTED;
+  const StreamInfo* described = StreamInfoOf(pin->type());
+  if (!described || !CanDecode(*described)) return VFW_E_TYPE_NOT_ACCEPTED;
+  const StreamInfo& info = *described;
   const AVCodec* decoder = avcodec_find_decoder(info.codecpar->codec_id);
   CodecContextPtr codec(avcodec_alloc_context3(decoder));
   if (!codec) return E_OUTOFMEMORY;
@@ -44,19 +45,22 @@ HRESULT DecoderFilter::OnConnected(BasePin* pin) {
   info_ = info;
   // The codec holds its own copy of the parameters.
   info_.codecpar = nullptr;
+  ComPtr<IEarlierSeek> upstream;
+  if (SUCCEEDED(pin->peer()->QueryInterface(IID_IEarlierSeek, upstream.put_void()))) upstream_ = upstream.get();
   perFrame_ = info.frameRate.num > 0 && info.frameRate.den > 0
                   ? av_rescale(kUnitsPerSecond, info.frameRate.den, info.frameRate.num)
                   : 0;
   codec_ = std::move(codec);
   outputType_ = outputType;
   segment_ = Segment{};
-  targetPending_ = waitingForKey_ = ended_ = delivered_ = skipped_ = false;
+  targetPending_ = waitingForKey_ = ended_ = delivered_ = skipped_ = seekAsked_ = false;
   held_.reset();
   return S_OK;
 }
 
-void DecoderFilter::OnDisconnected(BasePin* pin) {
+void DecoderFilter::OnDisconnected(Pin* pin) {
   if (pin != input_) return;
+  upstream_ = nullptr;
   // The output's type came from the input: it cannot outlive it.
   output_->Disconnect();
   held_.reset();
@@ -106,8 +110,10 @@ HRESULT DecoderFilter::DecodePacket(const AVPacket* packet, bool draining) {
       FramePtr frame;
       Decoded result = ReceiveFrame(&frame);
       if (result == Decoded::kFrame) {
-        HRESULT hr = HandleFrame(std::move(frame), draining);
-        if (hr == S_SEEK_EARLIER) return hr;
+        HandleFrame(std::move(frame), draining);
+        // The frames still in the decoder belong to the stretch the source
+        // is about to stream again.
+        if (seekAsked_) return S_OK;
         continue;
       }
       // While draining, a decoding error spoils one frame, not the rest; a
@@ -120,7 +126,7 @@ HRESULT DecoderFilter::DecodePacket(const AVPacket* packet, bool draining) {
   return S_OK;
 }
 
-HRESULT DecoderFilter::Receive(BasePin*, const SamplePtr& sample) {
+HRESULT DecoderFilter::Receive(Pin*, const SamplePtr& sample) {
   const AVPacket* packet = sample->packet();
   if (!codec_) return S_FALSE;
   if (ended_) {
@@ -129,7 +135,7 @@ HRESULT DecoderFilter::Receive(BasePin*, const SamplePtr& sample) {
     skipped_ = true;
     return S_FALSE;
   }
-  if (!packet) return S_OK;
+  if (!packet || seekAsked_) return S_OK;
   if (waitingForKey_) {
     if (!(packet->flags & AV_PKT_FLAG_KEY)) return S_OK;
     waitingForKey_ = false;
@@ -160,11 +166,12 @@ HRESULT DecoderFilter::HandleFrame(FramePtr frame, bool draining) {
     if (held_) {
       HRESULT hr = DeliverTimed(std::move(held_), heldTime_);
       if (FAILED(hr) || ended_) return hr;
-    } else if (!segment_.fromFileStart && !draining) {
+    } else if (!draining && CanSeekEarlier()) {
       // The demuxer landed after the target: the frame shown there lies
       // before this key frame.
       targetPending_ = true;
-      return S_SEEK_EARLIER;
+      AskEarlierSeek();
+      return S_OK;
     }
   }
   targetPending_ = false;
@@ -189,13 +196,16 @@ HRESULT DecoderFilter::DeliverTimed(FramePtr frame, LONGLONG time) {
   return hr;
 }
 
-HRESULT DecoderFilter::EndOfStream(BasePin*) {
+HRESULT DecoderFilter::EndOfStream(Pin*) {
   if (!codec_ || ended_) return S_OK;
   DecodePacket(nullptr, true);
   if (held_ && !ended_) DeliverTimed(std::move(held_), heldTime_);
   // Nothing at all came after the seek: the demuxer landed at the end (a
   // transport stream's timestamp search near its last frame).
-  if (targetPending_ && !delivered_ && !segment_.fromFileStart) return S_SEEK_EARLIER;
+  if (targetPending_ && !delivered_ && CanSeekEarlier()) {
+    AskEarlierSeek();
+    return S_OK;
+  }
   if (!ended_) {
     ended_ = true;
     output_->DeliverEndOfStream();
@@ -203,8 +213,17 @@ HRESULT DecoderFilter::EndOfStream(BasePin*) {
   return S_OK;
 }
 
-void DecoderFilter::Flush(BasePin*, const Segment& segment) {
+// From the start of the file there is nothing earlier to seek to.
+bool DecoderFilter::CanSeekEarlier() const { return upstream_ && !segment_.fromFileStart; }
+
+void DecoderFilter::AskEarlierSeek() {
+  seekAsked_ = true;
+  upstream_->SeekEarlier();
+}
+
+void DecoderFilter::Flush(Pin*, const Segment& segment) {
   held_.reset();
+  seekAsked_ = false;
   segment_ = segment;
   targetPending_ = segment.start != kNoTime;
   ended_ = delivered_ = false;

@@ -3,25 +3,28 @@
 // segment's start first (holding back frames until it knows which one that
 // is), then frames up to the segment's stop, then the end of stream; after a
 // seek it decodes from a key frame on. A segment that continues the stream
-// goes on decoding where the last one stopped.
+// goes on decoding where the last one stopped. It learns of its stream from
+// the description its input type carries, and asks the source through
+// IEarlierSeek for an earlier seek when the first picture came too late.
 #pragma once
 
-#include "platform/media/base_filter.h"
-#include "platform/media/ffmpeg_source_filter.h"
+#include "platform/media/earlier_seek.h"
+#include "platform/media/filter.h"
+#include "platform/media/stream_description.h"
 
 namespace media {
 
-class DecoderFilter : public BaseFilter {
+class DecoderFilter : public Filter {
  public:
-  HRESULT CheckInputType(BasePin* in, const AM_MEDIA_TYPE& type) override;
-  HRESULT GetOutputType(BasePin* out, int index, MediaType* type) override;
-  HRESULT OnConnected(BasePin* pin) override;
-  void OnDisconnected(BasePin* pin) override;
-  HRESULT Receive(BasePin* in, const SamplePtr& sample) override;
-  HRESULT EndOfStream(BasePin* in) override;
-  void Flush(BasePin* in, const Segment& segment) override;
+  HRESULT CheckInputType(Pin* in, const AM_MEDIA_TYPE& type) override;
+  HRESULT GetOutputType(Pin* out, int index, MediaType* type) override;
+  HRESULT OnConnected(Pin* pin) override;
+  void OnDisconnected(Pin* pin) override;
+  HRESULT Receive(Pin* in, const SamplePtr& sample) override;
+  HRESULT EndOfStream(Pin* in) override;
+  void Flush(Pin* in, const Segment& segment) override;
 
-  // True when a decoder exists for the stream behind a source pin.
+  // True when a decoder exists for the described stream.
   static bool CanDecode(const StreamInfo& info);
 
  protected:
@@ -35,7 +38,7 @@ class DecoderFilter : public BaseFilter {
   // How long the frame is shown, in 100 ns; 0 when unknown.
   virtual LONGLONG FrameDuration(const AVFrame& frame) const;
 
-  BasePin* output() const { return output_; }
+  Pin* output() const { return output_; }
 
  private:
   enum class Decoded { kFrame, kNeedInput, kEnd, kError };
@@ -46,10 +49,17 @@ class DecoderFilter : public BaseFilter {
   HRESULT DecodePacket(const AVPacket* packet, bool draining);
   HRESULT HandleFrame(FramePtr frame, bool draining);
   HRESULT DeliverTimed(FramePtr frame, LONGLONG time);
+  // Whether the source can be asked for an earlier seek, and the asking.
+  bool CanSeekEarlier() const;
+  void AskEarlierSeek();
 
   GUID majorType_;
-  BasePin* input_;
-  BasePin* output_;
+  Pin* input_;
+  Pin* output_;
+  // The source's way back, while the input is connected; null when the
+  // filter upstream offers none. No reference: see earlier_seek.h.
+  IEarlierSeek* upstream_ = nullptr;
+  bool seekAsked_ = false;  // an earlier seek was asked since the last flush
   StreamInfo info_;
   CodecContextPtr codec_;
   MediaType outputType_;

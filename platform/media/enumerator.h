@@ -1,5 +1,5 @@
-// The enumerators the graph and its filters hand out: a snapshot of
-// references taken when the enumerator is made, in a stable order.
+// The graph's filter enumerator: a snapshot of references taken when the
+// enumerator is made, in a stable order.
 #pragma once
 
 #include <vector>
@@ -9,19 +9,13 @@
 namespace media {
 
 // `owner` (may be null) is kept alive while the enumerator lives. Items that
-// their owner may drop meanwhile (a graph's filters) are held with a
-// reference each; items the owner holds for its whole life (a filter's pins)
-// are not, so the enumerator counts once on its owner, as DirectShow's do.
-template <class Interface, class Item, const IID& kIid, bool kHoldItems>
+// their owner may drop meanwhile are held with a reference each.
+template <class Interface, class Item, const IID& kIid>
 class SnapshotEnumerator final : public Interface, public RefCounted {
  public:
   SnapshotEnumerator(IUnknown* owner, const std::vector<Item*>& items) : owner_(ComPtr<IUnknown>::Share(owner)) {
     items_.reserve(items.size());
-    for (Item* item : items) items_.push_back(kHoldItems ? ComPtr<Item>::Share(item) : ComPtr<Item>::Adopt(item));
-  }
-  ~SnapshotEnumerator() override {
-    if (!kHoldItems)
-      for (auto& item : items_) item.detach();
+    for (Item* item : items) items_.push_back(ComPtr<Item>::Share(item));
   }
 
   IMPLEMENT_REFCOUNT
@@ -53,7 +47,6 @@ class SnapshotEnumerator final : public Interface, public RefCounted {
   size_t next_ = 0;
 };
 
-using PinEnumerator = SnapshotEnumerator<IEnumPins, IPin, IID_IEnumPins, false>;
-using FilterEnumerator = SnapshotEnumerator<IEnumFilters, IBaseFilter, IID_IEnumFilters, true>;
+using FilterEnumerator = SnapshotEnumerator<IEnumFilters, IBaseFilter, IID_IEnumFilters>;
 
 }  // namespace media

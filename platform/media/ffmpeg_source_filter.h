@@ -1,58 +1,50 @@
-// The source filter: opens one local file with libavformat and offers one
-// output pin per video or audio stream, carrying the compressed type. It
-// reads on the thread that pumps the graph, delivers each packet to the pin of
-// its stream, and has the demuxer discard the streams whose pins are
-// unconnected.
+// The source filter: offers one output pin per video or audio stream of a
+// demuxer input, carrying the stream's compressed type with its description.
+// It reads on the thread that pumps the graph, delivers each packet to the
+// pin of its stream, and has the demuxer discard the streams whose pins are
+// unconnected. Its seek rules (ffmpeg_source_seeking.cpp) decide between
+// reading on and moving the demuxer, and how far back to go when a decoder
+// asks for an earlier seek.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "platform/media/base_filter.h"
-#include "platform/media/ffmpeg_ptr.h"
-#include "platform/media/picture_orientation.h"
+#include "platform/media/demuxer_input.h"
+#include "platform/media/earlier_seek.h"
+#include "platform/media/filter.h"
 
 namespace media {
 
-// What a decoder needs to know of the stream behind a source pin.
-struct StreamInfo {
-  // Owned by the source, valid while the graph is being connected: a source
-  // that opens its file again replaces them.
-  const AVCodecParameters* codecpar = nullptr;
-  AVRational timeBase = {0, 1};
-  LONGLONG fileStart = 0;  // the file's start time, in 100 ns
-  AVRational sampleAspect = {0, 1};
-  AVRational frameRate = {0, 1};
-  Orientation orientation;  // from the display matrix
-  int fieldOrder = 0;       // AV_FIELD_*, as the container declares it
-  double peakLuminance = 0;  // the stream's light level in cd/m², 0 when unknown
-  bool attachedPicture = false;
-  bool timesFromDecodeOrder = false;  // video times are decoding times (AVI)
-};
-
-class FfmpegSourceFilter final : public BaseFilter {
+class FfmpegSourceFilter final : public Filter, public IEarlierSeek {
  public:
   // Opens `path` as a local regular file; nothing else is opened or read,
-  // whatever the file says. Failure: VFW_E_NOT_FOUND for a file that cannot be
-  // opened, VFW_E_INVALID_FILE_FORMAT or VFW_E_UNSUPPORTED_STREAM otherwise.
+  // whatever the file says. Failure: as DemuxerInput::Open, or
+  // VFW_E_UNSUPPORTED_STREAM for a file with no video or audio stream.
   static HRESULT Open(const std::string& path, ComPtr<FfmpegSourceFilter>* out);
+
+  // IUnknown of both interfaces: one object, one count.
+  HRESULT QueryInterface(REFIID riid, void** ppv) override { return Filter::QueryInterface(riid, ppv); }
+  ULONG AddRef() override { return Filter::AddRef(); }
+  ULONG Release() override { return Filter::Release(); }
 
   bool IsSource() const override { return true; }
   HRESULT Pump() override;
   HRESULT Seek(LONGLONG start, LONGLONG stop) override;
   HRESULT GetDuration(LONGLONG* duration) override;
 
-  HRESULT GetOutputType(BasePin* out, int index, MediaType* type) override;
-  HRESULT OnConnected(BasePin* pin) override;
-  void OnDisconnected(BasePin* pin) override;
+  HRESULT GetOutputType(Pin* out, int index, MediaType* type) override;
+  HRESULT OnConnected(Pin* pin) override;
+  void OnDisconnected(Pin* pin) override;
+  IUnknown* PinInterface(Pin* pin, REFIID riid) override;
 
-  // The stream behind one of this filter's pins; false for another pin.
-  bool GetStreamInfo(const BasePin* pin, StreamInfo* info) const;
+  void SeekEarlier() override { earlierSeekAsked_ = true; }
 
  private:
   struct Stream {
-    BasePin* pin;
-    AVStream* stream;
+    Pin* pin;
+    unsigned index;    // in the demuxer, the same in a reopened one
+    AVStream* stream;  // the demuxer's, replaced when it is reopened
     MediaType type;
     bool done = false;  // downstream wants nothing more until the next seek
     // Of the packets delivered since the demuxer last moved, in the stream's
@@ -61,33 +53,32 @@ class FfmpegSourceFilter final : public BaseFilter {
     int64_t maxPts = AV_NOPTS_VALUE;
     bool skipped = false;  // a packet was read and not delivered
   };
-  class File;
 
-  FfmpegSourceFilter();
-  ~FfmpegSourceFilter() override;
+  FfmpegSourceFilter() = default;
+  ~FfmpegSourceFilter() override = default;
   HRESULT OpenFile(const std::string& path);
-  HRESULT OpenDemuxer(IoContextPtr* io, FormatContextPtr* format) const;
-  bool Reopen();
   void AddStreams();
-  Stream* StreamOfPin(const BasePin* pin);
-  const Stream* StreamOfPin(const BasePin* pin) const;
+  Stream* StreamOfPin(const Pin* pin);
   void UpdateDiscard();
+  void DeliverEndOfStream();
+  bool AllDone() const;
+  // Acts on a decoder's request for an earlier seek, once its call returned.
+  void AnswerEarlierSeek();
+
+  // The seek rules.
   HRESULT SeekDemuxer(LONGLONG target);
   // Whether every connected stream can go on to the target without a seek.
   bool CanReadOnTo(LONGLONG target) const;
   bool CanReadOnTo(const Stream& s, LONGLONG target) const;
   bool SearchesTimestamps() const;
-  void StartSegment();
   bool SeekToFileStart();
-  void DeliverEndOfStream();
-  void SeekEarlier();
-  bool AllDone() const;
+  bool ReopenAtStart();
+  void StartSegment();
+  void SeekEarlierThanBefore();
 
-  std::string path_;
-  // Declared so that the demuxer closes before the I/O it reads through.
-  std::unique_ptr<File> file_;
-  IoContextPtr io_;
-  FormatContextPtr format_;
+  AVFormatContext* format() const { return input_.format(); }
+
+  DemuxerInput input_;
   PacketPtr packet_;
   std::vector<Stream> streams_;
   LONGLONG fileStart_ = 0;
@@ -95,9 +86,7 @@ class FfmpegSourceFilter final : public BaseFilter {
   LONGLONG backoff_ = 0;
   int failedReads_ = 0;
   bool endOfStream_ = false;
+  bool earlierSeekAsked_ = false;
 };
-
-// A source filter's pin behind an IPin, with its stream; false otherwise.
-bool StreamInfoOfPin(BasePin* pin, StreamInfo* info);
 
 }  // namespace media

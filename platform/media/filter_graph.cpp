@@ -124,34 +124,34 @@ HRESULT FilterGraph::EnumFilters(IEnumFilters** out) {
 
 HRESULT FilterGraph::Disconnect(IPin* pin) {
   if (!pin) return E_POINTER;
-  BasePin* own = AsBasePin(pin);
+  Pin* own = AsPin(pin);
   if (!own) return VFW_E_NOT_FOUND;
   return own->Disconnect();
 }
 
 HRESULT FilterGraph::Connect(IPin* out, IPin* in) {
   if (!out || !in) return E_POINTER;
-  BasePin* from = AsBasePin(out);
-  BasePin* to = AsBasePin(in);
+  Pin* from = AsPin(out);
+  Pin* to = AsPin(in);
   if (!from || !to) return VFW_E_CANNOT_CONNECT;
   if (!InGraph(from->filter()) || !InGraph(to->filter())) return VFW_E_NOT_IN_GRAPH;
   return ConnectPins(from, to);
 }
 
-std::vector<BaseFilter*> FilterGraph::OwnFilters() const {
-  std::vector<BaseFilter*> own;
+std::vector<Filter*> FilterGraph::OwnFilters() const {
+  std::vector<Filter*> own;
   for (const Entry& e : filters_)
-    if (BaseFilter* f = AsBaseFilter(e.filter.get())) own.push_back(f);
+    if (Filter* f = AsFilter(e.filter.get())) own.push_back(f);
   return own;
 }
 
 // Adds `filter` under `name`, connects `out` to its input and renders its
 // output in turn; on failure the filter leaves the graph again.
-HRESULT FilterGraph::RenderThrough(BaseFilter* filter, LPCWSTR name, BasePin* out) {
+HRESULT FilterGraph::RenderThrough(Filter* filter, LPCWSTR name, Pin* out) {
   HRESULT hr = AddFilter(filter, name);
   if (FAILED(hr)) return hr;
-  BasePin* in = nullptr;
-  BasePin* next = nullptr;
+  Pin* in = nullptr;
+  Pin* next = nullptr;
   for (auto& pin : filter->pins()) (pin->direction() == PINDIR_INPUT ? in : next) = pin.get();
   hr = ConnectPins(out, in);
   if (SUCCEEDED(hr) && next) hr = RenderPin(next);
@@ -162,23 +162,23 @@ HRESULT FilterGraph::RenderThrough(BaseFilter* filter, LPCWSTR name, BasePin* ou
   return hr;
 }
 
-HRESULT FilterGraph::RenderPin(BasePin* out) {
+HRESULT FilterGraph::RenderPin(Pin* out) {
   MediaType offered;
   if (out->filter()->GetOutputType(out, 0, &offered) != S_OK) return VFW_E_CANNOT_RENDER;
-  bool video = offered->majortype == MEDIATYPE_Video;
-  if (offered->majortype != MEDIATYPE_Video && offered->majortype != MEDIATYPE_Audio) return VFW_E_CANNOT_RENDER;
-  StreamInfo info;
-  if (StreamInfoOfPin(out, &info)) {
-    if (!DecoderFilter::CanDecode(info)) return VFW_E_CANNOT_RENDER;
-    BaseFilter* decoder = video ? static_cast<BaseFilter*>(new (std::nothrow) VideoDecoder)
-                                : static_cast<BaseFilter*>(new (std::nothrow) AudioDecoder);
+  bool video = offered.majortype == MEDIATYPE_Video;
+  if (offered.majortype != MEDIATYPE_Video && offered.majortype != MEDIATYPE_Audio) return VFW_E_CANNOT_RENDER;
+  // A compressed stream goes through a decoder, anything else to a renderer.
+  if (const StreamInfo* info = StreamInfoOf(offered)) {
+    if (!DecoderFilter::CanDecode(*info)) return VFW_E_CANNOT_RENDER;
+    Filter* decoder = video ? static_cast<Filter*>(new (std::nothrow) VideoDecoder)
+                                : static_cast<Filter*>(new (std::nothrow) AudioDecoder);
     if (!decoder) return E_OUTOFMEMORY;
-    ComPtr<BaseFilter> own = ComPtr<BaseFilter>::Adopt(decoder);
+    ComPtr<Filter> own = ComPtr<Filter>::Adopt(decoder);
     return RenderThrough(decoder, video ? L"Video Decoder" : L"Audio Decoder", out);
   }
-  auto* renderer = new (std::nothrow) NullRenderer(offered->majortype);
+  auto* renderer = new (std::nothrow) NullRenderer(offered.majortype);
   if (!renderer) return E_OUTOFMEMORY;
-  ComPtr<BaseFilter> own = ComPtr<BaseFilter>::Adopt(renderer);
+  ComPtr<Filter> own = ComPtr<Filter>::Adopt(renderer);
   return RenderThrough(renderer, video ? L"Video Renderer" : L"Audio Renderer", out);
 }
 
@@ -210,7 +210,7 @@ HRESULT FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
 HRESULT FilterGraph::Run() {
   // Every run re-arms the renderers: a renderer that ends its stream after
   // one sample takes the next one.
-  for (BaseFilter* f : OwnFilters()) f->OnRun();
+  for (Filter* f : OwnFilters()) f->OnRun();
   state_ = State_Running;
   return S_OK;
 }
@@ -232,7 +232,7 @@ HRESULT FilterGraph::GetState(LONG, OAFilterState* state) {
 }
 
 bool FilterGraph::Complete() const {
-  for (BaseFilter* f : OwnFilters()) {
+  for (Filter* f : OwnFilters()) {
     if (!f->IsRenderer() || f->AtEndOfStream()) continue;
     for (auto& pin : f->pins())
       if (pin->direction() == PINDIR_INPUT && pin->connected()) return false;
@@ -242,7 +242,7 @@ bool FilterGraph::Complete() const {
 
 bool FilterGraph::PumpSources() {
   bool progress = false;
-  for (BaseFilter* f : OwnFilters())
+  for (Filter* f : OwnFilters())
     if (f->IsSource() && f->Pump() == S_OK) progress = true;
   return progress;
 }
@@ -273,7 +273,7 @@ HRESULT FilterGraph::SetNotifyWindow(OAHWND, LONG, LONG_PTR) { return S_OK; }
 HRESULT FilterGraph::GetDuration(LONGLONG* duration) {
   if (!duration) return E_POINTER;
   HRESULT result = E_FAIL;
-  for (BaseFilter* f : OwnFilters()) {
+  for (Filter* f : OwnFilters()) {
     LONGLONG d = 0;
     if (!f->IsSource() || FAILED(f->GetDuration(&d))) continue;
     if (FAILED(result) || d > *duration) *duration = d;
@@ -299,7 +299,7 @@ HRESULT FilterGraph::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLON
   if (position < 0) position = 0;
   HRESULT result = E_NOTIMPL;
   try {
-    for (BaseFilter* f : OwnFilters()) {
+    for (Filter* f : OwnFilters()) {
       if (!f->IsSource()) continue;
       HRESULT hr = f->Seek(position, stop_);
       if (SUCCEEDED(hr) || FAILED(result)) result = hr;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/base_filter.h"
+#include "platform/media/filter.h"
 
 namespace media {
 
@@ -67,9 +67,9 @@ class FilterGraph final : public IGraphBuilder,
   ~FilterGraph() override;
   std::wstring UniqueName(LPCWSTR name) const;
   bool InGraph(IBaseFilter* filter) const;
-  std::vector<BaseFilter*> OwnFilters() const;
-  HRESULT RenderPin(BasePin* out);
-  HRESULT RenderThrough(BaseFilter* filter, LPCWSTR name, BasePin* out);
+  std::vector<Filter*> OwnFilters() const;
+  HRESULT RenderPin(Pin* out);
+  HRESULT RenderThrough(Filter* filter, LPCWSTR name, Pin* out);
   bool Complete() const;
   bool PumpSources();
 

@@ -7,7 +7,7 @@
 
 void RegisterMediaClasses() {
   media::SilenceFfmpegLog();
-  RegisterClassFactory(CLSID_FilterGraph, media::CreateInstance<media::FilterGraph>);
-  RegisterClassFactory(CLSID_Colour, media::CreateInstance<media::ColourConverter>);
-  RegisterClassFactory(CLSID_TarvenixSampleRenderer, media::CreateInstance<media::SampleRenderer>);
+  RegisterClassFactory(CLSID_FilterGraph, CreateInstance<media::FilterGraph>);
+  RegisterClassFactory(CLSID_Colour, CreateInstance<media::ColourConverter>);
+  RegisterClassFactory(CLSID_TarvenixSampleRenderer, CreateInstance<media::SampleRenderer>);
 }

@@ -4,12 +4,12 @@ namespace media {
 
 RendererFilter::RendererFilter() : input_(AddPin(PINDIR_INPUT, L"In")) {}
 
-HRESULT RendererFilter::EndOfStream(BasePin*) {
+HRESULT RendererFilter::EndOfStream(Pin*) {
   endOfStream_ = true;
   return S_OK;
 }
 
-void RendererFilter::Flush(BasePin*, const Segment&) {
+void RendererFilter::Flush(Pin*, const Segment&) {
   endOfStream_ = false;
   Rearm();
 }
@@ -19,7 +19,7 @@ void RendererFilter::OnRun() {
   Rearm();
 }
 
-HRESULT NullRenderer::CheckInputType(BasePin*, const AM_MEDIA_TYPE& type) {
+HRESULT NullRenderer::CheckInputType(Pin*, const AM_MEDIA_TYPE& type) {
   return type.majortype == majorType_ ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 

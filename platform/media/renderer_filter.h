@@ -3,27 +3,27 @@
 // it.
 #pragma once
 
-#include "platform/media/base_filter.h"
+#include "platform/media/filter.h"
 
 namespace media {
 
-class RendererFilter : public BaseFilter {
+class RendererFilter : public Filter {
  public:
   bool IsRenderer() const override { return true; }
   bool AtEndOfStream() const override { return endOfStream_; }
-  HRESULT EndOfStream(BasePin* in) override;
-  void Flush(BasePin* in, const Segment& segment) override;
+  HRESULT EndOfStream(Pin* in) override;
+  void Flush(Pin* in, const Segment& segment) override;
   void OnRun() override;
 
  protected:
   RendererFilter();
-  BasePin* input() const { return input_; }
+  Pin* input() const { return input_; }
   void SetEndOfStream() { endOfStream_ = true; }
   // Called when a seek or a run re-arms the renderer.
   virtual void Rearm() {}
 
  private:
-  BasePin* input_;
+  Pin* input_;
   bool endOfStream_ = false;
 };
 
@@ -32,7 +32,7 @@ class RendererFilter : public BaseFilter {
 class NullRenderer final : public RendererFilter {
  public:
   explicit NullRenderer(const GUID& majorType) : majorType_(majorType) {}
-  HRESULT CheckInputType(BasePin* in, const AM_MEDIA_TYPE& type) override;
+  HRESULT CheckInputType(Pin* in, const AM_MEDIA_TYPE& type) override;
 
  private:
   GUID majorType_;

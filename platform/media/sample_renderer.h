@@ -1,9 +1,10 @@
-// The sample renderer component: a renderer filter whose input accepts the
-// type given to put_MediaType, keeps the last sample it received, and in
-// one-shot mode ends its stream after the first sample of each run and of
-// each seek.
+// The sample renderer component: a renderer filter that follows the shared
+// sample renderer rules (what its input accepts, one-shot, the kept sample)
+// and keeps the sample it takes as it came, packing a picture only when it
+// is read.
 #pragma once
 
+#include "platform/dshow/sample_renderer_rules.h"
 #include "platform/media/renderer_filter.h"
 
 namespace media {
@@ -13,37 +14,27 @@ class SampleRenderer final : public RendererFilter, public ISampleRendererContro
   SampleRenderer() = default;
 
   // IUnknown of both interfaces: one object, one count.
-  HRESULT QueryInterface(REFIID riid, void** ppv) override { return BaseFilter::QueryInterface(riid, ppv); }
-  ULONG AddRef() override { return BaseFilter::AddRef(); }
-  ULONG Release() override { return BaseFilter::Release(); }
+  HRESULT QueryInterface(REFIID riid, void** ppv) override { return Filter::QueryInterface(riid, ppv); }
+  ULONG AddRef() override { return Filter::AddRef(); }
+  ULONG Release() override { return Filter::Release(); }
 
-  // Stores the major type, subtype and format type to accept (GUID_NULL
-  // accepts any); the caller keeps *type.
   HRESULT put_MediaType(AM_MEDIA_TYPE* type) override;
   // The connection's type, owned by the renderer; VFW_E_NOT_CONNECTED with a
   // null *type while unconnected.
   HRESULT get_MediaType(AM_MEDIA_TYPE** type) override;
   HRESULT SetOneShot(BOOL oneShot) override;
   HRESULT SetBufferSamples(BOOL buffer) override;
-  // Null buffer: *size becomes the sample's size. Otherwise copies at most
-  // *size bytes and stores the number copied. VFW_E_WRONG_STATE before any
-  // sample was buffered.
   HRESULT GetCurrentBuffer(LONG* size, BYTE* buffer) override;
 
-  HRESULT CheckInputType(BasePin* in, const AM_MEDIA_TYPE& type) override;
-  HRESULT Receive(BasePin* in, const SamplePtr& sample) override;
+  HRESULT CheckInputType(Pin* in, const AM_MEDIA_TYPE& type) override;
+  HRESULT Receive(Pin* in, const SamplePtr& sample) override;
 
  protected:
-  HRESULT QueryExtraInterface(REFIID riid, void** ppv) override;
-  void Rearm() override { waiting_ = true; }
+  IUnknown* ExtraInterface(REFIID riid) override;
+  void Rearm() override { rules_.Rearm(); }
 
  private:
-  GUID major_ = GUID_NULL;
-  GUID sub_ = GUID_NULL;
-  GUID format_ = GUID_NULL;
-  bool oneShot_ = false;
-  bool bufferSamples_ = false;
-  bool waiting_ = true;  // no sample yet since the last run or seek
+  SampleRendererRules rules_;
   SamplePtr buffered_;
 };
 

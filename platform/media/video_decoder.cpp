@@ -139,7 +139,7 @@ HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
                           ? av_rescale(kUnitsPerSecond, info.frameRate.den, info.frameRate.num)
                           : 0;
   *outputType = MakeVideoType(*layout_, width_, height_, perFrame);
-  return (*outputType)->pbFormat ? S_OK : E_OUTOFMEMORY;
+  return outputType->pbFormat ? S_OK : E_OUTOFMEMORY;
 }
 
 FramePtr VideoDecoder::ToLayout(FramePtr frame, int width, int height) {

@@ -101,12 +101,12 @@ MediaType MakeVideoType(const VideoFormat& format, int width, int height, LONGLO
     double bitRate = static_cast<double>(h.biSizeImage) * 8 * 1e7 / static_cast<double>(avgTimePerFrame);
     vih.dwBitRate = static_cast<DWORD>(std::min(bitRate, 4294967295.0));
   }
-  type->majortype = MEDIATYPE_Video;
-  type->subtype = *format.subtype;
-  type->bFixedSizeSamples = TRUE;
-  type->bTemporalCompression = FALSE;
-  type->lSampleSize = h.biSizeImage;
-  type->formattype = FORMAT_VideoInfo;
+  type.majortype = MEDIATYPE_Video;
+  type.subtype = *format.subtype;
+  type.bFixedSizeSamples = TRUE;
+  type.bTemporalCompression = FALSE;
+  type.lSampleSize = h.biSizeImage;
+  type.formattype = FORMAT_VideoInfo;
   type.SetFormat(&vih, sizeof vih);
   return type;
 }

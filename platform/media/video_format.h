@@ -11,7 +11,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-#include "platform/media/media_type.h"
+#include "platform/dshow/media_type.h"
 
 namespace media {
 

@@ -1,6 +1,6 @@
 #include "platform/windows/base_pins.h"
 
-#include <cwchar>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -10,7 +10,7 @@ namespace {
 // receiver frees it (DeleteMediaType).
 class TypeEnumerator final : public IEnumMediaTypes, public RefCounted {
  public:
-  TypeEnumerator(BasePin* pin, ULONG position) : pin_(ComPtr<IPin>::Share(pin)), owner_(pin), position_(position) {}
+  TypeEnumerator(ConnectionPin* pin, ULONG position) : pin_(ComPtr<IPin>::Share(pin)), owner_(pin), position_(position) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     return QueryInterfaceTable(riid, ppv, {{IID_IUnknown, this}, {IID_IEnumMediaTypes, this}});
@@ -46,34 +46,29 @@ class TypeEnumerator final : public IEnumMediaTypes, public RefCounted {
 
  private:
   ULONG Available() { return owner_->ProposedType() ? 1 : 0; }
+  // A record from the task allocator that the receiver frees with
+  // DeleteMediaType; null when memory runs out.
   static AM_MEDIA_TYPE* Copy(const AM_MEDIA_TYPE& source) {
     auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
     if (!type) return nullptr;
-    *type = source;
-    type->pbFormat = nullptr;
-    if (source.cbFormat) {
-      type->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(source.cbFormat));
-      if (!type->pbFormat) {
-        CoTaskMemFree(type);
-        return nullptr;
-      }
-      std::memcpy(type->pbFormat, source.pbFormat, source.cbFormat);
+    if (FAILED(CopyMediaType(type, &source))) {
+      DeleteMediaType(type);
+      return nullptr;
     }
-    if (type->pUnk) type->pUnk->AddRef();
     return type;
   }
 
   ComPtr<IPin> pin_;  // keeps the filter, and so the pin, alive
-  BasePin* owner_;
+  ConnectionPin* owner_;
   ULONG position_;
 };
 
 }  // namespace
 
-BasePin::BasePin(BaseFilter& filter, const WCHAR* name, PIN_DIRECTION direction)
-    : filter_(filter), name_(name), direction_(direction) {}
+ConnectionPin::ConnectionPin(MediaFilter& filter, const WCHAR* name, PIN_DIRECTION direction)
+    : BasePin(filter, direction, name), owner_(filter) {}
 
-HRESULT BasePin::Disconnect() {
+HRESULT ConnectionPin::Disconnect() {
   {
     std::lock_guard<std::mutex> hold(pin_lock_);
     if (!peer_) return S_FALSE;
@@ -84,38 +79,18 @@ HRESULT BasePin::Disconnect() {
   return S_OK;
 }
 
-ComPtr<IPin> BasePin::Peer() {
+ComPtr<IPin> ConnectionPin::Peer() {
   std::lock_guard<std::mutex> hold(pin_lock_);
   return peer_;
 }
 
-HRESULT BasePin::ConnectedTo(IPin** pin) {
-  if (!pin) return E_POINTER;
-  *pin = Peer().detach();
-  return *pin ? S_OK : VFW_E_NOT_CONNECTED;
-}
-
-HRESULT BasePin::CopyConnectionType(OwnedMediaType* type) {
+HRESULT ConnectionPin::CopyConnectionType(MediaType* type) {
   std::lock_guard<std::mutex> hold(pin_lock_);
   if (!peer_) return VFW_E_NOT_CONNECTED;
   return type->Assign(type_);
 }
 
-HRESULT BasePin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
-  if (!type) return E_POINTER;
-  OwnedMediaType copy;
-  HRESULT hr = CopyConnectionType(&copy);
-  if (FAILED(hr)) {
-    *type = AM_MEDIA_TYPE();
-    return hr;
-  }
-  // The receiver owns the block and the reference now.
-  *type = copy;
-  static_cast<AM_MEDIA_TYPE&>(copy) = AM_MEDIA_TYPE();
-  return S_OK;
-}
-
-HRESULT BasePin::SetConnection(IPin* peer, const AM_MEDIA_TYPE& type) {
+HRESULT ConnectionPin::SetConnection(IPin* peer, const AM_MEDIA_TYPE& type) {
   std::lock_guard<std::mutex> hold(pin_lock_);
   HRESULT hr = type_.Assign(type);
   if (FAILED(hr)) return hr;
@@ -123,51 +98,32 @@ HRESULT BasePin::SetConnection(IPin* peer, const AM_MEDIA_TYPE& type) {
   return S_OK;
 }
 
-HRESULT BasePin::QueryPinInfo(PIN_INFO* info) {
-  if (!info) return E_POINTER;
-  info->pFilter = &filter_;
-  filter_.AddRef();
-  info->dir = direction_;
-  std::wcsncpy(info->achName, name_, MAX_PIN_NAME - 1);
-  info->achName[MAX_PIN_NAME - 1] = 0;
-  return S_OK;
-}
-
-HRESULT BasePin::QueryDirection(PIN_DIRECTION* direction) {
-  if (!direction) return E_POINTER;
-  *direction = direction_;
-  return S_OK;
-}
-
-HRESULT BasePin::QueryId(LPWSTR* id) {
+HRESULT ConnectionPin::QueryId(LPWSTR* id) {
   if (!id) return E_POINTER;
-  const size_t bytes = (std::wcslen(name_) + 1) * sizeof(WCHAR);
+  const size_t bytes = (name().size() + 1) * sizeof(WCHAR);
   *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
   if (!*id) return E_OUTOFMEMORY;
-  std::memcpy(*id, name_, bytes);
+  std::memcpy(*id, name().c_str(), bytes);
   return S_OK;
 }
 
-HRESULT BasePin::QueryAccept(const AM_MEDIA_TYPE* type) {
+HRESULT ConnectionPin::QueryAccept(const AM_MEDIA_TYPE* type) {
   if (!type) return E_POINTER;
   return Accepts(*type) ? S_OK : S_FALSE;
 }
 
-HRESULT BasePin::EnumMediaTypes(IEnumMediaTypes** types) {
+HRESULT ConnectionPin::EnumMediaTypes(IEnumMediaTypes** types) {
   if (!types) return E_POINTER;
   *types = new (std::nothrow) TypeEnumerator(this, 0);
   return *types ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT BasePin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
+HRESULT ConnectionPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
 
-InputPin::InputPin(BaseFilter& filter, const WCHAR* name) : BasePin(filter, name, PINDIR_INPUT) {}
+InputPin::InputPin(MediaFilter& filter, const WCHAR* name) : ConnectionPin(filter, name, PINDIR_INPUT) {}
 
-HRESULT InputPin::QueryInterface(REFIID riid, void** ppv) {
-  return QueryInterfaceTable(riid, ppv,
-                             {{IID_IUnknown, static_cast<IPin*>(this)},
-                              {IID_IPin, static_cast<IPin*>(this)},
-                              {IID_IMemInputPin, static_cast<IMemInputPin*>(this)}});
+IUnknown* InputPin::ExtraInterface(REFIID riid) {
+  return riid == IID_IMemInputPin ? static_cast<IMemInputPin*>(this) : nullptr;
 }
 
 HRESULT InputPin::Connect(IPin*, const AM_MEDIA_TYPE*) { return E_UNEXPECTED; }
@@ -175,7 +131,7 @@ HRESULT InputPin::Connect(IPin*, const AM_MEDIA_TYPE*) { return E_UNEXPECTED; }
 HRESULT InputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
   if (!connector || !type) return E_POINTER;
   if (Peer()) return VFW_E_ALREADY_CONNECTED;
-  if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
+  if (FilterState() != State_Stopped) return VFW_E_NOT_STOPPED;
   if (!Accepts(*type)) return VFW_E_TYPE_NOT_ACCEPTED;
   return SetConnection(connector, *type);
 }
@@ -237,27 +193,13 @@ void InputPin::OnDisconnect() {
   allocator_.reset();
 }
 
-OutputPin::OutputPin(BaseFilter& filter, const WCHAR* name) : BasePin(filter, name, PINDIR_OUTPUT) {}
-
-HRESULT OutputPin::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  IUnknown* object = nullptr;
-  if (riid == IID_IUnknown || riid == IID_IPin)
-    object = static_cast<IPin*>(this);
-  else
-    object = ExtraInterface(riid);
-  if (!object) return E_NOINTERFACE;
-  object->AddRef();
-  *ppv = object;
-  return S_OK;
-}
+OutputPin::OutputPin(MediaFilter& filter, const WCHAR* name) : ConnectionPin(filter, name, PINDIR_OUTPUT) {}
 
 HRESULT OutputPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) {
   if (!receivePin) return E_POINTER;
   if (Peer()) return VFW_E_ALREADY_CONNECTED;
-  if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
-  OwnedMediaType proposed;
+  if (FilterState() != State_Stopped) return VFW_E_NOT_STOPPED;
+  MediaType proposed;
   {
     const AM_MEDIA_TYPE* offer = ProposedType();
     if (!offer) return VFW_E_NO_ACCEPTABLE_TYPES;

@@ -1,5 +1,6 @@
-// The pins of the hand-written filters. A pin lives inside its filter and
-// counts its references there. The input pin takes samples through
+// The pins of the hand-written Windows filters, on the shared base pin. A
+// connection pin negotiates one media type and keeps its peer under a lock
+// (streaming runs on other threads). The input pin takes samples through
 // IMemInputPin and passes them, with the stream's end and flushes, to hooks;
 // the output pin offers one media type, uses the allocator that its input
 // side chose, and delivers samples downstream.
@@ -7,21 +8,13 @@
 
 #include <mutex>
 
-#include "platform/windows/base_filter.h"
-#include "platform/windows/media_type.h"
+#include "platform/windows/media_filter.h"
 
-class BasePin : public IPin {
+class ConnectionPin : public BasePin {
  public:
-  BasePin(BaseFilter& filter, const WCHAR* name, PIN_DIRECTION direction);
-
-  ULONG STDMETHODCALLTYPE AddRef() override { return filter_.AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return filter_.Release(); }
+  ConnectionPin(MediaFilter& filter, const WCHAR* name, PIN_DIRECTION direction);
 
   HRESULT STDMETHODCALLTYPE Disconnect() override;
-  HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override;
-  HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE* type) override;
-  HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO* info) override;
-  HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* direction) override;
   HRESULT STDMETHODCALLTYPE QueryId(LPWSTR* id) override;
   HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE* type) override;
   HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes** types) override;
@@ -32,34 +25,30 @@ class BasePin : public IPin {
   // The type the pin proposes, or null when it proposes none.
   virtual const AM_MEDIA_TYPE* ProposedType() { return nullptr; }
 
-  // The peer, with a reference; null when unconnected.
-  ComPtr<IPin> Peer();
-  // Copies the connection's type into *type; VFW_E_NOT_CONNECTED when there
-  // is none.
-  HRESULT CopyConnectionType(OwnedMediaType* type);
+  ComPtr<IPin> Peer() override;
+  HRESULT CopyConnectionType(MediaType* type) override;
 
  protected:
   // Records a connection; the caller has checked the type.
   HRESULT SetConnection(IPin* peer, const AM_MEDIA_TYPE& type);
   virtual void OnDisconnect() {}
+  FILTER_STATE FilterState() { return owner_.State(); }
 
-  BaseFilter& filter_;
   std::mutex pin_lock_;
 
  private:
-  const WCHAR* name_;
-  const PIN_DIRECTION direction_;
+  MediaFilter& owner_;
   ComPtr<IPin> peer_;
-  OwnedMediaType type_;
+  MediaType type_;
 };
 
-class InputPin : public BasePin, public IMemInputPin {
+class InputPin : public ConnectionPin, public IMemInputPin {
  public:
-  InputPin(BaseFilter& filter, const WCHAR* name);
+  InputPin(MediaFilter& filter, const WCHAR* name);
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return filter_.AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return filter_.Release(); }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { return BasePin::QueryInterface(riid, ppv); }
+  ULONG STDMETHODCALLTYPE AddRef() override { return BasePin::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return BasePin::Release(); }
 
   HRESULT STDMETHODCALLTYPE Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override;
   HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
@@ -80,6 +69,7 @@ class InputPin : public BasePin, public IMemInputPin {
   ComPtr<IMemAllocator> Allocator();
 
  protected:
+  IUnknown* ExtraInterface(REFIID riid) override;
   // The hooks, called on the upstream filter's streaming thread.
   virtual HRESULT OnReceive(IMediaSample* sample) = 0;
   virtual HRESULT OnEndOfStream() = 0;
@@ -92,11 +82,10 @@ class InputPin : public BasePin, public IMemInputPin {
   ComPtr<IMemAllocator> allocator_;
 };
 
-class OutputPin : public BasePin {
+class OutputPin : public ConnectionPin {
  public:
-  OutputPin(BaseFilter& filter, const WCHAR* name);
+  OutputPin(MediaFilter& filter, const WCHAR* name);
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
   // Proposes ProposedType() (a given type must agree with it), then hands the
   // downstream pin the allocator that Allocator() names.
   HRESULT STDMETHODCALLTYPE Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override;
@@ -117,8 +106,6 @@ class OutputPin : public BasePin {
  protected:
   // The allocator for the downstream pin, with a reference.
   virtual ComPtr<IMemAllocator> Allocator() = 0;
-  // Interfaces of the pin beyond IPin; the result is not yet referenced.
-  virtual IUnknown* ExtraInterface(REFIID) { return nullptr; }
   void OnDisconnect() override;
 
  private:

@@ -22,11 +22,7 @@ class FilterFactory final : public IClassFactory {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    Filter* filter = new (std::nothrow) Filter();
-    if (!filter) return E_OUTOFMEMORY;
-    HRESULT hr = static_cast<IBaseFilter*>(filter)->QueryInterface(riid, ppv);
-    static_cast<IBaseFilter*>(filter)->Release();
-    return hr;
+    return ::CreateInstance<Filter>(riid, ppv);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };

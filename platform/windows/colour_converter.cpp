@@ -1,9 +1,9 @@
 #include "platform/windows/colour_converter.h"
 
-ColourConverterStandIn::ColourConverterStandIn() : BaseFilter(CLSID_Colour), input_(*this), output_(*this) {}
+ColourConverterStandIn::ColourConverterStandIn() : MediaFilter(CLSID_Colour), input_(*this), output_(*this) {}
 
-IPin* ColourConverterStandIn::PinAt(ULONG index) {
-  return index == 0 ? static_cast<IPin*>(&input_) : static_cast<IPin*>(&output_);
+BasePin* ColourConverterStandIn::PinAt(ULONG index) {
+  return index == 0 ? static_cast<BasePin*>(&input_) : static_cast<BasePin*>(&output_);
 }
 
 bool ColourConverterStandIn::Input::Accepts(const AM_MEDIA_TYPE& type) {

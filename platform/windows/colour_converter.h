@@ -8,12 +8,12 @@
 #include "platform/windows/base_pins.h"
 #include "platform/windows/seeking_forwarder.h"
 
-class ColourConverterStandIn final : public BaseFilter {
+class ColourConverterStandIn final : public MediaFilter {
  public:
   ColourConverterStandIn();
 
   ULONG PinCount() const override { return 2; }
-  IPin* PinAt(ULONG index) override;
+  BasePin* PinAt(ULONG index) override;
 
  private:
   class Input final : public InputPin {
@@ -49,7 +49,7 @@ class ColourConverterStandIn final : public BaseFilter {
    private:
     ColourConverterStandIn& owner_;
     SeekingForwarder seeking_;
-    OwnedMediaType proposed_;
+    MediaType proposed_;
   };
 
   Input input_;

@@ -11,7 +11,7 @@ constexpr DWORD kSeekFrameWaitMs = 5000;
 
 }  // namespace
 
-SampleRenderer::SampleRenderer() : BaseFilter(CLSID_TarvenixSampleRenderer), input_(*this), seeking_(*this) {}
+SampleRenderer::SampleRenderer() : MediaFilter(CLSID_TarvenixSampleRenderer), input_(*this), seeking_(*this) {}
 
 IUnknown* SampleRenderer::ExtraInterface(REFIID riid) {
   if (riid == IID_ISampleRendererControl) return static_cast<ISampleRendererControl*>(this);
@@ -21,18 +21,13 @@ IUnknown* SampleRenderer::ExtraInterface(REFIID riid) {
 }
 
 HRESULT SampleRenderer::put_MediaType(AM_MEDIA_TYPE* pType) {
-  if (!pType) return E_POINTER;
   std::lock_guard<std::mutex> hold(lock_);
-  return accepted_.Assign(*pType);
+  return rules_.SetAcceptedType(pType);
 }
 
 bool SampleRenderer::Accepts(const AM_MEDIA_TYPE& type) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (accepted_.Empty() || type.majortype != accepted_.majortype || type.subtype != accepted_.subtype ||
-      type.formattype != accepted_.formattype)
-    return false;
-  if (type.formattype != FORMAT_VideoInfo) return true;
-  return type.pbFormat && type.cbFormat >= sizeof(VIDEOINFOHEADER);
+  return rules_.CheckType(type) == S_OK;
 }
 
 HRESULT SampleRenderer::get_MediaType(AM_MEDIA_TYPE** ppType) {
@@ -55,30 +50,23 @@ void SampleRenderer::ForgetConnectionType() {
 
 HRESULT SampleRenderer::SetOneShot(BOOL oneShot) {
   std::lock_guard<std::mutex> hold(lock_);
-  one_shot_ = oneShot != FALSE;
+  rules_.SetOneShot(oneShot);
   return S_OK;
 }
 
 HRESULT SampleRenderer::SetBufferSamples(BOOL buffer) {
   std::lock_guard<std::mutex> hold(lock_);
-  buffer_samples_ = buffer != FALSE;
+  rules_.SetBufferSamples(buffer);
   return S_OK;
 }
 
 HRESULT SampleRenderer::GetCurrentBuffer(LONG* pBufferSize, BYTE* pBuffer) {
-  if (!pBufferSize) return E_POINTER;
   std::lock_guard<std::mutex> hold(lock_);
-  if (!has_buffer_) return VFW_E_WRONG_STATE;
-  const LONG size = static_cast<LONG>(buffer_.size());
-  if (!pBuffer) {
-    *pBufferSize = size;
+  return rules_.GetCurrentBuffer(pBufferSize, pBuffer, [this](const BYTE** data, size_t* count) {
+    *data = buffer_.data();
+    *count = buffer_.size();
     return S_OK;
-  }
-  if (*pBufferSize < 0) return E_INVALIDARG;
-  const LONG copied = *pBufferSize < size ? *pBufferSize : size;
-  std::memcpy(pBuffer, buffer_.data(), static_cast<size_t>(copied));
-  *pBufferSize = copied;
-  return S_OK;
+  });
 }
 
 HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {
@@ -87,7 +75,7 @@ HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {
   if (sample->IsPreroll() == S_OK) return S_OK;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (flushing_ || (one_shot_ && taken_)) return S_OK;
+    if (flushing_ || !rules_.Wants()) return S_OK;
     AM_MEDIA_TYPE* changed = nullptr;
     if (sample->GetMediaType(&changed) == S_OK && changed) {
       // A new format within the stream: later get_MediaType calls see it.
@@ -95,7 +83,7 @@ HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {
       DeleteMediaType(changed);
       if (FAILED(hr)) return hr;
     }
-    if (buffer_samples_) {
+    if (rules_.Keeps()) {
       BYTE* data = nullptr;
       const long length = sample->GetActualDataLength();
       if (FAILED(sample->GetPointer(&data)) || !data || length < 0) return E_FAIL;
@@ -104,11 +92,10 @@ HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {
       } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
       }
-      has_buffer_ = true;
     }
-    taken_ = true;
+    const bool ends = rules_.Take(rules_.Keeps());
     arrived_.notify_all();
-    if (!one_shot_) return S_OK;
+    if (!ends) return S_OK;
   }
   Complete();
   return S_OK;
@@ -141,14 +128,14 @@ HRESULT SampleRenderer::OnEndFlush() {
   // A seek: the next sample is the picture at the new position.
   std::lock_guard<std::mutex> hold(lock_);
   flushing_ = false;
-  taken_ = false;
+  rules_.Rearm();
   completed_ = false;
   return S_OK;
 }
 
 void SampleRenderer::WaitForSample(DWORD timeoutMs) {
   std::unique_lock<std::mutex> hold(lock_);
-  arrived_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [this] { return taken_ || completed_; });
+  arrived_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [this] { return rules_.Taken() || completed_; });
 }
 
 HRESULT SampleRenderer::Seeking::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
@@ -165,7 +152,7 @@ HRESULT SampleRenderer::Seeking::SetPositions(LONGLONG* current, DWORD currentFl
 void SampleRenderer::OnStateChange(FILTER_STATE from, FILTER_STATE to) {
   std::lock_guard<std::mutex> hold(lock_);
   if (from == State_Stopped || to == State_Stopped) {
-    taken_ = false;
+    rules_.Rearm();
     completed_ = false;
   }
 }

@@ -1,24 +1,25 @@
 // The sample renderer component on Windows: a renderer filter with one input
-// pin that takes the type given to put_MediaType, keeps a copy of a sample
-// and, in one-shot mode, ends the stream after the first sample following
-// each start or seek. The graph seeks the source through it. Registered for
-// the process by MediaClassRegistration, together with a stand-in colour
-// space converter where the system has none.
+// pin that follows the shared sample renderer rules (what it accepts,
+// one-shot, the kept sample), keeps a copy of the sample it takes and tells
+// the graph when its stream ends. The graph seeks the source through it.
+// Registered for the process by MediaClassRegistration, together with a
+// stand-in colour space converter where the system has none.
 #pragma once
 
 #include <condition_variable>
 #include <vector>
 
+#include "platform/dshow/sample_renderer_rules.h"
 #include "platform/windows/base_pins.h"
 #include "platform/windows/seeking_forwarder.h"
 
-class SampleRenderer final : public BaseFilter, public ISampleRendererControl, public IAMFilterMiscFlags {
+class SampleRenderer final : public MediaFilter, public ISampleRendererControl, public IAMFilterMiscFlags {
  public:
   SampleRenderer();
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { return BaseFilter::QueryInterface(riid, ppv); }
-  ULONG STDMETHODCALLTYPE AddRef() override { return BaseFilter::AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return BaseFilter::Release(); }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { return MediaFilter::QueryInterface(riid, ppv); }
+  ULONG STDMETHODCALLTYPE AddRef() override { return MediaFilter::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return MediaFilter::Release(); }
 
   HRESULT put_MediaType(AM_MEDIA_TYPE* pType) override;
   HRESULT get_MediaType(AM_MEDIA_TYPE** ppType) override;
@@ -31,7 +32,7 @@ class SampleRenderer final : public BaseFilter, public ISampleRendererControl, p
   ULONG STDMETHODCALLTYPE GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
   ULONG PinCount() const override { return 1; }
-  IPin* PinAt(ULONG) override { return &input_; }
+  BasePin* PinAt(ULONG) override { return &input_; }
 
  private:
   class Input final : public InputPin {
@@ -87,16 +88,11 @@ class SampleRenderer final : public BaseFilter, public ISampleRendererControl, p
 
   std::mutex lock_;
   std::condition_variable arrived_;
-  OwnedMediaType accepted_;
+  SampleRendererRules rules_;
   // The connection's type as get_MediaType hands it out; the pointer stays
   // valid until the next connection or a change of format within the stream.
-  OwnedMediaType current_;
+  MediaType current_;
   std::vector<BYTE> buffer_;
-  bool has_buffer_ = false;
-  bool one_shot_ = false;
-  bool buffer_samples_ = false;
   bool flushing_ = false;
-  // A sample has been taken since the last start or seek (one-shot).
-  bool taken_ = false;
   bool completed_ = false;
 };

@@ -114,6 +114,16 @@ HRESULT FakeEnumPins::Reset() {
   return E_NOTIMPL;
 }
 
+HRESULT FakeEnumPins::Skip(ULONG) {
+  ADD_FAILURE() << "unexpected Skip of a pin enumerator";
+  return E_NOTIMPL;
+}
+
+HRESULT FakeEnumPins::Clone(IEnumPins**) {
+  ADD_FAILURE() << "unexpected Clone of a pin enumerator";
+  return E_NOTIMPL;
+}
+
 // FakeFilter
 
 HRESULT FakeFilter::QueryInterface(REFIID riid, void** ppv) {

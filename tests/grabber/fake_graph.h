@@ -70,7 +70,9 @@ class FakeEnumPins final : public IEnumPins {
   ULONG AddRef() override { return ++refs; }
   ULONG Release() override { return --refs; }
   HRESULT Next(ULONG count, IPin** out, ULONG* fetched) override;
+  HRESULT Skip(ULONG count) override;
   HRESULT Reset() override;
+  HRESULT Clone(IEnumPins** clone) override;
 
   ULONG refs = 1;
   std::vector<FakePin*> pins;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "platform/media/earlier_seek.h"
 #include "platform/media/media_classes.h"
+#include "platform/media/stream_description.h"
 #include "tests/platform/media/graph_harness.h"
 
 namespace media_test {
@@ -39,6 +41,40 @@ TEST(FilterGraph, RenderFileBuildsSourceDecodersAndRenderers) {
   EXPECT_EQ(filters[1].pins[1].sub, MEDIASUBTYPE_IYUV);
   EXPECT_EQ(filters[2].pins.size(), 1u);
   EXPECT_TRUE(filters[2].pins[0].connected);
+}
+
+// Faults caught: a decoder that can no longer read its stream once the type
+// it negotiated outlives the source's pin (the description must travel with
+// the type), a source pin with no way back for an earlier seek, and raw video
+// offered under a picture subtype (the grabber would splice undecoded bytes).
+TEST(FilterGraph, SourcePinsCarryTheirStreamAndAWayBack) {
+  std::string raw = Fixture("graph-rawvideo-yuy2.avi",
+                            "-f lavfi -i testsrc2=size=64x48:rate=10:duration=1 -c:v rawvideo -pix_fmt yuyv422");
+  struct Case {
+    std::string path;
+    GUID subtype;  // GUID_NULL: any but a picture subtype
+  } cases[] = {{H264WithAudio(), FourccGuid('a', 'v', 'c', '1')}, {raw, GUID_NULL}};
+  for (const Case& c : cases) {
+    MediaType negotiated;
+    ComPtr<media::IEarlierSeek> back;
+    {
+      GraphHarness h;
+      ASSERT_EQ(h.Render(c.path), S_OK) << c.path;
+      ComPtr<IBaseFilter> source = FindFilter(h.graph(), Wide(c.path).c_str());
+      ComPtr<IPin> out = FirstPin(source.get(), PINDIR_OUTPUT);
+      ASSERT_TRUE(out) << c.path;
+      ASSERT_EQ(out->ConnectionMediaType(&negotiated), S_OK);
+      EXPECT_EQ(out->QueryInterface(media::IID_IEarlierSeek, back.put_void()), S_OK) << c.path;
+    }
+    if (c.subtype != GUID_NULL) EXPECT_EQ(negotiated.subtype, c.subtype);
+    EXPECT_NE(negotiated.subtype, MEDIASUBTYPE_YUY2) << c.path;
+    const media::StreamInfo* info = media::StreamInfoOf(negotiated);
+    ASSERT_NE(info, nullptr) << c.path;
+    ASSERT_NE(info->codecpar, nullptr);
+    EXPECT_GT(info->codecpar->width, 0) << c.path;
+  }
+  // A decoded type describes no stream.
+  EXPECT_EQ(media::StreamInfoOf(MediaType()), nullptr);
 }
 
 TEST(FilterGraph, SplicedYuvDecoderGivesTheFrameAtEachSeek) {

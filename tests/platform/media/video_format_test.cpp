@@ -52,9 +52,9 @@ TEST_P(Layout, PackedBytesConvertLikeTheFrame) {
 
   // The video header describes those bytes.
   MediaType type = MakeVideoType(*format, w, h, 200000);
-  const VIDEOINFOHEADER* vih = VideoInfoOf(type.get());
+  const VIDEOINFOHEADER* vih = VideoInfoOf(type);
   ASSERT_NE(vih, nullptr);
-  EXPECT_EQ(type->subtype, *GetParam());
+  EXPECT_EQ(type.subtype, *GetParam());
   EXPECT_EQ(vih->bmiHeader.biSizeImage, packed.size());
   EXPECT_EQ(vih->bmiHeader.biHeight, h);
   EXPECT_EQ(vih->bmiHeader.biBitCount, format->bitCount);

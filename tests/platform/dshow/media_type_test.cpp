@@ -1,4 +1,6 @@
-#include "grabber/media_type.h"
+// The one ownership rule of the media type record, as the grabber, the
+// filters and the renderers rely on it.
+#include "platform/dshow/media_type.h"
 
 #include <gtest/gtest.h>
 
@@ -75,7 +77,7 @@ TEST(CopyMediaType, FailedAllocationLeavesNoBlockButCopiesTheRest) {
   AM_MEDIA_TYPE copy;
   {
     ScopedTaskMemFailure fail([](size_t) { return true; });
-    CopyMediaType(&copy, &source);
+    EXPECT_EQ(CopyMediaType(&copy, &source), E_OUTOFMEMORY);
   }
   EXPECT_EQ(copy.pbFormat, nullptr);
   EXPECT_EQ(copy.cbFormat, 0u);
@@ -87,14 +89,14 @@ TEST(CopyMediaType, FailedAllocationLeavesNoBlockButCopiesTheRest) {
   EXPECT_EQ(TaskMemOutstanding(), start);
 }
 
-TEST(MediaTypeHolder, AssignmentFreesWhatItHeldAndDestructionFreesTheRest) {
+TEST(MediaType, AssignmentFreesWhatItHeldAndDestructionFreesTheRest) {
   FakeUnknown first;
   FakeUnknown second;
   size_t start = TaskMemOutstanding();
   AM_MEDIA_TYPE a = Source(&first, sizeof kBlock);
   AM_MEDIA_TYPE b = Source(&second, 3);
   {
-    MediaTypeHolder holder(a);
+    MediaType holder(a);
     EXPECT_EQ(first.refs, 2u);
     holder = b;
     EXPECT_EQ(first.refs, 1u);
@@ -105,11 +107,48 @@ TEST(MediaTypeHolder, AssignmentFreesWhatItHeldAndDestructionFreesTheRest) {
     // Assigning the holder to itself must not free the block it copies from.
     holder = static_cast<const AM_MEDIA_TYPE&>(holder);
     EXPECT_EQ(0, std::memcmp(holder.pbFormat, kBlock, 3));
-    MediaTypeHolder copy(holder);
+    MediaType copy(holder);
     EXPECT_NE(copy.pbFormat, holder.pbFormat);
     EXPECT_EQ(second.refs, 3u);
   }
   EXPECT_EQ(second.refs, 1u);
+  EXPECT_EQ(TaskMemOutstanding(), start);
+}
+
+// A caller handed the record's contents (ConnectionMediaType) owns them; the
+// record must not free them a second time.
+TEST(MediaType, DetachHandsOverTheBlockAndTheReference) {
+  FakeUnknown unk;
+  size_t start = TaskMemOutstanding();
+  AM_MEDIA_TYPE given{};
+  {
+    MediaType type(Source(&unk, sizeof kBlock));
+    given = type.Detach();
+    EXPECT_TRUE(type.Empty());
+    EXPECT_EQ(type.pbFormat, nullptr);
+  }
+  EXPECT_EQ(unk.refs, 2u);
+  EXPECT_EQ(TaskMemOutstanding(), start + 1);
+  FreeMediaType(given);
+  EXPECT_EQ(unk.refs, 1u);
+  EXPECT_EQ(TaskMemOutstanding(), start);
+}
+
+// An out-of-memory copy is still a whole record: what it says it holds, it
+// owns, so freeing it balances every count.
+TEST(MediaType, FailedAssignmentReportsAndStaysWhole) {
+  FakeUnknown unk;
+  size_t start = TaskMemOutstanding();
+  MediaType type;
+  {
+    ScopedTaskMemFailure fail([](size_t) { return true; });
+    EXPECT_EQ(type.Assign(Source(&unk, sizeof kBlock)), E_OUTOFMEMORY);
+    EXPECT_FALSE(type.SetFormat(kBlock, sizeof kBlock));
+  }
+  EXPECT_EQ(type.pbFormat, nullptr);
+  EXPECT_EQ(type.subtype, MEDIASUBTYPE_YUY2);
+  type.Clear();
+  EXPECT_EQ(unk.refs, 1u);
   EXPECT_EQ(TaskMemOutstanding(), start);
 }
 
