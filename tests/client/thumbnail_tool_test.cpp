@@ -50,9 +50,7 @@ TEST(ThumbnailTool, WideVideoAt256IsLongerEdge256) {
   EXPECT_GT(Psnr(Picture{own.width, own.height, own.bgr}, ReferenceFrame(Wide(), 0.3)), 30);
 
   ASSERT_EQ(Tool("-s 64 -f bmp -o " + ShellQuote(folder) + " " + ShellQuote(Wide())), 0);
-  std::ifstream bmp(folder + "/" + Wide().substr(Wide().rfind('/') + 1, Wide().size() - Wide().rfind('/') - 5) +
-                        ".bmp",
-                    std::ios::binary);
+  std::ifstream bmp(folder + "/" + Wide().substr(Wide().rfind('/') + 1) + ".bmp", std::ios::binary);
   char magic[2] = {};
   bmp.read(magic, 2);
   EXPECT_EQ(std::string(magic, 2), "BM");
@@ -95,14 +93,26 @@ TEST(ThumbnailTool, ThumbnailerModeWritesTheStandardTextChunks) {
   EXPECT_EQ(Lines(errors), 1) << errors;
 }
 
-TEST(ThumbnailTool, BadOptionsPrintUsageAndExit2) {
+// A bad option gets one line and a pointer to --help, not the whole usage
+// text, and exit status 2.
+TEST(ThumbnailTool, BadOptionsGetOneLineAndExit2) {
   std::string errors;
-  for (std::string arguments : {"", "-x v.mp4", "-s", "-s -1 v.mp4", "-s big v.mp4", "-j 0 v.mp4",
-                                "-f gif v.mp4", "-o out.gif v.mp4", "--thumbnailer in.mp4", "--bogus v.mp4"}) {
+  for (std::string arguments :
+       {"", "-x v.mp4", "-s", "--size", "-s -1 v.mp4", "-s big v.mp4", "-j 0 v.mp4", "-Q 0 v.mp4", "--quality 101 v.mp4",
+        "-f gif v.mp4", "-o out.gif v.mp4", "-o - a.mp4 b.mp4", "--thumbnailer in.mp4", "--bogus v.mp4",
+        "--shard 3/3 v.mp4", "--shard x v.mp4", "--cache-size large v.mp4", "--cache --cache-size huge v.mp4",
+        "--json -o - v.mp4"}) {
     EXPECT_EQ(Tool(arguments, &errors), 2) << arguments;
-    EXPECT_NE(errors.find("Usage: thumbnail"), std::string::npos) << arguments;
+    EXPECT_EQ(Lines(errors), 2) << arguments << "\n" << errors;
+    EXPECT_EQ(errors.rfind("thumbnail: ", 0), 0u) << arguments;
+    EXPECT_NE(errors.find("Try 'thumbnail --help'"), std::string::npos) << arguments;
+    EXPECT_EQ(errors.find("Usage: thumbnail"), std::string::npos) << arguments;
   }
-  EXPECT_EQ(Tool("--help", &errors), 0);
+  for (std::string help : {"--help", "-h"}) {
+    EXPECT_EQ(Tool(help, &errors), 0);
+    EXPECT_NE(errors.find("Usage: thumbnail"), std::string::npos);
+    EXPECT_NE(errors.find("THUMBNAIL_SERVER"), std::string::npos);
+  }
   EXPECT_EQ(Tool("--version", &errors), 0);
   EXPECT_EQ(errors.rfind("thumbnail ", 0), 0u);
 }
@@ -119,7 +129,8 @@ TEST(ThumbnailTool, BatchWritesTheGoodAndReportsTheBad) {
   std::string missing = videos + "/missing.mp4";
   std::string out = folder + "/out";
   // A picture already there for a bad video stays as it was.
-  ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(out) + " && echo keep > " + ShellQuote(out + "/truncated.png")), 0);
+  ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(out) + " && echo keep > " + ShellQuote(out + "/truncated.mp4.png")),
+            0);
 
   std::string errors;
   int status = Tool("-q -j 2 -o " + ShellQuote(out) + " " + ShellQuote(Wide()) + " " + ShellQuote(missing) + " " +
@@ -132,17 +143,17 @@ TEST(ThumbnailTool, BatchWritesTheGoodAndReportsTheBad) {
     EXPECT_NE(errors.find("thumbnail: " + bad + ": "), std::string::npos) << bad << "\n" << errors;
   std::string wide_name = Wide().substr(Wide().rfind('/') + 1);
   std::string tall_name = good2.substr(good2.rfind('/') + 1);
-  wide_name = wide_name.substr(0, wide_name.rfind('.')) + ".png";
-  tall_name = tall_name.substr(0, tall_name.rfind('.')) + ".png";
+  wide_name += ".png";
+  tall_name += ".png";
   // Nothing but the two pictures and the old file: no temporary left over.
-  std::vector<std::string> expected = {wide_name, tall_name, "truncated.png"};
+  std::vector<std::string> expected = {wide_name, tall_name, "truncated.mp4.png"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(ListFolder(out), expected[0] + " " + expected[1] + " " + expected[2]);
   Frame tall;
   ASSERT_TRUE(ReadPng(out + "/" + tall_name, &tall));
   EXPECT_EQ(tall.width, 144);
   EXPECT_EQ(tall.height, 256);
-  std::ifstream kept(out + "/truncated.png");
+  std::ifstream kept(out + "/truncated.mp4.png");
   std::string line;
   std::getline(kept, line);
   EXPECT_EQ(line, "keep");
