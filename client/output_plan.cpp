@@ -94,8 +94,8 @@ bool PlanOutputs(const ToolOptions& options, const std::vector<std::string>& vid
   }
   ImageFormat format = options.format;
   bool names_picture = FormatFromName(output, &format) || (Exists(output) && !IsFolder(output));
-  bool to_folder = output.empty() || output.back() == '/' || IsFolder(output) || (!HasExtension(output) && !Exists(output)) ||
-                   videos.size() > 1 || options.tree;
+  bool to_folder = output.empty() || output.back() == '/' || IsFolder(output) ||
+                   (!HasExtension(output) && !Exists(output)) || videos.size() > 1 || options.tree;
   if (!to_folder) {
     if (!options.format_given && !FormatFromName(output, &format)) {
       *error = "cannot tell the picture format of " + output + " (use .png, .jpg or .bmp, or end a folder in /)";

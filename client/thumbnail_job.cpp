@@ -9,8 +9,7 @@ namespace {
 
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 ThumbnailOutcome Failed(std::string error, Failure request = Failure::kNone) {
@@ -35,9 +34,9 @@ ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video
   std::string why;
   if (!EncodeImage(picture.format, scaled, picture.quality, picture.text, &bytes, &why))
     return Failed("cannot encode the picture: " + why);
-  bool written = picture.path == "-"
-                     ? WriteStandardOutput(bytes, &outcome.error)
-                     : WriteFileAtomically(picture.path, bytes, picture.private_file ? 0600 : kUsualMode, &outcome.error);
+  bool written = picture.path == "-" ? WriteStandardOutput(bytes, &outcome.error)
+                                     : WriteFileAtomically(picture.path, bytes,
+                                                           picture.private_file ? 0600 : kUsualMode, &outcome.error);
   outcome.ok = written;
   return outcome;
 }

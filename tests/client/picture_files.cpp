@@ -123,3 +123,7 @@ int CountLines(const std::string& text) { return static_cast<int>(std::count(tex
 std::string WideVideo() {
   return Fixture("tool-wide.mp4", "-f lavfi -i testsrc=size=320x180:rate=50:duration=2 -pix_fmt yuv420p");
 }
+
+std::string TallVideo() {
+  return Fixture("tool-tall.mkv", "-f lavfi -i testsrc=size=180x320:rate=25:duration=2 -pix_fmt yuv420p");
+}

@@ -37,5 +37,7 @@ int RunTool(const std::string& arguments, std::string* output = nullptr, const s
 // The number of lines in `text`.
 int CountLines(const std::string& text);
 
-// The video fixture most tool tests use: 320 x 180, two seconds.
+// The video fixtures most tool tests use, two seconds each: 320 x 180 MP4
+// and 180 x 320 Matroska.
 std::string WideVideo();
+std::string TallVideo();

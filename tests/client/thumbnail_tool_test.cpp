@@ -83,10 +83,10 @@ TEST(ThumbnailTool, ThumbnailerModeWritesTheStandardTextChunks) {
 TEST(ThumbnailTool, BadOptionsGetOneLineAndExit2) {
   std::string errors;
   for (std::string arguments :
-       {"", "-x v.mp4", "-s", "--size", "-s -1 v.mp4", "-s big v.mp4", "-j 0 v.mp4", "-Q 0 v.mp4", "--quality 101 v.mp4",
-        "-f gif v.mp4", "-o out.gif v.mp4", "-o - a.mp4 b.mp4", "--thumbnailer in.mp4", "--bogus v.mp4",
-        "--shard 3/3 v.mp4", "--shard x v.mp4", "--cache-size large v.mp4", "--cache --cache-size huge v.mp4",
-        "--json -o - v.mp4"}) {
+       {"", "-x v.mp4", "-s", "--size", "-s -1 v.mp4", "-s big v.mp4", "-j 0 v.mp4", "-Q 0 v.mp4",
+        "--quality 101 v.mp4", "-f gif v.mp4", "-o out.gif v.mp4", "-o - a.mp4 b.mp4", "--thumbnailer in.mp4",
+        "--bogus v.mp4", "--shard 3/3 v.mp4", "--shard x v.mp4", "--cache-size large v.mp4",
+        "--cache --cache-size huge v.mp4", "--json -o - v.mp4"}) {
     EXPECT_EQ(RunTool(arguments, &errors), 2) << arguments;
     EXPECT_EQ(CountLines(errors), 2) << arguments << "\n" << errors;
     EXPECT_EQ(errors.rfind("thumbnail: ", 0), 0u) << arguments;
@@ -106,22 +106,20 @@ TEST(ThumbnailTool, BatchWritesTheGoodAndReportsTheBad) {
   std::string folder = ScratchFolder("tool-batch");
   std::string videos = folder + "/videos";
   ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(videos + "/folder.mp4")), 0);
-  std::string good2 =
-      Fixture("tool-tall.mkv", "-f lavfi -i testsrc=size=180x320:rate=25:duration=2 -pix_fmt yuv420p");
+  std::string good2 = TallVideo();
   std::string junk = BytesFixture("tool-junk.mp4", "ten bytes!");
   std::string truncated = folder + "/videos/truncated.mp4";
   ASSERT_EQ(RunCommand("head -c 3000 " + ShellQuote(WideVideo()) + " > " + ShellQuote(truncated)), 0);
   std::string missing = videos + "/missing.mp4";
   std::string out = folder + "/out";
   // A picture already there for a bad video stays as it was.
-  ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(out) + " && echo keep > " + ShellQuote(out + "/truncated.mp4.png")),
-            0);
+  ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(out) + " && echo keep > " + ShellQuote(out + "/truncated.mp4.png")), 0);
 
   std::string errors;
-  int status = RunTool("-q -j 2 -o " + ShellQuote(out) + " " + ShellQuote(WideVideo()) + " " + ShellQuote(missing) + " " +
-                        ShellQuote(videos + "/folder.mp4") + " " + ShellQuote(junk) + " " + ShellQuote(good2) + " " +
-                        ShellQuote(truncated),
-                    &errors);
+  int status = RunTool("-q -j 2 -o " + ShellQuote(out) + " " + ShellQuote(WideVideo()) + " " + ShellQuote(missing) +
+                           " " + ShellQuote(videos + "/folder.mp4") + " " + ShellQuote(junk) + " " + ShellQuote(good2) +
+                           " " + ShellQuote(truncated),
+                       &errors);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(CountLines(errors), 4) << errors;
   for (const std::string& bad : {missing, videos + "/folder.mp4", junk, truncated})
@@ -151,7 +149,7 @@ TEST(ThumbnailTool, CrashingServerLeavesNoPicture) {
   std::string folder = ScratchFolder("tool-crash");
   std::string errors;
   EXPECT_EQ(RunTool("-o " + ShellQuote(folder + "/c.png") + " " + ShellQuote(WideVideo()), &errors,
-                 "THUMBNAIL_SERVER=" + ShellQuote(FAKE_SERVER_PATH) + " THUMBNAIL_FAKE_MODE=crash"),
+                    "THUMBNAIL_SERVER=" + ShellQuote(FAKE_SERVER_PATH) + " THUMBNAIL_FAKE_MODE=crash"),
             1);
   EXPECT_EQ(errors, "thumbnail: " + WideVideo() + ": the server crashed on it\n");
   EXPECT_EQ(ListFolder(folder), "");

@@ -18,10 +18,6 @@ namespace {
 
 using thumbnail::Frame;
 
-std::string Tall() {
-  return Fixture("tool-tall.mkv", "-f lavfi -i testsrc=size=180x320:rate=25:duration=2 -pix_fmt yuv420p");
-}
-
 ino_t Inode(const std::string& path) {
   struct stat st {};
   ::stat(path.c_str(), &st);
@@ -35,7 +31,7 @@ TEST(ThumbnailToolNames, EveryVideoOfAMixedFolderGetsItsOwnPicture) {
   std::string folder = ScratchFolder("tool-mixed");
   std::string q = ShellQuote(folder);
   ASSERT_EQ(RunCommand("cd " + q + " && mkdir a b && cp " + ShellQuote(WideVideo()) + " film.mp4 && cp " +
-                       ShellQuote(Tall()) + " show.mkv && cp film.mp4 a/trailer.mp4 && cp show.mkv b/trailer.mp4" +
+                       ShellQuote(TallVideo()) + " show.mkv && cp film.mp4 a/trailer.mp4 && cp show.mkv b/trailer.mp4" +
                        " && echo jpeg > film.jpg && echo subtitles > show.ass"),
             0);
   std::string all = "film.mp4 film.jpg show.mkv show.ass a/trailer.mp4 b/trailer.mp4 film.mp4 ./film.mp4";
@@ -46,7 +42,8 @@ TEST(ThumbnailToolNames, EveryVideoOfAMixedFolderGetsItsOwnPicture) {
   };
   const Case kCases[] = {
       // Without --tree the second trailer alone fails, and says how to keep it.
-      {"", "film.mp4.png show.mkv.png trailer.mp4.png",
+      {"",
+       "film.mp4.png show.mkv.png trailer.mp4.png",
        {"thumbnail: film.jpg: ", "thumbnail: show.ass: ",
         "thumbnail: b/trailer.mp4: its picture out/trailer.mp4.png is that of a/trailer.mp4 (--tree keeps both)"}},
       {"--tree", "a b film.mp4.png show.mkv.png", {"thumbnail: film.jpg: ", "thumbnail: show.ass: "}},
@@ -54,8 +51,8 @@ TEST(ThumbnailToolNames, EveryVideoOfAMixedFolderGetsItsOwnPicture) {
   for (const Case& c : kCases) {
     RunCommand("rm -rf " + ShellQuote(folder + "/out"));
     std::string errors;
-    EXPECT_EQ(RunCommand("cd " + q + " && " + ShellQuote(THUMBNAIL_TOOL_PATH) + " -q -j 2 -o out " + c.options +
-                             " " + all + " 2>&1",
+    EXPECT_EQ(RunCommand("cd " + q + " && " + ShellQuote(THUMBNAIL_TOOL_PATH) + " -q -j 2 -o out " + c.options + " " +
+                             all + " 2>&1",
                          &errors),
               1)
         << c.options;
@@ -127,10 +124,10 @@ TEST(ThumbnailToolNames, OutputProblemsAreFoundBeforeAnyDecoding) {
   std::string folder = ScratchFolder("tool-output-problem");
   ASSERT_EQ(RunCommand("echo file > " + ShellQuote(folder + "/file")), 0);
   std::string errors;
-  EXPECT_EQ(RunTool("-q -o " + ShellQuote(folder + "/file/sub") + " " + ShellQuote(WideVideo()) + " " +
-                        ShellQuote(Tall()),
-                    &errors, "THUMBNAIL_SERVER=/nonexistent/server"),
-            1);
+  EXPECT_EQ(
+      RunTool("-q -o " + ShellQuote(folder + "/file/sub") + " " + ShellQuote(WideVideo()) + " " + ShellQuote(TallVideo()),
+              &errors, "THUMBNAIL_SERVER=/nonexistent/server"),
+      1);
   EXPECT_EQ(errors, "thumbnail: cannot make the folder " + folder + "/file/sub: Not a directory\n");
 
   // A name without an extension is a folder, for one video too.
@@ -180,7 +177,7 @@ bool Ended(pid_t pid) {
 TEST(ThumbnailToolNames, TermAndHangupEndTheServersAtOnce) {
   std::string folder = ScratchFolder("tool-signal");
   for (int signal_number : {SIGTERM, SIGHUP}) {
-    std::string a = WideVideo(), b = Tall();
+    std::string a = WideVideo(), b = TallVideo();
     pid_t tool = ::fork();
     ASSERT_GE(tool, 0);
     if (tool == 0) {
@@ -214,7 +211,8 @@ TEST(ThumbnailToolNames, TermAndHangupEndTheServersAtOnce) {
 TEST(ThumbnailToolNames, ServerIsFoundOnPathWhenNotBesideTheTool) {
   std::string folder = ScratchFolder("tool-path");
   ASSERT_EQ(RunCommand("cp " + ShellQuote(THUMBNAIL_TOOL_PATH) + " " + ShellQuote(folder + "/thumbnail")), 0);
-  std::string server_folder = std::string(THUMBNAIL_SERVER_PATH).substr(0, std::string(THUMBNAIL_SERVER_PATH).rfind('/'));
+  std::string server_folder =
+      std::string(THUMBNAIL_SERVER_PATH).substr(0, std::string(THUMBNAIL_SERVER_PATH).rfind('/'));
   std::string run = "env -u THUMBNAIL_SERVER PATH=";
   std::string tool = ShellQuote(folder + "/thumbnail") + " -q -o " + ShellQuote(folder + "/out/") + " " +
                      ShellQuote(WideVideo()) + " 2>&1";

@@ -7,16 +7,16 @@
 #include <fstream>
 #include <set>
 
+#include "client/batch_report.h"
 #include "client/file_uri.h"
 #include "client/image_encoders.h"
 #include "client/image_scale.h"
+#include "client/input_list.h"
+#include "client/md5.h"
 #include "client/output_plan.h"
 #include "client/server_lookup.h"
 #include "client/terminal_text.h"
-#include "client/input_list.h"
-#include "client/md5.h"
 #include "client/tool_options.h"
-#include "client/batch_report.h"
 #include "client/wire.h"
 
 namespace thumbnail {
@@ -172,12 +172,12 @@ TEST(InputList, ShardsAreFixedByThePathAndSpreadEvenly) {
 
 TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {
   VideoOutcome written{VideoOutcome::Status::kWritten, "out/a\"b.mp4.png", {256, 144}, ""};
-  EXPECT_EQ(JsonLine("a\"b\n.mp4", written),
-            R"({"path":"a\"b\n.mp4","picture":"out/a\"b.mp4.png","status":"written",)"
-            R"("size":{"width":256,"height":144},"reason":null})");
+  EXPECT_EQ(JsonLine("a\"b\n.mp4", written), R"({"path":"a\"b\n.mp4","picture":"out/a\"b.mp4.png","status":"written",)"
+                                             R"("size":{"width":256,"height":144},"reason":null})");
   VideoOutcome failed{VideoOutcome::Status::kFailed, "out/x.png", {}, "no such file"};
   EXPECT_EQ(JsonLine("x\xff.mp4", failed),
-            "{\"path\":\"x\xEF\xBF\xBD.mp4\"," R"("picture":null,"status":"failed","size":null,"reason":"no such file"})");
+            "{\"path\":\"x\xEF\xBF\xBD.mp4\","
+            R"("picture":null,"status":"failed","size":null,"reason":"no such file"})");
 }
 
 // Every short option has a long one that does the same.
@@ -191,8 +191,8 @@ TEST(ParseToolOptions, LongOptionsAreTheShortOnes) {
     EXPECT_TRUE(ParseToolOptions(static_cast<int>(argv.size()), argv.data(), &options, &error)) << error;
     return options;
   };
-  ToolOptions s = parse({"-o", "out/", "-f", "jpg", "-s", "64", "-Q", "40", "-j", "3", "-q", "-0", "--files-from",
-                         "-", "--shard", "2/5", "v.mp4"});
+  ToolOptions s = parse({"-o", "out/", "-f", "jpg", "-s", "64", "-Q", "40", "-j", "3", "-q", "-0", "--files-from", "-",
+                         "--shard", "2/5", "v.mp4"});
   ToolOptions l = parse({"--output", "out/", "--format", "jpg", "--size", "64", "--quality", "40", "--jobs", "3",
                          "--quiet", "--null", "--files-from", "-", "--shard=2/5", "v.mp4"});
   for (const ToolOptions& o : {s, l}) {
@@ -231,17 +231,25 @@ TEST(PlanOutputs, EachVideoGetsThePictureItsNameAndTheOptionsCallFor) {
     std::vector<std::string> pictures;
   };
   const Case kCases[] = {
-      {"whole name kept", Options("/tmp/"), {"a/clip.one.mp4", "b/film", "film.jpg"},
+      {"whole name kept",
+       Options("/tmp/"),
+       {"a/clip.one.mp4", "b/film", "film.jpg"},
        {"/tmp/clip.one.mp4.png", "/tmp/film.png", "/tmp/film.jpg.png"}},
       {"current folder", Options(""), {"a/x.mp4"}, {"x.mp4.png"}},
-      {"extension stripped", Options("out/", false, true), {"a/clip.one.mp4", "film"},
+      {"extension stripped",
+       Options("out/", false, true),
+       {"a/clip.one.mp4", "film"},
        {"out/clip.one.png", "out/film.png"}},
       {"a name without extension is a folder", Options("thumbs"), {"one.mp4"}, {"thumbs/one.mp4.png"}},
       {"a picture name is the picture", Options("out/Shot.JPEG"), {"v.mp4"}, {"out/Shot.JPEG"}},
       {"standard output", Options("-"), {"v.mp4"}, {"-"}},
-      {"tree", Options("out", true), {"a/t.mp4", "b/t.mp4", "t.mp4", "./c/./d/t.mp4"},
+      {"tree",
+       Options("out", true),
+       {"a/t.mp4", "b/t.mp4", "t.mp4", "./c/./d/t.mp4"},
        {"out/a/t.mp4.png", "out/b/t.mp4.png", "out/t.mp4.png", "out/c/d/t.mp4.png"}},
-      {"tree never climbs out", Options("out/", true), {"/v/a/t.mp4", "../up/t.mp4", "x/../../t.mp4"},
+      {"tree never climbs out",
+       Options("out/", true),
+       {"/v/a/t.mp4", "../up/t.mp4", "x/../../t.mp4"},
        {"out/v/a/t.mp4.png", "out/up/t.mp4.png", "out/t.mp4.png"}},
   };
   for (const Case& c : kCases) {
@@ -293,8 +301,7 @@ TEST(PrepareOutputFolders, MakesNestedFoldersAndFindsOnesThatCannotBeMade) {
   jobs[1].picture.path = root + "/a/b/x.png/z/y.png";
   std::ofstream(root + "/a/b/x.png") << "file";
   EXPECT_FALSE(PrepareOutputFolders(jobs, 0777, &error));
-  EXPECT_NE(error.find("cannot make the folder " + root + "/a/b/x.png/z: Not a directory"), std::string::npos)
-      << error;
+  EXPECT_NE(error.find("cannot make the folder " + root + "/a/b/x.png/z: Not a directory"), std::string::npos) << error;
   std::filesystem::remove_all(root);
 }
 
