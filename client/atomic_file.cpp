@@ -3,57 +3,37 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <fstream>
+
+#include "client/signal_safe_slots.h"
 
 namespace thumbnail {
 namespace {
 
-// The temporary files being written, for the signal handler, which may
-// touch nothing but lock-free state: a slot is claimed, filled, then marked
-// live; the handler removes the live ones.
-enum SlotState { kFree, kClaimed, kLive };
-struct Slot {
-  std::atomic<int> state{kFree};
+// The temporary files being written, for RemoveTemporaries.
+struct TemporaryPath {
   char path[PATH_MAX];
 };
-constexpr int kSlots = 64;
-Slot g_slots[kSlots];
+SignalSafeSlots<TemporaryPath, 64> g_temporaries;
 
 class TemporaryRecord {
  public:
   explicit TemporaryRecord(const std::string& path) {
     if (path.size() >= PATH_MAX) return;
-    for (Slot& slot : g_slots) {
-      int expected = kFree;
-      if (slot.state.compare_exchange_strong(expected, kClaimed)) {
-        memcpy(slot.path, path.c_str(), path.size() + 1);
-        slot.state.store(kLive);
-        slot_ = &slot;
-        return;
-      }
-    }
+    TemporaryPath temporary;
+    memcpy(temporary.path, path.c_str(), path.size() + 1);
+    slot_ = g_temporaries.Add(temporary);
   }
-  ~TemporaryRecord() {
-    if (slot_) slot_->state.store(kFree);
-  }
+  ~TemporaryRecord() { g_temporaries.Remove(slot_); }
 
  private:
-  Slot* slot_ = nullptr;
+  int slot_ = -1;
 };
-
-void RemoveAndReraise(int signal_number) {
-  for (Slot& slot : g_slots)
-    if (slot.state.load() == kLive) ::unlink(slot.path);
-  ::signal(signal_number, SIG_DFL);
-  ::raise(signal_number);
-}
 
 // The mode bits the umask leaves of 0666. Read from /proc, since setting
 // the umask to learn it would race with files made by other threads.
@@ -78,8 +58,10 @@ bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-  static const mode_t mode = NewFileMode();
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, mode_t mode,
+                         std::string* error) {
+  static const mode_t usual = NewFileMode();
+  if (mode == kUsualMode) mode = usual;
   size_t slash = path.rfind('/');
   std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -104,11 +86,14 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   return false;
 }
 
-void RemoveTemporariesOnSignal() {
-  struct sigaction action {};
-  action.sa_handler = RemoveAndReraise;
-  sigemptyset(&action.sa_mask);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal_number, &action, nullptr);
+bool WriteStandardOutput(const std::vector<uint8_t>& bytes, std::string* error) {
+  if (WriteAll(STDOUT_FILENO, bytes)) return true;
+  *error = std::string("cannot write to standard output: ") + strerrordesc_np(errno);
+  return false;
+}
+
+void RemoveTemporaries() {
+  g_temporaries.ForEachLive([](int, const TemporaryPath& temporary) { ::unlink(temporary.path); });
 }
 
 }  // namespace thumbnail

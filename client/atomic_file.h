@@ -1,21 +1,29 @@
 // Output files that appear whole or not at all.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace thumbnail {
 
+// The mode that stands for the usual one: 0666 less the umask.
+constexpr mode_t kUsualMode = static_cast<mode_t>(-1);
+
 // Writes `bytes` to a temporary file beside `path` and renames it to `path`
 // once it is complete, so `path` never holds a partial file and keeps its
-// old contents when the write fails. The new file gets the usual mode
-// (0666 less the umask). False with a reason in *error; no temporary file is
-// left behind either way.
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
+// old contents when the write fails. The new file gets `mode`. False with a
+// reason in *error; no temporary file is left behind either way.
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, mode_t mode,
+                         std::string* error);
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of writes in
-// progress before the program ends by the signal as it would have.
-void RemoveTemporariesOnSignal();
+// Writes all of `bytes` to standard output. False with a reason in *error.
+bool WriteStandardOutput(const std::vector<uint8_t>& bytes, std::string* error);
+
+// Removes the temporary files of the writes in progress. Safe in a signal
+// handler.
+void RemoveTemporaries();
 
 }  // namespace thumbnail

@@ -11,13 +11,14 @@ namespace thumbnail {
 struct BatchSettings {
   std::string server_path;
   int jobs = 1;
-  int longer_edge = 256;
   bool progress = false;
+  bool json = false;
 };
 
-// Thumbnails every job that is not refused, each worker with its own
-// server, and reports each failure; the batch goes on past them. Returns
-// the number of videos that failed.
+// Thumbnails every job, each worker with its own server, and reports each
+// video; the batch goes on past failures. Jobs that write the same picture
+// run in order until one succeeds; the ones after it fail for the clash.
+// Returns the number of videos that failed.
 int RunBatch(const std::vector<Job>& jobs, const BatchSettings& settings);
 
 }  // namespace thumbnail

@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "client/terminal_text.h"
 
 namespace thumbnail {
 namespace {
@@ -14,17 +17,48 @@ int TerminalWidth() {
   return 80;
 }
 
+const char* StatusName(VideoOutcome::Status status) {
+  switch (status) {
+    case VideoOutcome::Status::kWritten:
+      return "written";
+    case VideoOutcome::Status::kKept:
+      return "kept";
+    case VideoOutcome::Status::kFailed:
+      return "failed";
+  }
+  return "";
+}
+
 }  // namespace
 
-BatchReport::BatchReport(int total, bool progress)
-    : total_(total), progress_(progress), start_(std::chrono::steady_clock::now()) {}
+std::string JsonLine(const std::string& video, const VideoOutcome& outcome) {
+  using json = nlohmann::ordered_json;
+  bool written = outcome.status == VideoOutcome::Status::kWritten;
+  json line = {{"path", video},
+               {"picture", outcome.status == VideoOutcome::Status::kFailed ? json(nullptr) : json(outcome.picture)},
+               {"status", StatusName(outcome.status)},
+               {"size", written ? json{{"width", outcome.size.width}, {"height", outcome.size.height}} : json(nullptr)},
+               {"reason", outcome.reason.empty() ? json(nullptr) : json(outcome.reason)}};
+  // A path is bytes, not always UTF-8; bytes that are not become U+FFFD
+  // rather than failing the line.
+  return line.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string ProgressLine(const std::string& head, const std::string& video, int columns) {
+  // One terminal row, or the carriage return would no longer reach its start.
+  int room = columns - 1 - static_cast<int>(head.size());
+  return head + KeepEnd(Printable(video), static_cast<size_t>(std::max(room, 0)));
+}
+
+BatchReport::BatchReport(int total, bool progress, bool json)
+    : total_(total), progress_(progress), json_(json), start_(std::chrono::steady_clock::now()) {}
 
 BatchReport::~BatchReport() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!progress_) return;
   Clear();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  std::fprintf(stderr, "%d of %d written, %d failed, %.1f s\n", done_ - failed_, total_, failed_, seconds);
+  std::fprintf(stderr, "%d of %d ok, %d failed, %.1f s\n", done_ - failed_, total_, failed_, seconds);
 }
 
 void BatchReport::Started(const std::string& video) {
@@ -33,13 +67,17 @@ void BatchReport::Started(const std::string& video) {
   Draw();
 }
 
-void BatchReport::Finished(const std::string& video, bool ok, const std::string& reason) {
+void BatchReport::Finished(const std::string& video, const VideoOutcome& outcome) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++done_;
-  if (!ok) {
+  if (outcome.status == VideoOutcome::Status::kFailed) {
     ++failed_;
     Clear();
-    std::fprintf(stderr, "thumbnail: %s: %s\n", video.c_str(), reason.c_str());
+    std::fprintf(stderr, "thumbnail: %s: %s\n", Printable(video).c_str(), Printable(outcome.reason).c_str());
+  }
+  if (json_) {
+    std::puts(JsonLine(video, outcome).c_str());
+    std::fflush(stdout);
   }
   Draw();
 }
@@ -53,11 +91,7 @@ void BatchReport::Draw() {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   char head[96];
   std::snprintf(head, sizeof head, "[%d/%d] %.1f videos/s  ", done_, total_, seconds > 0 ? done_ / seconds : 0.0);
-  std::string line = head + current_;
-  // One terminal row, or the carriage return would no longer reach its start.
-  size_t room = static_cast<size_t>(TerminalWidth() - 1);
-  if (line.size() > room) line = line.substr(0, room);
-  std::fprintf(stderr, "\r\033[K%s", line.c_str());
+  std::fprintf(stderr, "\r\033[K%s", ProgressLine(head, current_, TerminalWidth()).c_str());
   std::fflush(stderr);
 }
 

@@ -1,22 +1,34 @@
-// What a batch tells its user: one line on stderr per failed video, and on
-// a terminal a progress line (videos done of all, rate, the video at hand).
+// What a batch tells its user: one line on stderr per failed video, on a
+// terminal a progress line (videos done of all, rate, the video at hand),
+// and with --json one JSON object a line per video on stdout.
 #pragma once
 
 #include <chrono>
 #include <mutex>
 #include <string>
 
+#include "client/image_scale.h"
+
 namespace thumbnail {
+
+struct VideoOutcome {
+  enum class Status { kWritten, kKept, kFailed };
+  Status status = Status::kFailed;
+  std::string picture;  // where the picture is, or would have been
+  PictureSize size;     // of a picture written
+  std::string reason;   // of a failure
+};
 
 class BatchReport {
  public:
   // `progress`: draw the progress line (stderr is a terminal, not -q).
-  BatchReport(int total, bool progress);
+  // `json`: a JSON line on stdout per video.
+  BatchReport(int total, bool progress, bool json);
   ~BatchReport();
 
   // Safe to call from several threads.
   void Started(const std::string& video);
-  void Finished(const std::string& video, bool ok, const std::string& reason);
+  void Finished(const std::string& video, const VideoOutcome& outcome);
 
   int failed() const { return failed_; }
 
@@ -27,10 +39,18 @@ class BatchReport {
   std::mutex mutex_;
   const int total_;
   const bool progress_;
+  const bool json_;
   int done_ = 0;
   int failed_ = 0;
   std::string current_;
   std::chrono::steady_clock::time_point start_;
 };
+
+// The JSON line of one video: path, picture, status, size and reason.
+std::string JsonLine(const std::string& video, const VideoOutcome& outcome);
+
+// The one-terminal-row progress line: `head`, then as much of the end of
+// `video` (made printable) as `columns` leaves room for.
+std::string ProgressLine(const std::string& head, const std::string& video, int columns);
 
 }  // namespace thumbnail

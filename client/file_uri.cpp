@@ -1,6 +1,7 @@
 #include "client/file_uri.h"
 
 #include <cctype>
+#include <cstring>
 
 namespace thumbnail {
 namespace {
@@ -12,7 +13,13 @@ int HexValue(char c) {
   return -1;
 }
 
-bool Unreserved(unsigned char c) { return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
+// The bytes a path keeps as they are in its URI: the unreserved characters
+// and the delimiters a path may hold unescaped. Desktops name their cache
+// entries by the digest of the URI, so it must be escaped as they escape
+// it (GLib's g_filename_to_uri), byte for byte.
+bool KeptInPath(unsigned char c) {
+  return std::isalnum(c) || std::strchr("-._~!$&'()*+,=:@/", c) != nullptr;
+}
 
 // True when `argument` begins with a URI scheme and "://".
 bool HasScheme(const std::string& argument) {
@@ -58,7 +65,7 @@ std::string FileUri(const std::string& absolute_path) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string uri = "file://";
   for (unsigned char c : absolute_path) {
-    if (Unreserved(c) || c == '/') {
+    if (c != 0 && KeptInPath(c)) {
       uri += static_cast<char>(c);
     } else {
       uri += '%';

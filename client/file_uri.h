@@ -10,8 +10,8 @@ namespace thumbnail {
 // for any other URI and for a URI whose escapes are broken or decode to NUL.
 bool PathFromArgument(const std::string& argument, std::string* path);
 
-// The file:// URI of an absolute path, with every byte outside the
-// unreserved characters and '/' percent-escaped.
+// The file:// URI of an absolute path, escaped as desktops escape it: every
+// byte percent-escaped but the unreserved characters and !$&'()*+,=:@/.
 std::string FileUri(const std::string& absolute_path);
 
 }  // namespace thumbnail

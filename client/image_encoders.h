@@ -31,8 +31,9 @@ bool EncodePng(const Frame& frame, const std::vector<PngText>& text, std::vector
 bool EncodeJpeg(const Frame& frame, int quality, std::vector<uint8_t>* out, std::string* error);
 void EncodeBmp(const Frame& frame, std::vector<uint8_t>* out);
 
-// The frame in `format`, at the tool's JPEG quality, with `text` in a PNG.
-bool EncodeImage(ImageFormat format, const Frame& frame, const std::vector<PngText>& text,
+// The frame in `format`, at `jpeg_quality` (1 to 100) in a JPEG, with
+// `text` in a PNG.
+bool EncodeImage(ImageFormat format, const Frame& frame, int jpeg_quality, const std::vector<PngText>& text,
                  std::vector<uint8_t>* out, std::string* error);
 
 }  // namespace thumbnail

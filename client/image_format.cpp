@@ -3,12 +3,6 @@
 #include "client/image_encoders.h"
 
 namespace thumbnail {
-namespace {
-
-constexpr int kJpegQuality = 90;
-
-}  // namespace
-
 bool FormatFromName(const std::string& name, ImageFormat* format) {
   size_t dot = name.rfind('.');
   if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
@@ -36,13 +30,13 @@ const char* FormatExtension(ImageFormat format) {
   return "";
 }
 
-bool EncodeImage(ImageFormat format, const Frame& frame, const std::vector<PngText>& text,
+bool EncodeImage(ImageFormat format, const Frame& frame, int jpeg_quality, const std::vector<PngText>& text,
                  std::vector<uint8_t>* out, std::string* error) {
   switch (format) {
     case ImageFormat::kPng:
       return EncodePng(frame, text, out, error);
     case ImageFormat::kJpeg:
-      return EncodeJpeg(frame, kJpegQuality, out, error);
+      return EncodeJpeg(frame, jpeg_quality, out, error);
     case ImageFormat::kBmp:
       EncodeBmp(frame, out);
       return true;

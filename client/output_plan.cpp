@@ -3,8 +3,11 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <map>
+#include <set>
 
 namespace thumbnail {
 namespace {
@@ -14,50 +17,126 @@ bool IsFolder(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string PictureName(const std::string& video, ImageFormat format) {
-  size_t slash = video.find_last_not_of('/');
-  std::string base = slash == std::string::npos ? video : video.substr(0, slash + 1);
-  base = base.substr(base.rfind('/') == std::string::npos ? 0 : base.rfind('/') + 1);
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string LastName(const std::string& path) {
+  std::string trimmed = path.substr(0, path.find_last_not_of('/') + 1);
+  return trimmed.substr(trimmed.rfind('/') == std::string::npos ? 0 : trimmed.rfind('/') + 1);
+}
+
+bool HasExtension(const std::string& path) {
+  std::string name = LastName(path);
+  size_t dot = name.rfind('.');
+  return dot != std::string::npos && dot > 0;
+}
+
+std::string PictureName(const std::string& video, const ToolOptions& options) {
+  std::string base = LastName(video);
   size_t dot = base.rfind('.');
-  if (dot != std::string::npos && dot > 0) base.resize(dot);
-  return base + FormatExtension(format);
+  if (options.strip_extension && dot != std::string::npos && dot > 0) base.resize(dot);
+  return base + FormatExtension(options.format);
+}
+
+// The folders of the video's path, to repeat under the output folder: the
+// path cleaned, without its root and without the '..' that would climb out.
+std::string MirroredFolders(const std::string& video) {
+  std::filesystem::path folders = std::filesystem::path(video).lexically_normal().parent_path().relative_path();
+  std::string mirrored;
+  for (const auto& part : folders)
+    if (part != ".." && part != "." && !part.empty()) mirrored += part.string() + "/";
+  return mirrored;
+}
+
+Job PictureJob(const ToolOptions& options, const std::string& video, std::string path, ImageFormat format) {
+  Job job;
+  job.video = video;
+  job.picture.path = std::move(path);
+  job.picture.format = format;
+  job.picture.longer_edge = options.size;
+  job.picture.quality = options.quality;
+  job.keep = options.skip_existing ? KeepPicture::kNewerThanVideo : KeepPicture::kNever;
+  return job;
+}
+
+// mkdir -p.
+bool MakeFolders(const std::string& folder, mode_t mode, std::string* error) {
+  std::string made;
+  for (size_t at = 0; at != std::string::npos;) {
+    size_t slash = folder.find('/', at + 1);
+    made = folder.substr(0, slash);
+    at = slash;
+    if (made.empty() || made.back() == '/' || IsFolder(made)) continue;
+    // A file in the way is found by the next step, or by the write check.
+    if (::mkdir(made.c_str(), mode) != 0 && errno != EEXIST) {
+      *error = "cannot make the folder " + made + ": " + strerrordesc_np(errno);
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
-bool PlanOutputs(const ToolOptions& options, std::vector<Job>* jobs, std::string* error) {
+bool PlanOutputs(const ToolOptions& options, const std::vector<std::string>& videos, std::vector<Job>* jobs,
+                 std::string* error) {
   jobs->clear();
   const std::string& output = options.output;
-  bool to_folder = output.empty() || output.back() == '/' || IsFolder(output) || options.videos.size() > 1;
-  if (!to_folder) {
-    Job job{options.videos[0], output, options.format, ""};
-    if (!options.format_given && !FormatFromName(output, &job.format)) {
-      *error = "cannot tell the picture format of " + output + " (use .png, .jpg or .bmp)";
+  if (output == kStandardOutput) {
+    if (videos.size() != 1) {
+      *error = "-o - writes one picture, but there are " + std::to_string(videos.size()) + " videos";
       return false;
     }
-    jobs->push_back(job);
+    jobs->push_back(PictureJob(options, videos[0], output, options.format));
     return true;
   }
-
-  ImageFormat unused;
-  if (!output.empty() && !IsFolder(output)) {
-    if (FormatFromName(output, &unused)) {
-      *error = "-o " + output + " names one picture, but there are " + std::to_string(options.videos.size()) +
-               " videos";
+  ImageFormat format = options.format;
+  bool names_picture = FormatFromName(output, &format) || (Exists(output) && !IsFolder(output));
+  bool to_folder = output.empty() || output.back() == '/' || IsFolder(output) ||
+                   (!HasExtension(output) && !Exists(output)) || videos.size() > 1 || options.tree;
+  if (!to_folder) {
+    if (!options.format_given && !FormatFromName(output, &format)) {
+      *error = "cannot tell the picture format of " + output + " (use .png, .jpg or .bmp, or end a folder in /)";
       return false;
     }
-    if (::mkdir(output.c_str(), 0777) != 0 && errno != EEXIST) {
-      *error = "cannot make the folder " + output + ": " + strerrordesc_np(errno);
-      return false;
-    }
+    jobs->push_back(PictureJob(options, videos[0], output, options.format_given ? options.format : format));
+    return true;
   }
-  std::string folder = output.empty() ? "" : (output.back() == '/' ? output : output + "/");
-  std::map<std::string, std::string> writer_of;
-  for (const std::string& video : options.videos) {
-    Job job{video, folder + PictureName(video, options.format), options.format, ""};
-    auto [first, fresh] = writer_of.emplace(job.output, video);
-    if (!fresh) job.refused = "its picture " + job.output + " would replace that of " + first->second;
+  if (names_picture && !output.empty() && output.back() != '/' && !IsFolder(output)) {
+    *error = "-o " + output + " names one picture, but there are " + std::to_string(videos.size()) +
+             " videos (end a folder in /)";
+    return false;
+  }
+  std::string folder = output.empty() || output.back() == '/' ? output : output + "/";
+  std::map<std::string, int> writer_of;
+  for (const std::string& video : videos) {
+    std::string path = folder + (options.tree ? MirroredFolders(video) : "") + PictureName(video, options);
+    Job job = PictureJob(options, video, path, options.format);
+    auto [first, fresh] = writer_of.emplace(path, static_cast<int>(jobs->size()));
+    if (!fresh) job.same_picture_as = first->second;
     jobs->push_back(job);
+  }
+  return true;
+}
+
+bool PrepareOutputFolders(const std::vector<Job>& jobs, mode_t mode, std::string* error) {
+  std::set<std::string> folders;
+  auto add_folder_of = [&](const std::string& path) {
+    size_t slash = path.rfind('/');
+    folders.insert(slash == std::string::npos ? "." : path.substr(0, slash + 1));
+  };
+  for (const Job& job : jobs) {
+    if (job.picture.path != kStandardOutput) add_folder_of(job.picture.path);
+    if (!job.failure_record.empty()) add_folder_of(job.failure_record);
+  }
+  for (const std::string& folder : folders) {
+    if (!MakeFolders(folder, mode, error)) return false;
+    if (::access(folder.c_str(), W_OK) != 0) {
+      *error = "cannot write in " + folder + ": " + strerrordesc_np(errno);
+      return false;
+    }
   }
   return true;
 }

@@ -1,28 +1,51 @@
 // Where the tool writes the picture of each video.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
+#include "client/thumbnail_job.h"
 #include "client/tool_options.h"
 
 namespace thumbnail {
 
-struct Job {
-  std::string video;
-  std::string output;
-  ImageFormat format = ImageFormat::kPng;
-  // Set when the job must not run: another video of the batch already
-  // writes the same picture.
-  std::string refused;
+// The picture path that stands for standard output.
+inline const std::string kStandardOutput = "-";
+
+// When a picture already there is kept instead of being made again.
+enum class KeepPicture {
+  kNever,
+  kNewerThanVideo,  // --skip-existing
+  kSameMTime,       // a desktop cache entry whose Thumb::MTime is the video's
 };
 
-// One job per video. -o names the picture for a single video unless it ends
-// in '/' or is a folder; for several videos it is a folder, made if
-// missing. Pictures in a folder are named after their videos (the name
-// without its extension, and the format's). False with a complaint in
-// *error for a picture name without a known format, or a single picture
-// name for several videos.
-bool PlanOutputs(const ToolOptions& options, std::vector<Job>* jobs, std::string* error);
+struct Job {
+  std::string video;
+  PictureOutput picture;
+  KeepPicture keep = KeepPicture::kNever;
+  // Where a failure is recorded, as the desktop cache wants; empty for none.
+  std::string failure_record;
+  // An earlier job that writes the same picture, -1 for none. Such jobs run
+  // one after the other, and the first that succeeds keeps the picture.
+  int same_picture_as = -1;
+};
+
+// One job per video. -o is a picture for the single video when it has a
+// picture extension (or is a file already there, or -); else a folder.
+// Pictures in a folder are named after their videos' whole file names, the
+// format's extension added (film.mp4.png; film.png with --strip-extension),
+// under the folders of the videos' paths with --tree. False with a
+// complaint in *error for a picture name without a known format, or a
+// single picture for several videos.
+bool PlanOutputs(const ToolOptions& options, const std::vector<std::string>& videos, std::vector<Job>* jobs,
+                 std::string* error);
+
+// Makes the folders the pictures and failure records go into (those made
+// get `mode`, less the umask) and checks that they take new files, so that
+// an output that cannot be written is found before any video is decoded.
+// False with the reason in *error.
+bool PrepareOutputFolders(const std::vector<Job>& jobs, mode_t mode, std::string* error);
 
 }  // namespace thumbnail

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "client/live_servers.h"
 #include "client/wire.h"
 
 extern char** environ;
@@ -152,6 +153,7 @@ Status ServerProcess::Start(const std::string& path, std::unique_ptr<ServerProce
   CloseIfOpen(&child_command);
   CloseIfOpen(&child_reply);
   if (error != 0) return fail("spawn", error);
+  NoteServerStarted(pid);
   out->reset(new ServerProcess(pid, command[1], reply[0], event));
   return Status::Ok();
 }
@@ -184,6 +186,7 @@ void ServerProcess::Kill() {
   // Killing a process that has already ended changes nothing: its status
   // stays the one it ended with.
   ::kill(pid_, SIGKILL);
+  NoteServerEnding(pid_);
   while (::waitpid(pid_, &wait_status_, 0) < 0 && errno == EINTR) {
   }
   reaped_ = true;

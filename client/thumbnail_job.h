@@ -5,21 +5,30 @@
 #include <vector>
 
 #include "client/image_encoders.h"
+#include "client/image_scale.h"
 #include "client/thumbnail_client.h"
 
 namespace thumbnail {
 
 struct PictureOutput {
-  std::string path;
+  std::string path;  // "-" for standard output
   ImageFormat format = ImageFormat::kPng;
   int longer_edge = 256;  // 0 keeps the frame's own size
   bool enlarge = true;    // false: a smaller frame keeps its size
+  int quality = 90;       // of a JPEG
+  bool private_file = false;  // mode 0600 instead of the usual one
   std::vector<PngText> text;
 };
 
+struct ThumbnailOutcome {
+  bool ok = false;
+  PictureSize size;                        // of the picture written
+  Failure request = Failure::kNone;        // why the server gave no frame, if it did not
+  std::string error;                       // what went wrong, for the user
+};
+
 // Takes the frame of `video` through `client`, scales it, encodes it and
-// writes it whole to picture.path. False with the reason in *error; then
-// nothing has been written.
-bool MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture, std::string* error);
+// writes it whole to picture.path; when it fails, nothing has been written.
+ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture);
 
 }  // namespace thumbnail

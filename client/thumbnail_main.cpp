@@ -1,35 +1,50 @@
 // The `thumbnail` tool: pictures of videos, made by thumbnail-server.
-#include <limits.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <thread>
 
-#include "client/atomic_file.h"
 #include "client/batch.h"
+#include "client/desktop_cache.h"
+#include "client/input_list.h"
 #include "client/output_plan.h"
+#include "client/server_lookup.h"
+#include "client/terminal_text.h"
 #include "client/thumbnailer_mode.h"
 #include "client/tool_options.h"
+#include "client/tool_signals.h"
 
 namespace {
 
+constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// The server lives beside the tool, in the build folder and once installed;
-// THUMBNAIL_SERVER names another one.
-std::string ServerPath() {
-  if (const char* chosen = std::getenv("THUMBNAIL_SERVER"); chosen && *chosen) return chosen;
-  char self[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "thumbnail-server";
-  std::string path(self, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + "thumbnail-server";
+int Complain(const std::string& complaint, int status) {
+  std::fprintf(stderr, "thumbnail: %s\n", thumbnail::Printable(complaint).c_str());
+  if (status == kExitUsage) std::fputs("Try 'thumbnail --help' for more information.\n", stderr);
+  return status;
 }
 
-int Usage(const std::string& complaint) {
-  std::fprintf(stderr, "thumbnail: %s\n%s", complaint.c_str(), thumbnail::UsageText().c_str());
-  return kExitUsage;
+// The jobs of a run: the videos' pictures where -o puts them, or the
+// desktop cache's entries.
+int PlanJobs(const thumbnail::ToolOptions& options, std::vector<thumbnail::Job>* jobs) {
+  std::vector<std::string> listed;
+  std::string error;
+  if (!thumbnail::ReadVideoList(options, &listed, &error)) return Complain(error, kExitFailed);
+  if (options.cache) {
+    std::string cache = thumbnail::ThumbnailCacheFolder();
+    if (cache.empty()) return Complain("no cache folder: neither XDG_CACHE_HOME nor HOME is set", kExitFailed);
+    std::vector<std::string> files;
+    if (!thumbnail::WalkFolders(listed, &files, &error)) return Complain(error, kExitFailed);
+    *jobs = thumbnail::CacheJobs(thumbnail::ThisRunsShare(files, options), options.cache_size, cache);
+    // The standard keeps the cache private to its user.
+    if (!thumbnail::PrepareOutputFolders(*jobs, 0700, &error)) return Complain(error, kExitFailed);
+    return 0;
+  }
+  std::vector<std::string> videos = thumbnail::ThisRunsShare(listed, options);
+  if (!thumbnail::PlanOutputs(options, videos, jobs, &error)) return Complain(error, kExitUsage);
+  if (!thumbnail::PrepareOutputFolders(*jobs, 0777, &error)) return Complain(error, kExitFailed);
+  return 0;
 }
 
 }  // namespace
@@ -37,7 +52,7 @@ int Usage(const std::string& complaint) {
 int main(int argc, char** argv) {
   thumbnail::ToolOptions options;
   std::string error;
-  if (!thumbnail::ParseToolOptions(argc, argv, &options, &error)) return Usage(error);
+  if (!thumbnail::ParseToolOptions(argc, argv, &options, &error)) return Complain(error, kExitUsage);
   if (options.action == thumbnail::ToolOptions::Action::kHelp) {
     std::fputs(thumbnail::UsageText().c_str(), stdout);
     return 0;
@@ -46,16 +61,19 @@ int main(int argc, char** argv) {
     std::puts("thumbnail " THUMBNAIL_VERSION);
     return 0;
   }
-  thumbnail::RemoveTemporariesOnSignal();
-  if (options.thumbnailer)
-    return thumbnail::RunThumbnailer(ServerPath(), options.videos[0], options.videos[1], options.size);
+  thumbnail::CleanUpOnSignal();
+  std::string server = thumbnail::FindServer(thumbnail::ServerPlacesOfThisProcess(), thumbnail::IsRunnable);
+  if (server.empty())
+    return Complain("cannot find thumbnail-server beside this program or on PATH; THUMBNAIL_SERVER names one",
+                    kExitFailed);
+  if (options.thumbnailer) return thumbnail::RunThumbnailer(server, options.videos[0], options.videos[1], options.size);
 
   std::vector<thumbnail::Job> jobs;
-  if (!thumbnail::PlanOutputs(options, &jobs, &error)) return Usage(error);
+  if (int status = PlanJobs(options, &jobs); status != 0) return status;
   thumbnail::BatchSettings settings;
-  settings.server_path = ServerPath();
+  settings.server_path = server;
   settings.jobs = options.jobs > 0 ? options.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  settings.longer_edge = options.size;
   settings.progress = !options.quiet && ::isatty(STDERR_FILENO);
-  return thumbnail::RunBatch(jobs, settings) == 0 ? 0 : 1;
+  settings.json = options.json;
+  return thumbnail::RunBatch(jobs, settings) == 0 ? 0 : kExitFailed;
 }

@@ -6,24 +6,19 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
+#include "client/desktop_cache.h"
 #include "client/file_uri.h"
+#include "client/terminal_text.h"
 #include "client/thumbnail_job.h"
 
 namespace thumbnail {
 namespace {
 
 int Fail(const std::string& input, const std::string& reason) {
-  std::fprintf(stderr, "thumbnail: %s: %s\n", input.c_str(), reason.c_str());
+  std::fprintf(stderr, "thumbnail: %s: %s\n", Printable(input).c_str(), Printable(reason).c_str());
   return 1;
-}
-
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  char* cwd = ::getcwd(nullptr, 0);
-  std::string absolute = cwd ? std::string(cwd) + "/" + path : path;
-  ::free(cwd);
-  return absolute;
 }
 
 }  // namespace
@@ -36,16 +31,15 @@ int RunThumbnailer(const std::string& server_path, const std::string& input, con
     return Fail(input, errno == ENOENT || errno == ENOTDIR ? "no such file" : strerrordesc_np(errno));
   // The URI names the original as the file manager knows it; a plain path
   // is turned into the URI the thumbnail standard keys thumbnails by.
-  std::string uri = path == input ? FileUri(Absolute(path)) : input;
-  PictureOutput picture{output, ImageFormat::kPng, size, false,
-                   {{"Thumb::URI", uri},
-                    {"Thumb::MTime", std::to_string(static_cast<long long>(st.st_mtime))},
-                    {"Thumb::Size", std::to_string(static_cast<long long>(st.st_size))},
-                    {"Software", "thumbnail " THUMBNAIL_VERSION}}};
+  std::string uri = path == input ? FileUri(std::filesystem::absolute(path).lexically_normal().string()) : input;
+  PictureOutput picture;
+  picture.path = output;
+  picture.longer_edge = size;
+  picture.enlarge = false;
+  picture.text = DesktopThumbnailText(uri, st);
   ThumbnailClient client(ClientOptions{server_path});
-  std::string error;
-  if (!MakeThumbnail(client, path, picture, &error)) return Fail(input, error);
-  return 0;
+  ThumbnailOutcome made = MakeThumbnail(client, path, picture);
+  return made.ok ? 0 : Fail(input, made.error);
 }
 
 }  // namespace thumbnail

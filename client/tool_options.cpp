@@ -4,12 +4,15 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace thumbnail {
 namespace {
 
 constexpr int kMaxSize = 16384;
 constexpr int kMaxJobs = 64;
+constexpr int kMaxShards = 1000000;
+constexpr CacheSize kCacheSizes[] = {{"normal", 128}, {"large", 256}, {"x-large", 512}, {"xx-large", 1024}};
 
 bool ParseCount(const char* text, int low, int high, int* value) {
   if (!*text) return false;
@@ -21,43 +24,111 @@ bool ParseCount(const char* text, int low, int high, int* value) {
   return true;
 }
 
-enum LongOnly { kHelp = 256, kVersion, kThumbnailer };
+// "K/N" with 0 <= K < N.
+bool ParseShard(const std::string& text, int* shard, int* shards) {
+  size_t slash = text.find('/');
+  if (slash == std::string::npos) return false;
+  return ParseCount(text.substr(slash + 1).c_str(), 1, kMaxShards, shards) &&
+         ParseCount(text.substr(0, slash).c_str(), 0, *shards - 1, shard);
+}
+
+enum LongOnly {
+  kVersion = 256,
+  kThumbnailer,
+  kCache,
+  kCacheSize,
+  kStripExtension,
+  kTree,
+  kSkipExisting,
+  kFilesFrom,
+  kJson,
+  kShard,
+};
+
+std::string Range(const char* what, int low, int high, const char* given) {
+  return std::string(what) + " from " + std::to_string(low) + " to " + std::to_string(high) + ", not '" + given + "'";
+}
 
 }  // namespace
 
 std::string UsageText() {
   return "Usage: thumbnail [options] VIDEO...\n"
+         "       thumbnail --cache [--cache-size SIZE] PATH...\n"
          "Writes a still picture of each video, skipping dark frames at its start.\n"
          "\n"
-         "  -o FILE|DIR  the picture for a single video, or the folder for the\n"
-         "               pictures (made if missing); default: the current folder,\n"
-         "               each picture named after its video\n"
-         "  -f FORMAT    png, jpg or bmp, for pictures named after their videos;\n"
+         "  -o, --output FILE|DIR|-\n"
+         "               the picture for a single video, - for standard output,\n"
+         "               or the folder for the pictures (made if missing). It is\n"
+         "               a folder when it ends in '/', is one, has no extension\n"
+         "               and is no file, or when several videos are given.\n"
+         "               Default: the current folder\n"
+         "  -f, --format FORMAT\n"
+         "               png, jpg or bmp, for pictures named after their videos;\n"
          "               a FILE's own extension chooses its format (default png)\n"
-         "  -s N         scale so the longer edge is N pixels (default 256);\n"
+         "  -s, --size N scale so the longer edge is N pixels (default 256);\n"
          "               0 keeps the video's own size\n"
-         "  -j N         thumbnail N videos side by side (default: one per core)\n"
-         "  -q           no progress line\n"
+         "  -Q, --quality N\n"
+         "               JPEG quality from 1 to 100 (default 90)\n"
+         "  -j, --jobs N thumbnail N videos side by side (default: one per core)\n"
+         "  -q, --quiet  no progress line\n"
+         "  --strip-extension\n"
+         "               name the picture of film.mp4 film.png, not film.mp4.png\n"
+         "  --tree       keep the folders of each video's path under the output\n"
+         "               folder (a leading '/' and '..' left out)\n"
+         "  --skip-existing\n"
+         "               keep a picture that is newer than its video\n"
+         "  --files-from FILE\n"
+         "               also thumbnail the videos listed in FILE, one a line\n"
+         "               (- for standard input)\n"
+         "  -0, --null   the list of --files-from is separated by NUL bytes\n"
+         "  --json       one JSON object a line per video on standard output:\n"
+         "               path, picture, status, size, reason\n"
+         "  --shard K/N  do only shard K (0 to N-1) of N: a stable split of the\n"
+         "               videos by their paths, for runs on several machines\n"
+         "  --cache      fill the desktop thumbnail cache ($XDG_CACHE_HOME or\n"
+         "               ~/.cache, thumbnails/) for each video, and for each\n"
+         "               video file in the folders given; current entries kept\n"
+         "  --cache-size normal|large|x-large|xx-large\n"
+         "               the cache size to fill (default normal: 128 pixels)\n"
          "  --thumbnailer -s N INPUT OUTPUT\n"
          "               desktop thumbnailer mode: INPUT a path or file:// URI,\n"
          "               OUTPUT a PNG with the Thumb:: text chunks\n"
-         "  --help       this text\n"
+         "  -h, --help   this text\n"
          "  --version    the version\n"
          "\n"
-         "Exit status: 0 when every picture was written, 1 when some failed,\n"
-         "2 for bad options.\n";
+         "The server is thumbnail-server: the one THUMBNAIL_SERVER names, else\n"
+         "the one beside this program, else the first on PATH.\n"
+         "\n"
+         "Exit status: 0 when every picture was written or kept, 1 when some\n"
+         "failed or the output cannot be written, 2 for bad options.\n";
 }
 
 bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* error) {
-  static const option kLong[] = {{"help", no_argument, nullptr, kHelp},
+  static const option kLong[] = {{"output", required_argument, nullptr, 'o'},
+                                 {"format", required_argument, nullptr, 'f'},
+                                 {"size", required_argument, nullptr, 's'},
+                                 {"quality", required_argument, nullptr, 'Q'},
+                                 {"jobs", required_argument, nullptr, 'j'},
+                                 {"quiet", no_argument, nullptr, 'q'},
+                                 {"null", no_argument, nullptr, '0'},
+                                 {"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, kVersion},
                                  {"thumbnailer", no_argument, nullptr, kThumbnailer},
+                                 {"cache", no_argument, nullptr, kCache},
+                                 {"cache-size", required_argument, nullptr, kCacheSize},
+                                 {"strip-extension", no_argument, nullptr, kStripExtension},
+                                 {"tree", no_argument, nullptr, kTree},
+                                 {"skip-existing", no_argument, nullptr, kSkipExisting},
+                                 {"files-from", required_argument, nullptr, kFilesFrom},
+                                 {"json", no_argument, nullptr, kJson},
+                                 {"shard", required_argument, nullptr, kShard},
                                  {nullptr, 0, nullptr, 0}};
   *options = ToolOptions{};
   opterr = 0;
   optind = 0;  // 0 also resets getopt's own state between calls
+  bool cache_size_given = false;
   int c;
-  while ((c = getopt_long(argc, argv, ":o:f:s:j:q", kLong, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":o:f:s:Q:j:q0h", kLong, nullptr)) != -1) {
     switch (c) {
       case 'o':
         options->output = optarg;
@@ -75,20 +146,29 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
         break;
       case 's':
         if (!ParseCount(optarg, 0, kMaxSize, &options->size)) {
-          *error = std::string("-s wants a size from 0 to ") + std::to_string(kMaxSize) + ", not '" + optarg + "'";
+          *error = Range("-s wants a size", 0, kMaxSize, optarg);
+          return false;
+        }
+        break;
+      case 'Q':
+        if (!ParseCount(optarg, 1, 100, &options->quality)) {
+          *error = Range("-Q wants a quality", 1, 100, optarg);
           return false;
         }
         break;
       case 'j':
         if (!ParseCount(optarg, 1, kMaxJobs, &options->jobs)) {
-          *error = std::string("-j wants a count from 1 to ") + std::to_string(kMaxJobs) + ", not '" + optarg + "'";
+          *error = Range("-j wants a count", 1, kMaxJobs, optarg);
           return false;
         }
         break;
       case 'q':
         options->quiet = true;
         break;
-      case kHelp:
+      case '0':
+        options->null_separated = true;
+        break;
+      case 'h':
         options->action = ToolOptions::Action::kHelp;
         return true;
       case kVersion:
@@ -97,9 +177,48 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
       case kThumbnailer:
         options->thumbnailer = true;
         break;
-      case ':':
-        *error = std::string("option -") + static_cast<char>(optopt) + " needs a value";
+      case kCache:
+        options->cache = true;
+        break;
+      case kCacheSize: {
+        const CacheSize* match = nullptr;
+        for (const CacheSize& size : kCacheSizes)
+          if (std::strcmp(size.name, optarg) == 0) match = &size;
+        if (!match) {
+          *error = std::string("unknown cache size '") + optarg + "' (normal, large, x-large or xx-large)";
+          return false;
+        }
+        options->cache_size = *match;
+        cache_size_given = true;
+        break;
+      }
+      case kStripExtension:
+        options->strip_extension = true;
+        break;
+      case kTree:
+        options->tree = true;
+        break;
+      case kSkipExisting:
+        options->skip_existing = true;
+        break;
+      case kFilesFrom:
+        options->files_from = optarg;
+        break;
+      case kJson:
+        options->json = true;
+        break;
+      case kShard:
+        if (!ParseShard(optarg, &options->shard, &options->shards)) {
+          *error = std::string("--shard wants K/N with K from 0 to N-1, not '") + optarg + "'";
+          return false;
+        }
+        break;
+      case ':': {
+        std::string name = argv[optind - 1];
+        if (name.compare(0, 2, "--") != 0) name = std::string("-") + static_cast<char>(optopt);
+        *error = "option " + name + " needs a value";
         return false;
+      }
       default:
         *error = optopt ? std::string("unknown option -") + static_cast<char>(optopt)
                         : std::string("unknown option ") + argv[optind - 1];
@@ -114,7 +233,19 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
     }
     return true;
   }
-  if (options->videos.empty()) {
+  if (cache_size_given && !options->cache) {
+    *error = "--cache-size goes with --cache";
+    return false;
+  }
+  if (options->cache && !options->output.empty()) {
+    *error = "--cache writes into the desktop cache, not to -o";
+    return false;
+  }
+  if (options->output == "-" && options->json) {
+    *error = "-o - and --json both want standard output";
+    return false;
+  }
+  if (options->videos.empty() && options->files_from.empty()) {
     *error = "no video given";
     return false;
   }

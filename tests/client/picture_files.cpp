@@ -107,3 +107,23 @@ std::string ScratchFolder(const std::string& name) {
 std::string OpenDescriptors(pid_t pid) { return ListFolder("/proc/" + std::to_string(pid) + "/fd"); }
 
 bool ProcessExists(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
+
+int RunTool(const std::string& arguments, std::string* output, const std::string& environment) {
+  std::string command =
+      environment + " " + ShellQuote(THUMBNAIL_TOOL_PATH) + " " + arguments + " 2>&1" +
+      (arguments.find('<') == std::string::npos ? " </dev/null" : "");
+  std::string printed;
+  int status = RunCommand(command, &printed);
+  if (output) *output = printed;
+  return status;
+}
+
+int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+std::string WideVideo() {
+  return Fixture("tool-wide.mp4", "-f lavfi -i testsrc=size=320x180:rate=50:duration=2 -pix_fmt yuv420p");
+}
+
+std::string TallVideo() {
+  return Fixture("tool-tall.mkv", "-f lavfi -i testsrc=size=180x320:rate=25:duration=2 -pix_fmt yuv420p");
+}

@@ -27,3 +27,17 @@ std::string OpenDescriptors(pid_t pid);
 
 // True while `pid` names a process, a zombie included.
 bool ProcessExists(pid_t pid);
+
+// Runs the thumbnail tool with `arguments` (already quoted for the shell)
+// after `environment` (VAR=value words), its stdin /dev/null unless the
+// arguments redirect it. Returns its exit status, with stdout and stderr
+// together in *output.
+int RunTool(const std::string& arguments, std::string* output = nullptr, const std::string& environment = "");
+
+// The number of lines in `text`.
+int CountLines(const std::string& text);
+
+// The video fixtures most tool tests use, two seconds each: 320 x 180 MP4
+// and 180 x 320 Matroska.
+std::string WideVideo();
+std::string TallVideo();

@@ -11,30 +11,15 @@ namespace {
 
 using thumbnail::Frame;
 
-std::string Wide() {
-  return Fixture("tool-wide.mp4", "-f lavfi -i testsrc=size=320x180:rate=50:duration=2 -pix_fmt yuv420p");
-}
-
-// Runs the tool with `arguments` (already quoted), stderr into *errors.
-int Tool(const std::string& arguments, std::string* errors = nullptr, const std::string& environment = "") {
-  std::string command = environment + " " + ShellQuote(THUMBNAIL_TOOL_PATH) + " " + arguments + " 2>&1 </dev/null";
-  std::string output;
-  int status = RunCommand(command, &output);
-  if (errors) *errors = output;
-  return status;
-}
-
-int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
-
 TEST(ThumbnailTool, WideVideoAt256IsLongerEdge256) {
   std::string folder = ScratchFolder("tool-sizes");
-  ASSERT_EQ(Tool("-s 256 -o " + ShellQuote(folder + "/w.png") + " " + ShellQuote(Wide())), 0);
+  ASSERT_EQ(RunTool("-s 256 -o " + ShellQuote(folder + "/w.png") + " " + ShellQuote(WideVideo())), 0);
   Frame png;
   ASSERT_TRUE(ReadPng(folder + "/w.png", &png));
   EXPECT_EQ(png.width, 256);
   EXPECT_EQ(png.height, 144);
 
-  ASSERT_EQ(Tool("-s 256 -o " + ShellQuote(folder + "/w.jpg") + " " + ShellQuote(Wide())), 0);
+  ASSERT_EQ(RunTool("-s 256 -o " + ShellQuote(folder + "/w.jpg") + " " + ShellQuote(WideVideo())), 0);
   Frame jpeg;
   ASSERT_TRUE(ReadJpeg(folder + "/w.jpg", &jpeg));
   EXPECT_EQ(jpeg.width, 256);
@@ -42,17 +27,15 @@ TEST(ThumbnailTool, WideVideoAt256IsLongerEdge256) {
   // Both show the same picture.
   EXPECT_GT(Psnr(Picture{png.width, png.height, png.bgr}, Picture{jpeg.width, jpeg.height, jpeg.bgr}), 25);
 
-  ASSERT_EQ(Tool("-s 0 -o " + ShellQuote(folder + "/own.png") + " " + ShellQuote(Wide())), 0);
+  ASSERT_EQ(RunTool("-s 0 -o " + ShellQuote(folder + "/own.png") + " " + ShellQuote(WideVideo())), 0);
   Frame own;
   ASSERT_TRUE(ReadPng(folder + "/own.png", &own));
   EXPECT_EQ(own.width, 320);
   EXPECT_EQ(own.height, 180);
-  EXPECT_GT(Psnr(Picture{own.width, own.height, own.bgr}, ReferenceFrame(Wide(), 0.3)), 30);
+  EXPECT_GT(Psnr(Picture{own.width, own.height, own.bgr}, ReferenceFrame(WideVideo(), 0.3)), 30);
 
-  ASSERT_EQ(Tool("-s 64 -f bmp -o " + ShellQuote(folder) + " " + ShellQuote(Wide())), 0);
-  std::ifstream bmp(folder + "/" + Wide().substr(Wide().rfind('/') + 1, Wide().size() - Wide().rfind('/') - 5) +
-                        ".bmp",
-                    std::ios::binary);
+  ASSERT_EQ(RunTool("-s 64 -f bmp -o " + ShellQuote(folder) + " " + ShellQuote(WideVideo())), 0);
+  std::ifstream bmp(folder + "/" + WideVideo().substr(WideVideo().rfind('/') + 1) + ".bmp", std::ios::binary);
   char magic[2] = {};
   bmp.read(magic, 2);
   EXPECT_EQ(std::string(magic, 2), "BM");
@@ -61,7 +44,7 @@ TEST(ThumbnailTool, WideVideoAt256IsLongerEdge256) {
 TEST(ThumbnailTool, ThumbnailerModeWritesTheStandardTextChunks) {
   std::string folder = ScratchFolder("tool thumbnailer");
   std::string video = folder + "/my clip.mp4";
-  ASSERT_EQ(RunCommand("cp " + ShellQuote(Wide()) + " " + ShellQuote(video)), 0);
+  ASSERT_EQ(RunCommand("cp " + ShellQuote(WideVideo()) + " " + ShellQuote(video)), 0);
   std::string uri = "file://" + folder + "/my%20clip.mp4";
   for (char& c : uri.replace(0, 7, "")) c = c == ' ' ? '\x01' : c;  // the folder has a blank too
   std::string encoded;
@@ -69,7 +52,7 @@ TEST(ThumbnailTool, ThumbnailerModeWritesTheStandardTextChunks) {
   uri = "file://" + encoded;
 
   std::string errors;
-  ASSERT_EQ(Tool("--thumbnailer -s 128 " + ShellQuote(uri) + " " + ShellQuote(folder + "/t.png"), &errors), 0)
+  ASSERT_EQ(RunTool("--thumbnailer -s 128 " + ShellQuote(uri) + " " + ShellQuote(folder + "/t.png"), &errors), 0)
       << errors;
   Frame frame;
   std::map<std::string, std::string> text;
@@ -85,25 +68,37 @@ TEST(ThumbnailTool, ThumbnailerModeWritesTheStandardTextChunks) {
 
   // A plain path gets the URI made for it; a frame smaller than the size
   // is not enlarged.
-  ASSERT_EQ(Tool("--thumbnailer -s 1024 " + ShellQuote(video) + " " + ShellQuote(folder + "/p.png"), &errors), 0)
+  ASSERT_EQ(RunTool("--thumbnailer -s 1024 " + ShellQuote(video) + " " + ShellQuote(folder + "/p.png"), &errors), 0)
       << errors;
   ASSERT_TRUE(ReadPng(folder + "/p.png", &frame, &text));
   EXPECT_EQ(text["Thumb::URI"], uri);
   EXPECT_EQ(frame.width, 320);
 
-  EXPECT_EQ(Tool("--thumbnailer -s 128 smb://host/v.mp4 " + ShellQuote(folder + "/s.png"), &errors), 1);
-  EXPECT_EQ(Lines(errors), 1) << errors;
+  EXPECT_EQ(RunTool("--thumbnailer -s 128 smb://host/v.mp4 " + ShellQuote(folder + "/s.png"), &errors), 1);
+  EXPECT_EQ(CountLines(errors), 1) << errors;
 }
 
-TEST(ThumbnailTool, BadOptionsPrintUsageAndExit2) {
+// A bad option gets one line and a pointer to --help, not the whole usage
+// text, and exit status 2.
+TEST(ThumbnailTool, BadOptionsGetOneLineAndExit2) {
   std::string errors;
-  for (std::string arguments : {"", "-x v.mp4", "-s", "-s -1 v.mp4", "-s big v.mp4", "-j 0 v.mp4",
-                                "-f gif v.mp4", "-o out.gif v.mp4", "--thumbnailer in.mp4", "--bogus v.mp4"}) {
-    EXPECT_EQ(Tool(arguments, &errors), 2) << arguments;
-    EXPECT_NE(errors.find("Usage: thumbnail"), std::string::npos) << arguments;
+  for (std::string arguments :
+       {"", "-x v.mp4", "-s", "--size", "-s -1 v.mp4", "-s big v.mp4", "-j 0 v.mp4", "-Q 0 v.mp4",
+        "--quality 101 v.mp4", "-f gif v.mp4", "-o out.gif v.mp4", "-o - a.mp4 b.mp4", "--thumbnailer in.mp4",
+        "--bogus v.mp4", "--shard 3/3 v.mp4", "--shard x v.mp4", "--cache-size large v.mp4",
+        "--cache --cache-size huge v.mp4", "--json -o - v.mp4"}) {
+    EXPECT_EQ(RunTool(arguments, &errors), 2) << arguments;
+    EXPECT_EQ(CountLines(errors), 2) << arguments << "\n" << errors;
+    EXPECT_EQ(errors.rfind("thumbnail: ", 0), 0u) << arguments;
+    EXPECT_NE(errors.find("Try 'thumbnail --help'"), std::string::npos) << arguments;
+    EXPECT_EQ(errors.find("Usage: thumbnail"), std::string::npos) << arguments;
   }
-  EXPECT_EQ(Tool("--help", &errors), 0);
-  EXPECT_EQ(Tool("--version", &errors), 0);
+  for (std::string help : {"--help", "-h"}) {
+    EXPECT_EQ(RunTool(help, &errors), 0);
+    EXPECT_NE(errors.find("Usage: thumbnail"), std::string::npos);
+    EXPECT_NE(errors.find("THUMBNAIL_SERVER"), std::string::npos);
+  }
+  EXPECT_EQ(RunTool("--version", &errors), 0);
   EXPECT_EQ(errors.rfind("thumbnail ", 0), 0u);
 }
 
@@ -111,53 +106,52 @@ TEST(ThumbnailTool, BatchWritesTheGoodAndReportsTheBad) {
   std::string folder = ScratchFolder("tool-batch");
   std::string videos = folder + "/videos";
   ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(videos + "/folder.mp4")), 0);
-  std::string good2 =
-      Fixture("tool-tall.mkv", "-f lavfi -i testsrc=size=180x320:rate=25:duration=2 -pix_fmt yuv420p");
+  std::string good2 = TallVideo();
   std::string junk = BytesFixture("tool-junk.mp4", "ten bytes!");
   std::string truncated = folder + "/videos/truncated.mp4";
-  ASSERT_EQ(RunCommand("head -c 3000 " + ShellQuote(Wide()) + " > " + ShellQuote(truncated)), 0);
+  ASSERT_EQ(RunCommand("head -c 3000 " + ShellQuote(WideVideo()) + " > " + ShellQuote(truncated)), 0);
   std::string missing = videos + "/missing.mp4";
   std::string out = folder + "/out";
   // A picture already there for a bad video stays as it was.
-  ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(out) + " && echo keep > " + ShellQuote(out + "/truncated.png")), 0);
+  ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(out) + " && echo keep > " + ShellQuote(out + "/truncated.mp4.png")), 0);
 
   std::string errors;
-  int status = Tool("-q -j 2 -o " + ShellQuote(out) + " " + ShellQuote(Wide()) + " " + ShellQuote(missing) + " " +
-                        ShellQuote(videos + "/folder.mp4") + " " + ShellQuote(junk) + " " + ShellQuote(good2) + " " +
-                        ShellQuote(truncated),
-                    &errors);
+  int status = RunTool("-q -j 2 -o " + ShellQuote(out) + " " + ShellQuote(WideVideo()) + " " + ShellQuote(missing) +
+                           " " + ShellQuote(videos + "/folder.mp4") + " " + ShellQuote(junk) + " " + ShellQuote(good2) +
+                           " " + ShellQuote(truncated),
+                       &errors);
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(Lines(errors), 4) << errors;
+  EXPECT_EQ(CountLines(errors), 4) << errors;
   for (const std::string& bad : {missing, videos + "/folder.mp4", junk, truncated})
     EXPECT_NE(errors.find("thumbnail: " + bad + ": "), std::string::npos) << bad << "\n" << errors;
-  std::string wide_name = Wide().substr(Wide().rfind('/') + 1);
+  std::string wide_name = WideVideo().substr(WideVideo().rfind('/') + 1);
   std::string tall_name = good2.substr(good2.rfind('/') + 1);
-  wide_name = wide_name.substr(0, wide_name.rfind('.')) + ".png";
-  tall_name = tall_name.substr(0, tall_name.rfind('.')) + ".png";
+  wide_name += ".png";
+  tall_name += ".png";
   // Nothing but the two pictures and the old file: no temporary left over.
-  std::vector<std::string> expected = {wide_name, tall_name, "truncated.png"};
+  std::vector<std::string> expected = {wide_name, tall_name, "truncated.mp4.png"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(ListFolder(out), expected[0] + " " + expected[1] + " " + expected[2]);
   Frame tall;
   ASSERT_TRUE(ReadPng(out + "/" + tall_name, &tall));
   EXPECT_EQ(tall.width, 144);
   EXPECT_EQ(tall.height, 256);
-  std::ifstream kept(out + "/truncated.png");
+  std::ifstream kept(out + "/truncated.mp4.png");
   std::string line;
   std::getline(kept, line);
   EXPECT_EQ(line, "keep");
 
-  EXPECT_EQ(Tool("-q -o " + ShellQuote(out) + " " + ShellQuote(Wide()), &errors), 0);
+  EXPECT_EQ(RunTool("-q -o " + ShellQuote(out) + " " + ShellQuote(WideVideo()), &errors), 0);
   EXPECT_EQ(errors, "");
 }
 
 TEST(ThumbnailTool, CrashingServerLeavesNoPicture) {
   std::string folder = ScratchFolder("tool-crash");
   std::string errors;
-  EXPECT_EQ(Tool("-o " + ShellQuote(folder + "/c.png") + " " + ShellQuote(Wide()), &errors,
-                 "THUMBNAIL_SERVER=" + ShellQuote(FAKE_SERVER_PATH) + " THUMBNAIL_FAKE_MODE=crash"),
+  EXPECT_EQ(RunTool("-o " + ShellQuote(folder + "/c.png") + " " + ShellQuote(WideVideo()), &errors,
+                    "THUMBNAIL_SERVER=" + ShellQuote(FAKE_SERVER_PATH) + " THUMBNAIL_FAKE_MODE=crash"),
             1);
-  EXPECT_EQ(errors, "thumbnail: " + Wide() + ": the server crashed on it\n");
+  EXPECT_EQ(errors, "thumbnail: " + WideVideo() + ": the server crashed on it\n");
   EXPECT_EQ(ListFolder(folder), "");
 }
 

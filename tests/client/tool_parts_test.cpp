@@ -1,10 +1,22 @@
 // The tool's own parts: fitting and scaling, URIs, output names, BMP.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "client/batch_report.h"
 #include "client/file_uri.h"
 #include "client/image_encoders.h"
 #include "client/image_scale.h"
+#include "client/input_list.h"
+#include "client/md5.h"
 #include "client/output_plan.h"
+#include "client/server_lookup.h"
+#include "client/terminal_text.h"
+#include "client/tool_options.h"
 #include "client/wire.h"
 
 namespace thumbnail {
@@ -79,41 +91,218 @@ TEST(FileUri, EncodesWhatAUriCannotHold) {
   std::string back;
   ASSERT_TRUE(PathFromArgument(FileUri(odd), &back));
   EXPECT_EQ(back, odd);
+  // Desktops key the cache by the digest of the URI GLib makes, which keeps
+  // these delimiters as they are; escaping them names entries no desktop finds.
+  EXPECT_EQ(FileUri("/v/Movie (2020) [x]; a&b=c+d,e:f@g$h!i'j*k~l.mkv"),
+            "file:///v/Movie%20(2020)%20%5Bx%5D%3B%20a&b=c+d,e:f@g$h!i'j*k~l.mkv");
+  EXPECT_EQ(FileUri("/a\"b<c>d?e^f`g{h|i}j\x7f"), "file:///a%22b%3Cc%3Ed%3Fe%5Ef%60g%7Bh%7Ci%7Dj%7F");
 }
 
-ToolOptions Videos(std::vector<std::string> videos, std::string output = "") {
+// Names reach a terminal only as printable text: an escape sequence or a
+// newline in a file name would rewrite the screen or split a line in two.
+TEST(TerminalText, ControlCharactersAreEscapedAndTheEndOfANameKept) {
+  struct Case {
+    std::string raw, shown;
+  };
+  for (const Case& c : std::vector<Case>{{"plain é.mp4", "plain é.mp4"},
+                                         {"a\nb", "a\\x0ab"},
+                                         {"\x1b[2J", "\\x1b[2J"},
+                                         {"del\x7f", "del\\x7f"},
+                                         {"c1 \xc2\x9b", "c1 \\xc2\\x9b"},
+                                         {"back\\slash", "back\\\\slash"}})
+    EXPECT_EQ(Printable(c.raw), c.shown) << c.raw;
+
+  EXPECT_EQ(KeepEnd("short.mp4", 20), "short.mp4");
+  EXPECT_EQ(KeepEnd("/very/long/folder/name/film.mp4", 14), "...me/film.mp4");
+  // Characters are counted, and none is cut in two.
+  EXPECT_EQ(KeepEnd("ééééé.mp4", 8), "...é.mp4");
+  EXPECT_EQ(KeepEnd("xabécd", 5), "...cd");
+  EXPECT_EQ(KeepEnd("xyabécd", 6), "...écd");
+  EXPECT_EQ(KeepEnd("abcdef", 2), "..");
+
+  std::string line = ProgressLine("[1/9] 2.0 videos/s  ", "/media/films/a very long name\n.mp4", 40);
+  EXPECT_EQ(line, "[1/9] 2.0 videos/s  ...ong name\\x0a.mp4");
+  EXPECT_EQ(line.size(), 39u);
+}
+
+// The server beside the tool, then on PATH; THUMBNAIL_SERVER over both.
+TEST(FindServer, ChosenThenBesideThenPath) {
+  std::set<std::string> runnable = {"/opt/t/thumbnail-server", "/usr/bin/thumbnail-server",
+                                    "/usr/local/bin/thumbnail-server", "./thumbnail-server"};
+  auto exists = [&](const std::string& path) { return runnable.count(path) > 0; };
+  struct Case {
+    ServerPlaces places;
+    std::string found;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"/my/server", "/opt/t/thumbnail", "/usr/bin"}, "/my/server"},
+           {{"", "/opt/t/thumbnail", "/usr/bin"}, "/opt/t/thumbnail-server"},
+           {{"", "/home/u/bin/thumbnail", "/nowhere:/usr/local/bin:/usr/bin"}, "/usr/local/bin/thumbnail-server"},
+           {{"", "/home/u/bin/thumbnail", "/nowhere::/usr/bin"}, "./thumbnail-server"},
+           {{"", "/home/u/bin/thumbnail", "/nowhere"}, ""},
+           {{"", "", ""}, ""},
+       })
+    EXPECT_EQ(FindServer(c.places, exists), c.found) << c.places.self << " " << c.places.search;
+}
+
+TEST(InputList, AFileGivenTwiceIsDoneOnce) {
+  std::string root = ::testing::TempDir() + "repeats-" + std::to_string(::getpid());
+  std::filesystem::create_directories(root + "/d");
+  std::ofstream(root + "/d/v.mp4") << "v";
+  std::ofstream(root + "/w.mp4") << "w";
+  std::filesystem::create_symlink(root + "/d/v.mp4", root + "/link.mp4");
+  std::filesystem::create_hard_link(root + "/w.mp4", root + "/hard.mp4");
+  std::vector<std::string> kept =
+      WithoutRepeats({root + "/d/v.mp4", root + "/d/./v.mp4", root + "/d/../d/v.mp4", root + "/link.mp4",
+                      root + "/w.mp4", root + "/hard.mp4", "missing.mp4", "./missing.mp4", "other.mp4"});
+  EXPECT_EQ(kept, (std::vector<std::string>{root + "/d/v.mp4", root + "/w.mp4", "missing.mp4", "other.mp4"}));
+  std::filesystem::remove_all(root);
+}
+
+// Machines that split one list must agree on the split, whatever their
+// byte order or library: the shard of a path is fixed.
+TEST(InputList, ShardsAreFixedByThePathAndSpreadEvenly) {
+  EXPECT_EQ(ShardOf("film.mp4", 1), 0);
+  EXPECT_EQ(Md5Hex("film.mp4"), "63be5415fce2097e2a3dba265897db16");
+  EXPECT_EQ(ShardOf("film.mp4", 7), static_cast<int>(0x63be5415fce2097eull % 7));
+  int counts[3] = {};
+  for (int i = 0; i < 3000; ++i) ++counts[ShardOf("videos/clip" + std::to_string(i) + ".mp4", 3)];
+  for (int count : counts) EXPECT_NEAR(count, 1000, 120);
+}
+
+TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {
+  VideoOutcome written{VideoOutcome::Status::kWritten, "out/a\"b.mp4.png", {256, 144}, ""};
+  EXPECT_EQ(JsonLine("a\"b\n.mp4", written), R"({"path":"a\"b\n.mp4","picture":"out/a\"b.mp4.png","status":"written",)"
+                                             R"("size":{"width":256,"height":144},"reason":null})");
+  VideoOutcome failed{VideoOutcome::Status::kFailed, "out/x.png", {}, "no such file"};
+  EXPECT_EQ(JsonLine("x\xff.mp4", failed),
+            "{\"path\":\"x\xEF\xBF\xBD.mp4\","
+            R"("picture":null,"status":"failed","size":null,"reason":"no such file"})");
+}
+
+// Every short option has a long one that does the same.
+TEST(ParseToolOptions, LongOptionsAreTheShortOnes) {
+  auto parse = [](std::vector<std::string> words) {
+    std::vector<char*> argv;
+    words.insert(words.begin(), "thumbnail");
+    for (std::string& word : words) argv.push_back(word.data());
+    ToolOptions options;
+    std::string error;
+    EXPECT_TRUE(ParseToolOptions(static_cast<int>(argv.size()), argv.data(), &options, &error)) << error;
+    return options;
+  };
+  ToolOptions s = parse({"-o", "out/", "-f", "jpg", "-s", "64", "-Q", "40", "-j", "3", "-q", "-0", "--files-from", "-",
+                         "--shard", "2/5", "v.mp4"});
+  ToolOptions l = parse({"--output", "out/", "--format", "jpg", "--size", "64", "--quality", "40", "--jobs", "3",
+                         "--quiet", "--null", "--files-from", "-", "--shard=2/5", "v.mp4"});
+  for (const ToolOptions& o : {s, l}) {
+    EXPECT_EQ(o.output, "out/");
+    EXPECT_EQ(o.format, ImageFormat::kJpeg);
+    EXPECT_EQ(o.size, 64);
+    EXPECT_EQ(o.quality, 40);
+    EXPECT_EQ(o.jobs, 3);
+    EXPECT_TRUE(o.quiet);
+    EXPECT_TRUE(o.null_separated);
+    EXPECT_EQ(o.shard, 2);
+    EXPECT_EQ(o.shards, 5);
+    EXPECT_EQ(o.videos, std::vector<std::string>{"v.mp4"});
+  }
+  EXPECT_EQ(parse({"-h"}).action, ToolOptions::Action::kHelp);
+  EXPECT_EQ(parse({"--cache", "--cache-size", "x-large", "dir"}).cache_size.edge, 512);
+  EXPECT_TRUE(parse({"--files-from", "list"}).videos.empty());
+}
+
+ToolOptions Options(std::string output, bool tree = false, bool strip = false) {
   ToolOptions options;
-  options.videos = std::move(videos);
   options.output = std::move(output);
+  options.tree = tree;
+  options.strip_extension = strip;
   return options;
 }
 
-TEST(PlanOutputs, PicturesAreNamedAfterTheirVideos) {
+// Where each video's picture goes: names that keep the video's extension so
+// that film.mp4 and film.jpg never share one, --tree folders that cannot
+// climb out of -o, and -o read as a picture or a folder by its shape.
+TEST(PlanOutputs, EachVideoGetsThePictureItsNameAndTheOptionsCallFor) {
+  struct Case {
+    const char* why;
+    ToolOptions options;
+    std::vector<std::string> videos;
+    std::vector<std::string> pictures;
+  };
+  const Case kCases[] = {
+      {"whole name kept",
+       Options("/tmp/"),
+       {"a/clip.one.mp4", "b/film", "film.jpg"},
+       {"/tmp/clip.one.mp4.png", "/tmp/film.png", "/tmp/film.jpg.png"}},
+      {"current folder", Options(""), {"a/x.mp4"}, {"x.mp4.png"}},
+      {"extension stripped",
+       Options("out/", false, true),
+       {"a/clip.one.mp4", "film"},
+       {"out/clip.one.png", "out/film.png"}},
+      {"a name without extension is a folder", Options("thumbs"), {"one.mp4"}, {"thumbs/one.mp4.png"}},
+      {"a picture name is the picture", Options("out/Shot.JPEG"), {"v.mp4"}, {"out/Shot.JPEG"}},
+      {"standard output", Options("-"), {"v.mp4"}, {"-"}},
+      {"tree",
+       Options("out", true),
+       {"a/t.mp4", "b/t.mp4", "t.mp4", "./c/./d/t.mp4"},
+       {"out/a/t.mp4.png", "out/b/t.mp4.png", "out/t.mp4.png", "out/c/d/t.mp4.png"}},
+      {"tree never climbs out",
+       Options("out/", true),
+       {"/v/a/t.mp4", "../up/t.mp4", "x/../../t.mp4"},
+       {"out/v/a/t.mp4.png", "out/up/t.mp4.png", "out/t.mp4.png"}},
+  };
+  for (const Case& c : kCases) {
+    std::vector<Job> jobs;
+    std::string error;
+    ASSERT_TRUE(PlanOutputs(c.options, c.videos, &jobs, &error)) << c.why << ": " << error;
+    ASSERT_EQ(jobs.size(), c.pictures.size()) << c.why;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      EXPECT_EQ(jobs[i].picture.path, c.pictures[i]) << c.why;
+      EXPECT_EQ(jobs[i].same_picture_as, -1) << c.why;
+    }
+  }
   std::vector<Job> jobs;
   std::string error;
-  ASSERT_TRUE(PlanOutputs(Videos({"a/clip.one.mp4", "b/film"}, "/tmp/"), &jobs, &error));
-  EXPECT_EQ(jobs[0].output, "/tmp/clip.one.png");
-  EXPECT_EQ(jobs[1].output, "/tmp/film.png");
-  ASSERT_TRUE(PlanOutputs(Videos({"a/x.mp4"}), &jobs, &error));
-  EXPECT_EQ(jobs[0].output, "x.png");
+  ASSERT_TRUE(PlanOutputs(Options("out/Shot.JPEG"), {"v.mp4"}, &jobs, &error));
+  EXPECT_EQ(jobs[0].picture.format, ImageFormat::kJpeg);
 }
 
-TEST(PlanOutputs, TwoVideosWithOnePictureNameRefuseTheSecond) {
+TEST(PlanOutputs, VideosWithOnePictureNameAreChainedToTheFirst) {
   std::vector<Job> jobs;
   std::string error;
-  ASSERT_TRUE(PlanOutputs(Videos({"a/x.mp4", "b/x.mkv", "c/y.mp4"}, "/tmp"), &jobs, &error));
-  EXPECT_TRUE(jobs[0].refused.empty());
-  EXPECT_NE(jobs[1].refused.find("a/x.mp4"), std::string::npos) << jobs[1].refused;
-  EXPECT_TRUE(jobs[2].refused.empty());
+  ASSERT_TRUE(PlanOutputs(Options("/tmp"), {"a/x.mp4", "b/x.mkv", "c/y.mp4", "d/x.mp4"}, &jobs, &error));
+  EXPECT_EQ(jobs[0].same_picture_as, -1);
+  EXPECT_EQ(jobs[1].same_picture_as, -1);
+  EXPECT_EQ(jobs[2].same_picture_as, -1);
+  EXPECT_EQ(jobs[3].same_picture_as, 0);
+  ASSERT_TRUE(PlanOutputs(Options("/tmp", false, true), {"a/x.mp4", "b/x.mkv"}, &jobs, &error));
+  EXPECT_EQ(jobs[1].same_picture_as, 0);
 }
 
-TEST(PlanOutputs, OnePictureTakesItsFormatFromItsName) {
+TEST(PlanOutputs, RefusesWhatCannotBeWritten) {
   std::vector<Job> jobs;
   std::string error;
-  ASSERT_TRUE(PlanOutputs(Videos({"v.mp4"}, "out/Shot.JPEG"), &jobs, &error));
-  EXPECT_EQ(jobs[0].format, ImageFormat::kJpeg);
-  EXPECT_FALSE(PlanOutputs(Videos({"v.mp4"}, "out/shot.gif"), &jobs, &error));
-  EXPECT_FALSE(PlanOutputs(Videos({"v.mp4", "w.mp4"}, "shot.png"), &jobs, &error));
+  EXPECT_FALSE(PlanOutputs(Options("out/shot.gif"), {"v.mp4"}, &jobs, &error));
+  EXPECT_FALSE(PlanOutputs(Options("shot.png"), {"v.mp4", "w.mp4"}, &jobs, &error));
+  EXPECT_FALSE(PlanOutputs(Options("-"), {"v.mp4", "w.mp4"}, &jobs, &error));
+}
+
+TEST(PrepareOutputFolders, MakesNestedFoldersAndFindsOnesThatCannotBeMade) {
+  std::string root = ::testing::TempDir() + "prepare-" + std::to_string(::getpid());
+  std::vector<Job> jobs(2);
+  jobs[0].picture.path = root + "/a/b/x.png";
+  jobs[1].picture.path = root + "/c/y.png";
+  std::string error;
+  ASSERT_TRUE(PrepareOutputFolders(jobs, 0777, &error)) << error;
+  struct stat st;
+  EXPECT_EQ(::stat((root + "/a/b").c_str(), &st), 0);
+  // A folder under a file cannot be made.
+  jobs[1].picture.path = root + "/a/b/x.png/z/y.png";
+  std::ofstream(root + "/a/b/x.png") << "file";
+  EXPECT_FALSE(PrepareOutputFolders(jobs, 0777, &error));
+  EXPECT_NE(error.find("cannot make the folder " + root + "/a/b/x.png/z: Not a directory"), std::string::npos) << error;
+  std::filesystem::remove_all(root);
 }
 
 TEST(EncodeBmp, RowsBottomUpPaddedToFourBytes) {

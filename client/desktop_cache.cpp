@@ -1,0 +1,121 @@
+#include "client/desktop_cache.h"
+
+#include <strings.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "client/atomic_file.h"
+#include "client/file_uri.h"
+#include "client/md5.h"
+
+namespace thumbnail {
+namespace {
+
+constexpr const char* kSoftware = "thumbnail " THUMBNAIL_VERSION;
+// The fail folder is named for the program and its version, so that a newer
+// version tries the files an older one failed on again.
+constexpr const char* kFailFolder = "fail/thumbnail-" THUMBNAIL_VERSION;
+
+// The files a walk through a folder takes for videos.
+bool HasVideoExtension(const std::filesystem::path& path) {
+  static const char* const kExtensions[] = {".3gp", ".asf", ".avi", ".divx", ".dv",  ".f4v", ".flv", ".m2ts",
+                                            ".m2v", ".m4v", ".mkv", ".mov",  ".mp4", ".mpeg", ".mpg", ".mts",
+                                            ".mxf", ".ogv", ".qt",  ".rm",   ".rmvb", ".ts",  ".vob", ".webm",
+                                            ".wmv", ".y4m"};
+  std::string extension = path.extension().string();
+  for (const char* known : kExtensions)
+    if (strcasecmp(extension.c_str(), known) == 0) return true;
+  return false;
+}
+
+bool Hidden(const std::filesystem::path& path) {
+  std::string name = path.filename().string();
+  return !name.empty() && name[0] == '.';
+}
+
+bool WalkFolder(const std::string& folder, std::vector<std::string>* files, std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code code;
+  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, code);
+  for (; !code && it != fs::recursive_directory_iterator(); it.increment(code)) {
+    if (Hidden(it->path())) {
+      if (it->is_directory(code)) it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_regular_file(code) && HasVideoExtension(it->path())) files->push_back(it->path().string());
+  }
+  if (code) {
+    *error = "cannot read the folder " + folder + ": " + code.message();
+    return false;
+  }
+  return true;
+}
+
+Job CacheJob(const std::string& path, const CacheSize& size, const std::string& cache_folder) {
+  namespace fs = std::filesystem;
+  std::string absolute = fs::absolute(path).lexically_normal().string();
+  std::string uri = FileUri(absolute);
+  std::string name = Md5Hex(uri) + ".png";
+  Job job;
+  job.video = path;
+  job.picture.path = cache_folder + "/" + size.name + "/" + name;
+  job.picture.longer_edge = size.edge;
+  job.picture.enlarge = false;
+  job.picture.private_file = true;
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  job.picture.text = DesktopThumbnailText(uri, st);
+  job.keep = KeepPicture::kSameMTime;
+  job.failure_record = cache_folder + "/" + kFailFolder + "/" + name;
+  return job;
+}
+
+}  // namespace
+
+std::string ThumbnailCacheFolder() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  if (cache && cache[0] == '/') return std::string(cache) + "/thumbnails";
+  const char* home = std::getenv("HOME");
+  if (home && *home) return std::string(home) + "/.cache/thumbnails";
+  return "";
+}
+
+std::vector<PngText> DesktopThumbnailText(const std::string& uri, const struct stat& st) {
+  return {{"Thumb::URI", uri},
+          {"Thumb::MTime", std::to_string(static_cast<long long>(st.st_mtime))},
+          {"Thumb::Size", std::to_string(static_cast<long long>(st.st_size))},
+          {"Software", kSoftware}};
+}
+
+bool WalkFolders(const std::vector<std::string>& paths, std::vector<std::string>* files, std::string* error) {
+  files->clear();
+  for (const std::string& path : paths) {
+    std::error_code code;
+    if (!std::filesystem::is_directory(path, code)) {
+      files->push_back(path);
+    } else if (!WalkFolder(path, files, error)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<Job> CacheJobs(const std::vector<std::string>& videos, const CacheSize& size,
+                           const std::string& cache_folder) {
+  std::vector<Job> jobs;
+  for (const std::string& video : videos) jobs.push_back(CacheJob(video, size, cache_folder));
+  return jobs;
+}
+
+bool RecordFailure(const Job& job, Failure why, std::string* error) {
+  if (why != Failure::kNotAVideo && why != Failure::kServerCrashed && why != Failure::kTimedOut) return true;
+  // The record is an image too, the smallest there is, carrying the same
+  // chunks as the thumbnail it stands for.
+  Frame pixel{1, 1, {0, 0, 0}};
+  std::vector<uint8_t> bytes;
+  return EncodePng(pixel, job.picture.text, &bytes, error) &&
+         WriteFileAtomically(job.failure_record, bytes, 0600, error);
+}
+
+}  // namespace thumbnail

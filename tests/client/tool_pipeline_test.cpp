@@ -1,0 +1,99 @@
+// The tool in pipelines and spread over machines: lists of videos on
+// standard input, JSON lines out, and shards that together do each video
+// exactly once. The real server, real videos.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "tests/client/picture_files.h"
+#include "tests/support/fixtures.h"
+
+namespace {
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
+// Nine copies of a video and one file that is none, in a fresh folder.
+std::string NineVideosAndJunk(const std::string& name) {
+  std::string folder = ScratchFolder(name);
+  for (int i = 0; i < 9; ++i)
+    RunCommand("cp " + ShellQuote(WideVideo()) + " " + ShellQuote(folder + "/clip " + std::to_string(i) + ".mp4"));
+  RunCommand("echo junk > " + ShellQuote(folder + "/junk.mp4"));
+  return folder;
+}
+
+TEST(ThumbnailToolPipeline, FilesFromStandardInputByLinesOrNuls) {
+  std::string folder = NineVideosAndJunk("tool-files-from");
+  struct Case {
+    const char* lister;
+    const char* options;
+  };
+  for (const Case& c : {Case{"printf '%s\\n' clip*.mp4", "--files-from -"},
+                        Case{"printf '%s\\0' clip*.mp4", "--files-from - -0"},
+                        Case{"find . -name 'clip*' -print0", "--null --files-from=-"}}) {
+    RunCommand("rm -rf " + ShellQuote(folder + "/out"));
+    std::string errors;
+    EXPECT_EQ(RunCommand("cd " + ShellQuote(folder) + " && " + c.lister + " | " + ShellQuote(THUMBNAIL_TOOL_PATH) +
+                             " -q -o out " + c.options + " 2>&1",
+                         &errors),
+              0)
+        << c.options << "\n"
+        << errors;
+    std::string listing = ListFolder(folder + "/out");
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '.'), 18) << c.options << ": " << listing;
+  }
+  std::string errors;
+  EXPECT_EQ(RunTool("--files-from /nonexistent/list", &errors), 1);
+  EXPECT_EQ(errors, "thumbnail: cannot read the list /nonexistent/list: No such file or directory\n");
+}
+
+TEST(ThumbnailToolPipeline, JsonLinesSayWhatHappenedToEachVideo) {
+  std::string folder = NineVideosAndJunk("tool-json");
+  std::string output;
+  EXPECT_EQ(RunCommand("cd " + ShellQuote(folder) + " && " + ShellQuote(THUMBNAIL_TOOL_PATH) +
+                           " -q --json -o out 'clip 0.mp4' junk.mp4 2>/dev/null",
+                       &output),
+            1);
+  std::map<std::string, nlohmann::json> by_path;
+  for (const nlohmann::json& line : JsonLines(output)) by_path[line["path"]] = line;
+  ASSERT_EQ(by_path.size(), 2u) << output;
+  nlohmann::json clip = by_path["clip 0.mp4"];
+  EXPECT_EQ(clip["status"], "written");
+  EXPECT_EQ(clip["picture"], "out/clip 0.mp4.png");
+  EXPECT_EQ(clip["size"]["width"], 256);
+  EXPECT_EQ(clip["size"]["height"], 144);
+  EXPECT_TRUE(clip["reason"].is_null());
+  nlohmann::json junk = by_path["junk.mp4"];
+  EXPECT_EQ(junk["status"], "failed");
+  EXPECT_TRUE(junk["picture"].is_null());
+  EXPECT_TRUE(junk["reason"].is_string());
+  EXPECT_FALSE(junk["reason"].get<std::string>().empty());
+}
+
+// Three machines given one list and --shard 0/3, 1/3 and 2/3 do each video
+// exactly once between them.
+TEST(ThumbnailToolPipeline, ShardsDoEveryVideoExactlyOnce) {
+  std::string folder = NineVideosAndJunk("tool-shards");
+  std::map<std::string, int> done;
+  int busy_shards = 0;
+  for (int shard = 0; shard < 3; ++shard) {
+    std::string output;
+    RunCommand("cd " + ShellQuote(folder) + " && ls *.mp4 | " + ShellQuote(THUMBNAIL_TOOL_PATH) +
+                   " -q --json --files-from - -o out --shard " + std::to_string(shard) + "/3 2>/dev/null",
+               &output);
+    std::vector<nlohmann::json> lines = JsonLines(output);
+    busy_shards += !lines.empty();
+    for (const nlohmann::json& line : lines) ++done[line["path"]];
+  }
+  EXPECT_EQ(done.size(), 10u);
+  for (const auto& [path, times] : done) EXPECT_EQ(times, 1) << path;
+  EXPECT_GE(busy_shards, 2);
+}
+
+}  // namespace
