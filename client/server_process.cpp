@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "client/wire.h"
+#include "protocol/wire.h"
 
 extern char** environ;
 
@@ -160,7 +160,7 @@ ServerProcess::~ServerProcess() {
   if (!reaped_) {
     // The quit command is one byte into a pipe with room; if the server
     // cannot take it, the kill below ends it all the same.
-    Send({kCmdQuit}, Clock::now());
+    Send({wire::kQuit}, Clock::now());
     CloseIfOpen(&command_fd_);
     // The server hangs up its reply pipe as its process ends.
     pollfd hangup{reply_fd_, POLLIN, 0};

@@ -31,8 +31,8 @@ void TThumbnailServer::ThumbnailFile() {
   InThumbnail = true;
   DebugTrace("TThumbnailServer::ThumbnailFile\n");
 
-  char path[kMaxPathBytes + 1];
-  if (!ReadString(path, kMaxPathBytes)) return;
+  char path[wire::kMaxStringBytes + 1];
+  if (!ReadString(path, wire::kMaxStringBytes)) return;
   DebugTrace("Reading %s\n", path);
   RequestedWidth = static_cast<LONG>(ReadDword());
   RequestedHeight = static_cast<LONG>(ReadDword());
@@ -42,7 +42,7 @@ void TThumbnailServer::ThumbnailFile() {
   FixedSize = false;
   // 260 bytes without a NUL are a path cut short; opening the cut path could
   // open another file.
-  const bool pathComplete = std::strlen(path) < static_cast<size_t>(kMaxPathBytes);
+  const bool pathComplete = std::strlen(path) < wire::kMaxStringBytes;
 
   if (RequestedWidth > 0 && RequestedHeight > 0) {
     FixedSize = true;
