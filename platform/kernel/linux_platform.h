@@ -13,10 +13,12 @@ class LinuxPlatform final : public Platform {
   // registers the DirectMusic stand-in class.
   LinuxPlatform();
 
-  // Retried on EINTR. *read is 0 at the end of the pipe.
+  // Retried on EINTR; on a non-blocking descriptor waits for bytes as a
+  // blocking one would. *read is 0 at the end of the pipe.
   BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read) override;
-  // Loops until every byte is out; FALSE on the first error, with *written
-  // the bytes that did go out.
+  // Loops until every byte is out, waiting for room on a non-blocking
+  // descriptor; FALSE on the first error, with *written the bytes that did
+  // go out.
   BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written) override;
   // poll with no wait and FIONREAD. A Linux pipe cannot hand out its bytes
   // without taking them, so only the counts are reported: *read is the number

@@ -109,23 +109,62 @@ TEST(LinuxPlatform, BadHandlesFail) {
   EXPECT_FALSE(platform.CloseHandle(H(fd)));
 }
 
+// A parent may hand the server descriptors it made non-blocking. A read that
+// finds nothing yet must wait for the bytes, not report the parent gone; a
+// write that finds the pipe full must wait for room, not drop the rest of a
+// reply.
+const bool kBlocking[] = {true, false};
+
+void SetBlocking(int fd, bool blocking) {
+  const int flags = fcntl(fd, F_GETFL);
+  ASSERT_EQ(fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK), 0);
+}
+
 TEST(LinuxPlatform, WriteLoopsUntilAllIsOut) {
-  LinuxPlatform platform;
-  Pipe p;
-  std::vector<BYTE> data(1 << 20);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<BYTE>(i * 13);
-  std::vector<BYTE> got;
-  std::thread reader([&] {
-    BYTE buffer[4096];
-    ssize_t n;
-    while ((n = read(p.reader(), buffer, sizeof buffer)) > 0) got.insert(got.end(), buffer, buffer + n);
-  });
-  DWORD written = 0;
-  EXPECT_TRUE(platform.WriteFile(H(p.writer()), data.data(), static_cast<DWORD>(data.size()), &written));
-  EXPECT_EQ(written, data.size());
-  p.CloseWriter();
-  reader.join();
-  EXPECT_EQ(got, data);
+  for (bool blocking : kBlocking) {
+    SCOPED_TRACE(blocking ? "blocking" : "non-blocking");
+    LinuxPlatform platform;
+    Pipe p;
+    SetBlocking(p.writer(), blocking);
+    std::vector<BYTE> data(1 << 20);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<BYTE>(i * 13);
+    std::vector<BYTE> got;
+    std::thread reader([&] {
+      // Late, so that the writer surely finds the pipe full.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      BYTE buffer[4096];
+      ssize_t n;
+      while ((n = read(p.reader(), buffer, sizeof buffer)) > 0) got.insert(got.end(), buffer, buffer + n);
+    });
+    DWORD written = 0;
+    EXPECT_TRUE(platform.WriteFile(H(p.writer()), data.data(), static_cast<DWORD>(data.size()), &written));
+    EXPECT_EQ(written, data.size());
+    p.CloseWriter();
+    reader.join();
+    EXPECT_EQ(got, data);
+  }
+}
+
+TEST(LinuxPlatform, ReadWaitsForBytesThatAreNotThereYet) {
+  for (bool blocking : kBlocking) {
+    SCOPED_TRACE(blocking ? "blocking" : "non-blocking");
+    LinuxPlatform platform;
+    Pipe p;
+    SetBlocking(p.reader(), blocking);
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      EXPECT_EQ(write(p.writer(), "abc", 3), 3);
+      p.CloseWriter();
+    });
+    char buffer[8];
+    DWORD read = 0;
+    EXPECT_TRUE(platform.ReadFile(H(p.reader()), buffer, sizeof buffer, &read));
+    writer.join();
+    EXPECT_EQ(read, 3u);
+    // The end of the pipe still reads as no bytes.
+    EXPECT_TRUE(platform.ReadFile(H(p.reader()), buffer, sizeof buffer, &read));
+    EXPECT_EQ(read, 0u);
+  }
 }
 
 TEST(LinuxPlatform, WriteToAPipeWithoutReaderFailsInsteadOfEndingTheProcess) {
