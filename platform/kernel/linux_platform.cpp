@@ -14,6 +14,7 @@
 #include "platform/dx/directx_standins.h"
 #include "platform/dx/module_loader.h"
 #include "platform/gdi/bitmap.h"
+#include "platform/kernel/signal_stack.h"
 
 namespace {
 
@@ -37,9 +38,6 @@ bool WaitUntilReady(HANDLE file, short events) {
   } while (ready < 0 && errno == EINTR);
   return ready > 0 && !(p.revents & POLLNVAL);
 }
-
-// Big enough for the filter and _exit even after the main stack overflowed.
-alignas(16) char alternate_stack[64 * 1024];
 
 }  // namespace
 
@@ -134,10 +132,7 @@ bool LinuxPlatform::StartThread(void (*body)(void* argument), void* argument) {
 
 void LinuxPlatform::SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
   crash_filter.store(filter);
-  stack_t stack{};
-  stack.ss_sp = alternate_stack;
-  stack.ss_size = sizeof alternate_stack;
-  sigaltstack(&stack, nullptr);
+  GiveThisThreadASignalStack();
   struct sigaction action{};
   action.sa_handler = OnCrashSignal;
   action.sa_flags = SA_ONSTACK;

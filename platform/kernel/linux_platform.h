@@ -39,9 +39,10 @@ class LinuxPlatform final : public Platform {
   bool StartThread(void (*body)(void* argument), void* argument) override;
 
   // The filter is called, with no exception record, on SIGSEGV, SIGBUS,
-  // SIGILL, SIGFPE, SIGABRT and SIGSYS (on an alternate signal stack, so a
-  // stack overflow of the main thread reaches it too) and from
-  // std::terminate. Should it return, the process ends with code 0.
+  // SIGILL, SIGFPE, SIGABRT and SIGSYS (on an alternate signal stack of the
+  // thread's own, so a stack overflow on any thread started from now on, and
+  // on the calling one, reaches it too) and from std::terminate. Should it
+  // return, the process ends with code 0.
   void SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) override;
   // _exit: no destructor, no atexit handler, no buffered output.
   void TerminateProcess(UINT exitCode) override;

@@ -2,6 +2,7 @@
 #include "platform/kernel/linux_platform.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -196,6 +197,56 @@ TEST(LinuxPlatform, ModuleLoaderFindsTheDirectXStandInsByWindowsName) {
   EXPECT_EQ(platform.GetProcAddress(ddraw, "DirectInputCreateA"), nullptr);
   EXPECT_TRUE(platform.FreeLibrary(ddraw));
   EXPECT_EQ(platform.LoadLibraryA("KERNEL32.DLL"), nullptr);
+}
+
+// Recurses until the stack runs out. The volatile frame keeps the compiler
+// from turning the recursion into a loop.
+int Overflow(int depth) {
+  volatile char frame[1024];
+  frame[0] = static_cast<char>(depth);
+  return depth < 0 ? 0 : Overflow(depth + 1) + frame[0];
+}
+
+void OverflowOnThisThread() { Overflow(0); }
+
+void OverflowThroughThePlatform() {
+  LinuxPlatform platform;
+  platform.StartThread([](void*) { Overflow(0); }, nullptr);
+  pause();
+}
+
+// As FFmpeg starts its decoder threads: straight through pthread_create.
+void OverflowOnAThreadOfALibrary() {
+  pthread_t thread;
+  pthread_create(
+      &thread, nullptr,
+      [](void*) -> void* {
+        Overflow(0);
+        return nullptr;
+      },
+      nullptr);
+  pause();
+}
+
+// A signal that finds no alternate stack on an overflowed thread cannot be
+// handled, and the kernel ends the process by that signal instead.
+TEST(LinuxPlatformDeathTest, StackOverflowOnAnyThreadEndsWithCodeZero) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::pair<const char*, void (*)()> kThreads[] = {
+      {"main thread", OverflowOnThisThread},
+      {"thread of the platform", OverflowThroughThePlatform},
+      {"thread of a library", OverflowOnAThreadOfALibrary},
+  };
+  for (const auto& [name, overflow] : kThreads) {
+    SCOPED_TRACE(name);
+    EXPECT_EXIT(
+        {
+          LinuxPlatform platform;
+          platform.SetUnhandledExceptionFilter(nullptr);
+          overflow();
+        },
+        testing::ExitedWithCode(0), "");
+  }
 }
 
 }  // namespace
