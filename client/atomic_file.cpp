@@ -10,7 +10,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
+
+#include "client/system.h"
 
 namespace thumbnail {
 namespace {
@@ -55,16 +56,6 @@ void RemoveAndReraise(int signal_number) {
   ::raise(signal_number);
 }
 
-// The mode bits the umask leaves of 0666. Read from /proc, since setting
-// the umask to learn it would race with files made by other threads.
-mode_t NewFileMode() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.compare(0, 6, "Umask:") == 0) return 0666 & ~static_cast<mode_t>(strtoul(line.c_str() + 6, nullptr, 8));
-  return 0644;
-}
-
 bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -87,7 +78,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   std::string temporary = folder + "." + name + ".XXXXXX";
   int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) {
-    *error = std::string("cannot write in ") + (folder.empty() ? "." : folder) + ": " + strerrordesc_np(errno);
+    *error = std::string("cannot write in ") + (folder.empty() ? "." : folder) + ": " + ErrorText(errno);
     return false;
   }
   TemporaryRecord record(temporary);
@@ -100,7 +91,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
   if (written) write_error = errno;
   ::unlink(temporary.c_str());
-  *error = std::string("cannot write ") + path + ": " + strerrordesc_np(write_error);
+  *error = std::string("cannot write ") + path + ": " + ErrorText(write_error);
   return false;
 }
 

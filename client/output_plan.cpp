@@ -6,6 +6,8 @@
 
 #include <map>
 
+#include "client/system.h"
+
 namespace thumbnail {
 namespace {
 
@@ -47,7 +49,7 @@ bool PlanOutputs(const ToolOptions& options, std::vector<Job>* jobs, std::string
       return false;
     }
     if (::mkdir(output.c_str(), 0777) != 0 && errno != EEXIST) {
-      *error = "cannot make the folder " + output + ": " + strerrordesc_np(errno);
+      *error = "cannot make the folder " + output + ": " + ErrorText(errno);
       return false;
     }
   }

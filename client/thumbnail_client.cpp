@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "client/server_process.h"
+#include "client/system.h"
 #include "protocol/wire.h"
 
 namespace thumbnail {
@@ -32,13 +33,13 @@ class CheckedFile {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
       if (errno == ENOENT || errno == ENOTDIR) return Status::Error(Failure::kNoSuchFile, "no such file");
-      return Status::Error(Failure::kUnreadable, strerrordesc_np(errno));
+      return Status::Error(Failure::kUnreadable, ErrorText(errno));
     }
     if (S_ISDIR(st.st_mode)) return Status::Error(Failure::kNotAFile, "is a directory");
     // A pipe or a device would leave the server waiting on it for good.
     if (!S_ISREG(st.st_mode)) return Status::Error(Failure::kNotAFile, "not a regular file");
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return Status::Error(Failure::kUnreadable, strerrordesc_np(errno));
+    if (fd_ < 0) return Status::Error(Failure::kUnreadable, ErrorText(errno));
 
     // The server runs in the folder it was started in, which need not be
     // this process's folder now.
@@ -53,7 +54,7 @@ class CheckedFile {
     // tail taken for the next argument. The server reaches the file through
     // the descriptor open here instead.
     if (wire_path_.size() >= wire::kMaxStringBytes)
-      wire_path_ = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd_);
+      wire_path_ = PathOfOpenDescriptor(fd_);
     return Status::Ok();
   }
 

@@ -1,5 +1,4 @@
 // The `thumbnail` tool: pictures of videos, made by thumbnail-server.
-#include <limits.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include "client/atomic_file.h"
 #include "client/batch.h"
 #include "client/output_plan.h"
+#include "client/system.h"
 #include "client/thumbnailer_mode.h"
 #include "client/tool_options.h"
 
@@ -20,11 +20,9 @@ constexpr int kExitUsage = 2;
 // THUMBNAIL_SERVER names another one.
 std::string ServerPath() {
   if (const char* chosen = std::getenv("THUMBNAIL_SERVER"); chosen && *chosen) return chosen;
-  char self[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "thumbnail-server";
-  std::string path(self, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + "thumbnail-server";
+  const std::string self = thumbnail::OwnExecutablePath();
+  if (self.empty()) return "thumbnail-server";
+  return self.substr(0, self.rfind('/') + 1) + "thumbnail-server";
 }
 
 int Usage(const std::string& complaint) {
