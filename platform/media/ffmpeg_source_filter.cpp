@@ -12,10 +12,13 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include "platform/media/ffmpeg_errors.h"
+#include "platform/media/ffmpeg_log.h"
+#include "platform/media/media_time.h"
+
 namespace media {
 namespace {
 
-constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
 constexpr int kIoBufferSize = 64 * 1024;
 // Consecutive read errors after which a damaged file counts as ended.
 constexpr int kMaxFailedReads = 64;

@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "platform/gdi/bitmap.h"
+#include "platform/media/media_time.h"
 #include "platform/media/picture_rotation.h"
 
 namespace media {
