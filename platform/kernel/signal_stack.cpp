@@ -40,6 +40,14 @@ PthreadCreate NextPthreadCreate() {
 
 void GiveThisThreadASignalStack() {
   if (has_signal_stack) return;
+  // A thread that has one already keeps it: whoever set it up (a sanitizer's
+  // runtime, for one) frees it at the thread's end and would free ours
+  // instead.
+  stack_t current{};
+  if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)) {
+    has_signal_stack = true;
+    return;
+  }
   stack_t stack{};
   stack.ss_sp = signal_stack;
   stack.ss_size = sizeof signal_stack;

@@ -7,5 +7,6 @@
 #pragma once
 
 // Gives the calling thread its alternate signal stack, once; later calls on
-// the same thread change nothing.
+// the same thread change nothing, and neither does a call on a thread that
+// has an alternate stack already.
 void GiveThisThreadASignalStack();
