@@ -44,6 +44,8 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/wire.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -56,33 +58,24 @@ double Milliseconds(Clock::time_point from, Clock::time_point to) {
 // watchdog ends a request after ten seconds.
 constexpr auto kReplyDeadline = std::chrono::seconds(30);
 
-void PutDword(std::string& out, uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((value >> shift) & 0xff));
-}
+using Bytes = std::vector<uint8_t>;
 
-uint32_t GetDword(const uint8_t* in) {
-  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
-}
-
-std::string NativeRequest(const std::string& path) {
-  std::string out(1, '\x02');
-  out += path;
-  out.push_back('\0');
-  PutDword(out, 0);
-  PutDword(out, 0);
+// The status command, the end of the previous request and a native-size
+// request for path, in one write.
+Bytes StatusAndNativeRequest(const std::string& path) {
+  Bytes out{wire::kGetStatus, wire::kEndThumbnail, wire::kThumbnailFile};
+  wire::AppendString(&out, path);
+  wire::AppendNumber(&out, 0);
+  wire::AppendNumber(&out, 0);
   return out;
 }
 
-std::string LinesRequest(uint32_t rows) {
-  std::string out(1, '\x03');
-  PutDword(out, 0);
-  PutDword(out, rows);
+Bytes LinesRequest(uint32_t rows) {
+  Bytes out{wire::kGetLines};
+  wire::AppendNumber(&out, 0);
+  wire::AppendNumber(&out, rows);
   return out;
 }
-
-const std::string kGetStatus(1, '\x05');
-const std::string kEndThumbnail(1, '\x04');
-const std::string kQuit(1, '\x01');
 
 // Waits until fd is ready for events or the deadline passes.
 bool WaitReady(int fd, short events, Clock::time_point deadline) {
@@ -112,7 +105,7 @@ bool ReadExact(int fd, void* buffer, size_t size, Clock::time_point deadline) {
   return true;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, const Bytes& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
@@ -168,7 +161,7 @@ class Server {
   // Gives its peak resident memory in KiB, or -1.
   long Stop() {
     if (commands_ >= 0) {
-      WriteAll(commands_, kQuit);
+      WriteAll(commands_, {wire::kQuit});
       close(commands_);
       commands_ = -1;
     }
@@ -220,7 +213,7 @@ class Server {
   // The server's processor time in ms, from its end (see Stop).
   double ended_cpu_ms() const { return ended_cpu_ms_; }
 
-  bool Send(const std::string& bytes) { return WriteAll(commands_, bytes); }
+  bool Send(const Bytes& bytes) { return WriteAll(commands_, bytes); }
   bool Receive(void* buffer, size_t size) { return ReadExact(replies_, buffer, size, Clock::now() + kReplyDeadline); }
 
   // Waits for the event that ends the next reply. The eventfd adds up the
@@ -268,20 +261,20 @@ Result Request(Server& server, const std::string& path, std::vector<uint8_t>& ro
   };
   uint8_t reply[16];
   result.sent = Clock::now();
-  if (!server.Send(kGetStatus + kEndThumbnail + NativeRequest(path))) return fail("pipe closed");
+  if (!server.Send(StatusAndNativeRequest(path))) return fail("pipe closed");
   if (!server.Receive(reply, 4) || !server.AwaitReplyEvent()) return fail("no status reply");
   result.taken = Clock::now();
   if (!server.Receive(reply, 4)) return fail("no reply");
-  if (GetDword(reply) != 1) {
+  if (wire::DecodeNumber(reply) != 1) {
     if (!server.AwaitReplyEvent()) return fail("no event after refusal");
     result.done = Clock::now();
     return fail("refused");
   }
   if (!server.Receive(reply + 4, 12) || !server.AwaitReplyEvent()) return fail("short reply");
-  result.width = GetDword(reply + 4);
-  result.height = GetDword(reply + 8);
+  result.width = wire::DecodeNumber(reply + 4);
+  result.height = wire::DecodeNumber(reply + 8);
   const uint64_t size = uint64_t{result.width} * result.height * 3;
-  if (GetDword(reply + 12) != 24 || size == 0 || size > (uint64_t{1} << 31)) return fail("bad size");
+  if (wire::DecodeNumber(reply + 12) != 24 || size == 0 || size > (uint64_t{1} << 31)) return fail("bad size");
   rows.resize(size);
   if (!server.Send(LinesRequest(result.height))) return fail("pipe closed");
   if (!server.Receive(rows.data(), rows.size())) return fail("rows missing");
@@ -357,7 +350,7 @@ int RunWarm(const std::string& program, PathSource& paths, int warmup) {
   std::string path;
   auto keep_alive = [&server] {
     uint8_t reply[4];
-    server.Send(kGetStatus) && server.Receive(reply, sizeof reply) && server.AwaitReplyEvent();
+    server.Send({wire::kGetStatus}) && server.Receive(reply, sizeof reply) && server.AwaitReplyEvent();
   };
   while (paths.Next(path, keep_alive)) {
     const double cpu_start = server.CpuMilliseconds();

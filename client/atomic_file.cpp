@@ -8,9 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "client/signal_safe_slots.h"
+#include "client/system.h"
 
 namespace thumbnail {
 namespace {
@@ -35,15 +34,6 @@ class TemporaryRecord {
   int slot_ = -1;
 };
 
-// The mode bits the umask leaves of 0666. Read from /proc, since setting
-// the umask to learn it would race with files made by other threads.
-mode_t NewFileMode() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.compare(0, 6, "Umask:") == 0) return 0666 & ~static_cast<mode_t>(strtoul(line.c_str() + 6, nullptr, 8));
-  return 0644;
-}
 
 bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
   size_t done = 0;
@@ -69,7 +59,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   std::string temporary = folder + "." + name + ".XXXXXX";
   int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) {
-    *error = std::string("cannot write in ") + (folder.empty() ? "." : folder) + ": " + strerrordesc_np(errno);
+    *error = std::string("cannot write in ") + (folder.empty() ? "." : folder) + ": " + ErrorText(errno);
     return false;
   }
   TemporaryRecord record(temporary);
@@ -82,13 +72,13 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
   if (written) write_error = errno;
   ::unlink(temporary.c_str());
-  *error = std::string("cannot write ") + path + ": " + strerrordesc_np(write_error);
+  *error = std::string("cannot write ") + path + ": " + ErrorText(write_error);
   return false;
 }
 
 bool WriteStandardOutput(const std::vector<uint8_t>& bytes, std::string* error) {
   if (WriteAll(STDOUT_FILENO, bytes)) return true;
-  *error = std::string("cannot write to standard output: ") + strerrordesc_np(errno);
+  *error = std::string("cannot write to standard output: ") + ErrorText(errno);
   return false;
 }
 

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "client/md5.h"
+#include "client/system.h"
 
 namespace thumbnail {
 namespace {
@@ -19,7 +20,7 @@ bool ReadList(const std::string& name, char separator, std::vector<std::string>*
   if (name != "-") {
     file.open(name, std::ios::binary);
     if (!file) {
-      *error = "cannot read the list " + name + ": " + strerrordesc_np(errno);
+      *error = "cannot read the list " + name + ": " + ErrorText(errno);
       return false;
     }
   }

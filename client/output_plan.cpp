@@ -9,6 +9,8 @@
 #include <map>
 #include <set>
 
+#include "client/system.h"
+
 namespace thumbnail {
 namespace {
 
@@ -71,7 +73,7 @@ bool MakeFolders(const std::string& folder, mode_t mode, std::string* error) {
     if (made.empty() || made.back() == '/' || IsFolder(made)) continue;
     // A file in the way is found by the next step, or by the write check.
     if (::mkdir(made.c_str(), mode) != 0 && errno != EEXIST) {
-      *error = "cannot make the folder " + made + ": " + strerrordesc_np(errno);
+      *error = "cannot make the folder " + made + ": " + ErrorText(errno);
       return false;
     }
   }
@@ -134,7 +136,7 @@ bool PrepareOutputFolders(const std::vector<Job>& jobs, mode_t mode, std::string
   for (const std::string& folder : folders) {
     if (!MakeFolders(folder, mode, error)) return false;
     if (::access(folder.c_str(), W_OK) != 0) {
-      *error = "cannot write in " + folder + ": " + strerrordesc_np(errno);
+      *error = "cannot write in " + folder + ": " + ErrorText(errno);
       return false;
     }
   }

@@ -1,10 +1,11 @@
 #include "client/server_lookup.h"
 
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+
+#include "client/system.h"
 
 namespace thumbnail {
 namespace {
@@ -37,9 +38,7 @@ ServerPlaces ServerPlacesOfThisProcess() {
   ServerPlaces places;
   if (const char* chosen = std::getenv("THUMBNAIL_SERVER")) places.chosen = chosen;
   if (const char* search = std::getenv("PATH")) places.search = search;
-  char self[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) places.self.assign(self, static_cast<size_t>(n));
+  places.self = OwnExecutablePath();
   return places;
 }
 

@@ -18,7 +18,7 @@ struct ServerPlaces {
 // tells whether a path names a program this process may run.
 std::string FindServer(const ServerPlaces& places, const std::function<bool(const std::string&)>& runnable);
 
-// The places of this process: its environment and /proc/self/exe.
+// The places of this process: its environment and its own file.
 ServerPlaces ServerPlacesOfThisProcess();
 
 // True for a regular file this process may execute.

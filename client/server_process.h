@@ -1,6 +1,7 @@
 // One running thumbnail-server child and the three descriptors the parent
 // talks to it through: the write end of the command pipe, the read end of
-// the reply pipe and the eventfd the server sets after each reply.
+// the reply pipe and the event the server sets after each reply (an eventfd
+// on Linux; see system.h).
 #pragma once
 
 #include <sys/types.h>
@@ -20,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 class ServerProcess {
  public:
   // Starts `path -com 3 4 5`: the child reads commands from descriptor 3,
-  // writes replies to 4 and sets the eventfd 5; 0 to 2 are /dev/null and no
+  // writes replies to 4 and sets the event 5; 0 to 2 are /dev/null and no
   // other descriptor of this process reaches it. kServerUnavailable when the
   // program cannot be started.
   static Status Start(const std::string& path, std::unique_ptr<ServerProcess>* out);
@@ -67,7 +68,7 @@ class ServerProcess {
   pid_t pid_;
   int command_fd_;  // write end of the command pipe, non-blocking
   int reply_fd_;    // read end of the reply pipe, non-blocking
-  int event_fd_;    // the eventfd, shared with the child
+  int event_fd_;    // the parent's end of the reply event
   bool reaped_ = false;
   int wait_status_ = 0;
   Clock::time_point last_command_;

@@ -7,7 +7,8 @@
 #include <unistd.h>
 
 #include "client/server_process.h"
-#include "client/wire.h"
+#include "client/system.h"
+#include "protocol/wire.h"
 
 namespace thumbnail {
 namespace {
@@ -32,13 +33,13 @@ class CheckedFile {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
       if (errno == ENOENT || errno == ENOTDIR) return Status::Error(Failure::kNoSuchFile, "no such file");
-      return Status::Error(Failure::kUnreadable, strerrordesc_np(errno));
+      return Status::Error(Failure::kUnreadable, ErrorText(errno));
     }
     if (S_ISDIR(st.st_mode)) return Status::Error(Failure::kNotAFile, "is a directory");
     // A pipe or a device would leave the server waiting on it for good.
     if (!S_ISREG(st.st_mode)) return Status::Error(Failure::kNotAFile, "not a regular file");
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return Status::Error(Failure::kUnreadable, strerrordesc_np(errno));
+    if (fd_ < 0) return Status::Error(Failure::kUnreadable, ErrorText(errno));
 
     // The server runs in the folder it was started in, which need not be
     // this process's folder now.
@@ -52,8 +53,8 @@ class CheckedFile {
     // The channel carries 259 characters; a longer name would be cut and its
     // tail taken for the next argument. The server reaches the file through
     // the descriptor open here instead.
-    if (wire_path_.size() >= kMaxWireString)
-      wire_path_ = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd_);
+    if (wire_path_.size() >= wire::kMaxStringBytes)
+      wire_path_ = PathOfOpenDescriptor(fd_);
     return Status::Ok();
   }
 
@@ -67,17 +68,17 @@ class CheckedFile {
 std::vector<uint8_t> ThumbnailCommand(const std::string& path, int width, int height) {
   std::vector<uint8_t> bytes;
   bytes.reserve(1 + path.size() + 1 + 8);
-  bytes.push_back(kCmdThumbnailFile);
-  PutString(&bytes, path);
-  PutFixed32(&bytes, static_cast<uint32_t>(width));
-  PutFixed32(&bytes, static_cast<uint32_t>(height));
+  bytes.push_back(wire::kThumbnailFile);
+  wire::AppendString(&bytes, path);
+  wire::AppendNumber(&bytes, static_cast<uint32_t>(width));
+  wire::AppendNumber(&bytes, static_cast<uint32_t>(height));
   return bytes;
 }
 
 std::vector<uint8_t> GetLinesCommand(uint32_t first, uint32_t count) {
-  std::vector<uint8_t> bytes{kCmdGetLines};
-  PutFixed32(&bytes, first);
-  PutFixed32(&bytes, count);
+  std::vector<uint8_t> bytes{wire::kGetLines};
+  wire::AppendNumber(&bytes, first);
+  wire::AppendNumber(&bytes, count);
   return bytes;
 }
 
@@ -131,7 +132,7 @@ Status ThumbnailClient::Request(const std::string& path, int width, int height, 
   uint8_t reply[16];
   if (status.ok()) status = server_->Receive(reply, 4, deadline);
   if (!status.ok()) return Drop(status);
-  uint32_t success = DecodeFixed32(reply);
+  uint32_t success = wire::DecodeNumber(reply);
   if (success > 1) return Drop(BadReply("a thumbnail reply of " + std::to_string(success)));
   if (success == 0) {
     status = server_->AwaitReplyEnd(deadline);
@@ -144,7 +145,7 @@ Status ThumbnailClient::Request(const std::string& path, int width, int height, 
   if (status.ok()) status = server_->AwaitReplyEnd(deadline);
   if (!status.ok()) return Drop(status);
 
-  uint32_t w = DecodeFixed32(reply + 4), h = DecodeFixed32(reply + 8), bits = DecodeFixed32(reply + 12);
+  uint32_t w = wire::DecodeNumber(reply + 4), h = wire::DecodeNumber(reply + 8), bits = wire::DecodeNumber(reply + 12);
   if (bits != 24 || w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || uint64_t{w} * h * 3 > kMaxFrameBytes ||
       (fixed && (w != static_cast<uint32_t>(width) || h != static_cast<uint32_t>(height))))
     return Drop(BadReply("a frame size of " + std::to_string(w) + "x" + std::to_string(h) + "x" +
@@ -157,7 +158,7 @@ Status ThumbnailClient::Request(const std::string& path, int width, int height, 
   status = server_->Send(GetLinesCommand(0, h), deadline);
   if (status.ok()) status = server_->Receive(frame->bgr.data(), frame->bgr.size(), deadline);
   if (status.ok()) status = server_->AwaitReplyEnd(deadline);
-  if (status.ok()) status = server_->Send({kCmdEndThumbnail}, deadline);
+  if (status.ok()) status = server_->Send({wire::kEndThumbnail}, deadline);
   if (!status.ok()) {
     *frame = Frame{};
     return Drop(status);
@@ -182,7 +183,7 @@ void ThumbnailClient::FinishFixedSize() {
   // answers it, or it has gone before reading it. Either way the rows this
   // request received are whole.
   uint8_t reply[4];
-  if (!Ask({kCmdGetStatus}, reply, sizeof reply).ok()) {
+  if (!Ask({wire::kGetStatus}, reply, sizeof reply).ok()) {
     server_->Kill();
     server_.reset();
   }
@@ -192,9 +193,9 @@ Status ThumbnailClient::GetStatus() {
   Status status = EnsureServer();
   if (!status.ok()) return status;
   uint8_t reply[4];
-  status = Ask({kCmdGetStatus}, reply, sizeof reply);
+  status = Ask({wire::kGetStatus}, reply, sizeof reply);
   if (!status.ok()) return Drop(status);
-  if (DecodeFixed32(reply) != 1) return Drop(BadReply("a status of " + std::to_string(DecodeFixed32(reply))));
+  if (wire::DecodeNumber(reply) != 1) return Drop(BadReply("a status of " + std::to_string(wire::DecodeNumber(reply))));
   return Status::Ok();
 }
 
@@ -203,11 +204,11 @@ Status ThumbnailClient::GetDirectXLevel(DirectXLevel* level) {
   Status status = EnsureServer();
   if (!status.ok()) return status;
   uint8_t reply[8];
-  status = Ask({kCmdGetDirectXLevel}, reply, sizeof reply);
+  status = Ask({wire::kGetDirectXLevel}, reply, sizeof reply);
   if (!status.ok()) return Drop(status);
-  uint32_t flag = DecodeFixed32(reply + 4);
+  uint32_t flag = wire::DecodeNumber(reply + 4);
   if (flag > 1) return Drop(BadReply("a filter graph flag of " + std::to_string(flag)));
-  level->level = DecodeFixed32(reply);
+  level->level = wire::DecodeNumber(reply);
   level->filter_graph_available = flag == 1;
   return Status::Ok();
 }

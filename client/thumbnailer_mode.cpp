@@ -12,6 +12,7 @@
 #include "client/file_uri.h"
 #include "client/terminal_text.h"
 #include "client/thumbnail_job.h"
+#include "client/system.h"
 
 namespace thumbnail {
 namespace {
@@ -28,7 +29,7 @@ int RunThumbnailer(const std::string& server_path, const std::string& input, con
   if (!PathFromArgument(input, &path)) return Fail(input, "not a local file URI");
   struct stat st;
   if (::stat(path.c_str(), &st) != 0)
-    return Fail(input, errno == ENOENT || errno == ENOTDIR ? "no such file" : strerrordesc_np(errno));
+    return Fail(input, errno == ENOENT || errno == ENOTDIR ? "no such file" : ErrorText(errno));
   // The URI names the original as the file manager knows it; a plain path
   // is turned into the URI the thumbnail standard keys thumbnails by.
   std::string uri = path == input ? FileUri(std::filesystem::absolute(path).lexically_normal().string()) : input;

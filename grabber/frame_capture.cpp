@@ -4,20 +4,13 @@
 
 #include "grabber/thumbnailer.h"
 #include "platform/gdi/bitmap.h"
+#include "platform/gdi/dib_geometry.h"
 #include "platform/trace.h"
 
 namespace {
 
 // The brightness measure below which a frame is too dark to show.
 constexpr unsigned DarkThreshold = 70;
-
-// Bytes of the pixel block of a DIB section with this header: rows padded to
-// 32 bits, |biHeight| of them.
-uint64_t DibBytes(const BITMAPINFOHEADER& h) {
-  uint64_t stride = (static_cast<uint64_t>(h.biWidth) * h.biBitCount + 31) / 32 * 4;
-  uint64_t rows = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
-  return stride * rows;
-}
 
 // The renderer's connected type describes a video frame only when its format
 // block is a whole VIDEOINFOHEADER.

@@ -25,7 +25,6 @@ class InterfaceBatch {
 
   // The number of valid entries, never more than the array holds.
   ULONG size() const { return fetched_ < N ? fetched_ : N; }
-  T* operator[](ULONG i) const { return items_[i]; }
 
   // Hands entry i's reference to the caller.
   ComPtr<T> Take(ULONG i) { return ComPtr<T>::Adopt(std::exchange(items_[i], nullptr)); }

@@ -42,23 +42,23 @@ void TThumbnailServer::PollCommand() {
   }
   LastActivityTick.store(platform_.GetTickCount());
   DebugTrace("Got command\n");
-  switch (static_cast<signed char>(command)) {
-    case CMD_QUIT:
+  switch (command) {
+    case wire::kQuit:
       Quit = true;
       break;
-    case CMD_THUMBNAIL_FILE:
+    case wire::kThumbnailFile:
       ThumbnailFile();
       break;
-    case CMD_GET_LINES:
+    case wire::kGetLines:
       GetLines();
       break;
-    case CMD_END_THUMBNAIL:
+    case wire::kEndThumbnail:
       EndThumbnail();
       break;
-    case CMD_GET_STATUS:
+    case wire::kGetStatus:
       GetStatus();
       break;
-    case CMD_GET_DIRECTX_LEVEL:
+    case wire::kGetDirectXLevel:
       ReportDirectXLevel();
       break;
     default:
@@ -86,7 +86,7 @@ bool TThumbnailServer::ReadString(char* buffer, int limit) {
 
 DWORD TThumbnailServer::ReadDword() {
   if (ReadPipe == 0) return 0;
-  BYTE bytes[4];
+  BYTE bytes[wire::kNumberBytes];
   DWORD have = 0;
   // A pipe may hand out a value in pieces; a short read taken as the whole
   // value would put both sides out of step.
@@ -99,15 +99,14 @@ DWORD TThumbnailServer::ReadDword() {
     }
     have += read;
   }
-  return static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 | static_cast<DWORD>(bytes[2]) << 16 |
-         static_cast<DWORD>(bytes[3]) << 24;
+  return wire::DecodeNumber(bytes);
 }
 
 BOOL TThumbnailServer::WriteDword(DWORD value) {
   if (WritePipe == 0) return 0;
   DebugTrace("writing dword %u\n", value);
-  const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-                         static_cast<BYTE>(value >> 24)};
+  BYTE bytes[wire::kNumberBytes];
+  wire::EncodeNumber(value, bytes);
   DWORD written = 0;
   return platform_.WriteFile(HandleFromValue(WritePipe), bytes, sizeof bytes, &written);
 }

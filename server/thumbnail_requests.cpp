@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/gdi/dib_geometry.h"
 #include "platform/trace.h"
 #include "server/thumbnail_server.h"
 
@@ -31,8 +32,8 @@ void TThumbnailServer::ThumbnailFile() {
   InThumbnail = true;
   DebugTrace("TThumbnailServer::ThumbnailFile\n");
 
-  char path[kMaxPathBytes + 1];
-  if (!ReadString(path, kMaxPathBytes)) return;
+  char path[wire::kMaxStringBytes + 1];
+  if (!ReadString(path, wire::kMaxStringBytes)) return;
   DebugTrace("Reading %s\n", path);
   RequestedWidth = static_cast<LONG>(ReadDword());
   RequestedHeight = static_cast<LONG>(ReadDword());
@@ -42,7 +43,7 @@ void TThumbnailServer::ThumbnailFile() {
   FixedSize = false;
   // 260 bytes without a NUL are a path cut short; opening the cut path could
   // open another file.
-  const bool pathComplete = std::strlen(path) < static_cast<size_t>(kMaxPathBytes);
+  const bool pathComplete = std::strlen(path) < wire::kMaxStringBytes;
 
   if (RequestedWidth > 0 && RequestedHeight > 0) {
     FixedSize = true;
@@ -93,9 +94,9 @@ void TThumbnailServer::GetLines() {
     const size_t pixelBytes = frame.biBitCount / 8;
     // A thumbnailer that captured nothing has no rows; a positive height
     // stores the rows bottom-up, a negative one top-down.
-    const int64_t height = Thumbnailer->Bits ? (frame.biHeight < 0 ? -int64_t{frame.biHeight} : frame.biHeight) : 0;
+    const size_t height = Thumbnailer->Bits ? DibRows(frame.biHeight) : 0;
     const size_t frameRowBytes = width * pixelBytes;
-    const size_t stride = RowsDwordAligned ? (frameRowBytes + 3) & ~size_t{3} : frameRowBytes;
+    const size_t stride = RowsDwordAligned ? DibStride(static_cast<LONG>(width), frame.biBitCount) : frameRowBytes;
     size_t wireRowBytes = frameRowBytes;
     size_t sentRowBytes = frameRowBytes;
     if (FixedSize) {
@@ -111,7 +112,7 @@ void TThumbnailServer::GetLines() {
         WriteZeros(wireRowBytes);
         continue;
       }
-      const size_t memoryRow = frame.biHeight > 0 ? static_cast<size_t>(height - 1 - r) : r;
+      const size_t memoryRow = DibMemoryRow(frame.biHeight, r);
       DWORD written = 0;
       platform_.WriteFile(HandleFromValue(WritePipe), Thumbnailer->Bits + memoryRow * stride,
                           static_cast<DWORD>(sentRowBytes), &written);

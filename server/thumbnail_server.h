@@ -1,8 +1,7 @@
 // TThumbnailServer: the server's state and its commands. The parent talks to
 // it over three inherited handles: a pipe of one-byte commands and their
-// arguments, a pipe of replies, and an event set after each reply. Every
-// number on the wire is a 32-bit little-endian value; strings are single-byte
-// characters ending in NUL, at most 260 bytes.
+// arguments, a pipe of replies, and an event set after each reply. The bytes
+// on the wire are those of protocol/wire.h.
 #pragma once
 
 #include <atomic>
@@ -10,19 +9,7 @@
 
 #include "grabber/thumbnailer.h"
 #include "platform/kernel/platform.h"
-
-// The command bytes. Every other byte value is taken and ignored.
-enum : signed char {
-  CMD_QUIT = 1,
-  CMD_THUMBNAIL_FILE = 2,
-  CMD_GET_LINES = 3,
-  CMD_END_THUMBNAIL = 4,
-  CMD_GET_STATUS = 5,
-  CMD_GET_DIRECTX_LEVEL = 6,
-};
-
-// The longest string on the wire, its NUL included.
-constexpr int kMaxPathBytes = 260;
+#include "protocol/wire.h"
 
 // Milliseconds without a command byte after which the server ends itself.
 constexpr DWORD kIdleLimitMs = 10000;

@@ -25,8 +25,11 @@ class IUnknown {
 };
 #endif  // _WIN32
 
-// Reference count for a concrete object; the last Release deletes it. The
-// count is atomic because decoder threads may hold samples briefly.
+// Reference count for a concrete object; the last Release deletes it. On
+// Windows the filters built on it are passed between threads: DirectShow's
+// streaming thread takes and drops references to them while the server's
+// thread runs the graph, so the count is atomic. (On Linux the graph runs on
+// the thread that calls it, and samples are not counted here at all.)
 class RefCounted {
  public:
   RefCounted() = default;

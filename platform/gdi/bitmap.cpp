@@ -50,15 +50,9 @@ BitmapObject* Find(HGDIOBJ object) {
 
 }  // namespace
 
-size_t DibStride(LONG width, WORD bitCount) {
-  return ((static_cast<size_t>(width) * bitCount + 31) / 32) * 4;
-}
-
 bool DibGeometryAcceptable(LONG width, LONG height, WORD bitCount) {
   if (width <= 0 || height == 0 || !BitCountKnown(bitCount)) return false;
-  size_t rows = height < 0 ? static_cast<size_t>(-static_cast<int64_t>(height)) : static_cast<size_t>(height);
-  size_t stride = DibStride(width, bitCount);
-  return rows <= kMaxDibBytes / stride;
+  return DibRows(height) <= kMaxDibBytes / DibStride(width, bitCount);
 }
 
 HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, const void* bits) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "platform/gdi/dib_geometry.h"
 #include "platform/win/types.h"
 
 // On Windows the bitmaps are GDI's own, declared by the system's headers.
@@ -12,9 +13,6 @@
 // The largest pixel block a DIB section may have. Larger pictures are refused
 // before anything is allocated.
 constexpr size_t kMaxDibBytes = size_t{1} << 30;
-
-// Bytes per row of a DIB section: bits rounded up to 32.
-size_t DibStride(LONG width, WORD bitCount);
 
 // True when CreateDIBSection would accept the geometry: width > 0, height
 // non-zero, a bit count of 1, 4, 8, 16, 24 or 32, and no more than

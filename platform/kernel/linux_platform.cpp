@@ -14,6 +14,7 @@
 #include "platform/dx/directx_standins.h"
 #include "platform/dx/module_loader.h"
 #include "platform/gdi/bitmap.h"
+#include "platform/kernel/signal_stack.h"
 
 namespace {
 
@@ -26,8 +27,17 @@ std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> crash_filter{nullptr};
 
 void OnCrashSignal(int) { RunCrashFilter(); }
 
-// Big enough for the filter and _exit even after the main stack overflowed.
-alignas(16) char alternate_stack[64 * 1024];
+// A descriptor the parent made non-blocking answers EAGAIN where a blocking
+// one would wait; this is that wait. False when the descriptor cannot be
+// waited on, so the caller fails instead of spinning.
+bool WaitUntilReady(HANDLE file, short events) {
+  pollfd p{DescriptorOf(file), events, 0};
+  int ready;
+  do {
+    ready = poll(&p, 1, -1);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0 && !(p.revents & POLLNVAL);
+}
 
 }  // namespace
 
@@ -39,9 +49,10 @@ LinuxPlatform::LinuxPlatform() {
 BOOL LinuxPlatform::ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read) {
   *read = 0;
   ssize_t n;
-  do {
+  for (;;) {
     n = ::read(DescriptorOf(file), buffer, toRead);
-  } while (n < 0 && errno == EINTR);
+    if (n >= 0 || (errno != EINTR && !(errno == EAGAIN && WaitUntilReady(file, POLLIN)))) break;
+  }
   if (n < 0) return FALSE;
   *read = static_cast<DWORD>(n);
   return TRUE;
@@ -52,7 +63,7 @@ BOOL LinuxPlatform::WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DW
   DWORD done = 0;
   while (done < toWrite) {
     ssize_t n = ::write(DescriptorOf(file), bytes + done, toWrite - done);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINTR || (errno == EAGAIN && WaitUntilReady(file, POLLOUT)))) continue;
     if (n <= 0) break;
     done += static_cast<DWORD>(n);
   }
@@ -121,10 +132,7 @@ bool LinuxPlatform::StartThread(void (*body)(void* argument), void* argument) {
 
 void LinuxPlatform::SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
   crash_filter.store(filter);
-  stack_t stack{};
-  stack.ss_sp = alternate_stack;
-  stack.ss_size = sizeof alternate_stack;
-  sigaltstack(&stack, nullptr);
+  GiveThisThreadASignalStack();
   struct sigaction action{};
   action.sa_handler = OnCrashSignal;
   action.sa_flags = SA_ONSTACK;

@@ -13,10 +13,12 @@ class LinuxPlatform final : public Platform {
   // registers the DirectMusic stand-in class.
   LinuxPlatform();
 
-  // Retried on EINTR. *read is 0 at the end of the pipe.
+  // Retried on EINTR; on a non-blocking descriptor waits for bytes as a
+  // blocking one would. *read is 0 at the end of the pipe.
   BOOL ReadFile(HANDLE file, void* buffer, DWORD toRead, DWORD* read) override;
-  // Loops until every byte is out; FALSE on the first error, with *written
-  // the bytes that did go out.
+  // Loops until every byte is out, waiting for room on a non-blocking
+  // descriptor; FALSE on the first error, with *written the bytes that did
+  // go out.
   BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written) override;
   // poll with no wait and FIONREAD. A Linux pipe cannot hand out its bytes
   // without taking them, so only the counts are reported: *read is the number
@@ -37,9 +39,10 @@ class LinuxPlatform final : public Platform {
   bool StartThread(void (*body)(void* argument), void* argument) override;
 
   // The filter is called, with no exception record, on SIGSEGV, SIGBUS,
-  // SIGILL, SIGFPE, SIGABRT and SIGSYS (on an alternate signal stack, so a
-  // stack overflow of the main thread reaches it too) and from
-  // std::terminate. Should it return, the process ends with code 0.
+  // SIGILL, SIGFPE, SIGABRT and SIGSYS (on an alternate signal stack of the
+  // thread's own, so a stack overflow on any thread started from now on, and
+  // on the calling one, reaches it too) and from std::terminate. Should it
+  // return, the process ends with code 0.
   void SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) override;
   // _exit: no destructor, no atexit handler, no buffered output.
   void TerminateProcess(UINT exitCode) override;

@@ -1,5 +1,7 @@
 #include "platform/media/audio_decoder.h"
 
+#include "platform/media/media_time.h"
+
 namespace media {
 namespace {
 

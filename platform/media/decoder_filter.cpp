@@ -1,5 +1,7 @@
 #include "platform/media/decoder_filter.h"
 
+#include "platform/media/media_time.h"
+
 namespace media {
 namespace {
 

@@ -10,7 +10,6 @@
 namespace media {
 namespace {
 
-constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
 constexpr int kIoBufferSize = 64 * 1024;
 
 // Demuxers that would open other files or network addresses named inside the

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/media/ffmpeg_errors.h"
 #include "platform/media/ffmpeg_ptr.h"
 
 namespace media {
@@ -19,7 +20,7 @@ class DemuxerInput {
   ~DemuxerInput();
 
   // Opens `path` and a demuxer over it, its streams probed. Failure: the
-  // system's file-not-found error (0x80070002) for a path that cannot be
+  // system's file-not-found error (kFileNotFound) for a path that cannot be
   // opened, VFW_E_NOT_FOUND for one that is not a regular file,
   // VFW_E_INVALID_FILE_FORMAT for an empty file or one no allowed demuxer
   // takes, else the demuxer's error.

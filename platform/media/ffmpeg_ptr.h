@@ -1,5 +1,4 @@
-// Owning pointers for FFmpeg objects, each with its named deleter, and the
-// one place where FFmpeg error codes become HRESULTs.
+// Owning pointers for FFmpeg objects, each with its named deleter.
 #pragma once
 
 #include <memory>
@@ -10,8 +9,6 @@ extern "C" {
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
-
-#include "platform/win/types.h"
 
 namespace media {
 
@@ -44,15 +41,5 @@ using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
 using IoContextPtr = std::unique_ptr<AVIOContext, IoContextDeleter>;
-
-// Maps an FFmpeg error code (negative) to the closest HRESULT.
-HRESULT HresultFromAvError(int error);
-
-// Silences FFmpeg's log for the whole process; safe to call more than once.
-void SilenceFfmpegLog();
-
-// 100 ns media time per second.
-constexpr LONGLONG kUnitsPerSecond = 10000000;
-constexpr AVRational kMediaTimeBase = {1, static_cast<int>(kUnitsPerSecond)};
 
 }  // namespace media

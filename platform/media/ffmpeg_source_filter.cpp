@@ -5,6 +5,10 @@
 #include "platform/media/media_time.h"
 #include "platform/media/stream_description.h"
 
+#include "platform/media/ffmpeg_errors.h"
+#include "platform/media/ffmpeg_log.h"
+#include "platform/media/media_time.h"
+
 namespace media {
 namespace {
 

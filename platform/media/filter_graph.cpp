@@ -6,14 +6,13 @@
 
 #include "platform/media/audio_decoder.h"
 #include "platform/media/enumerator.h"
+#include "platform/media/ffmpeg_errors.h"
 #include "platform/media/ffmpeg_source_filter.h"
 #include "platform/media/renderer_filter.h"
 #include "platform/media/video_decoder.h"
 
 namespace media {
 namespace {
-
-constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
 
 // Each wide character of the path stands for one byte of the file name, the
 // way the caller widened it; a path with characters beyond a byte is taken as

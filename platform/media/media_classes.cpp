@@ -1,7 +1,7 @@
 #include "platform/media/media_classes.h"
 
 #include "platform/media/colour_converter.h"
-#include "platform/media/ffmpeg_ptr.h"
+#include "platform/media/ffmpeg_log.h"
 #include "platform/media/filter_graph.h"
 #include "platform/media/sample_renderer.h"
 

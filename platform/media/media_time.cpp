@@ -1,5 +1,10 @@
 #include "platform/media/media_time.h"
 
+extern "C" {
+#include <libavutil/avutil.h>
+#include <libavutil/mathematics.h>
+}
+
 namespace media {
 
 LONGLONG MediaTimeOf(int64_t ts, AVRational timeBase, LONGLONG fileStart) {

@@ -4,9 +4,19 @@
 // times cannot overflow.
 #pragma once
 
-#include "platform/media/ffmpeg_ptr.h"
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+#include <cstdint>
+
+#include "platform/win/types.h"
 
 namespace media {
+
+// 100 ns media time per second.
+constexpr LONGLONG kUnitsPerSecond = 10000000;
+constexpr AVRational kMediaTimeBase = {1, static_cast<int>(kUnitsPerSecond)};
 
 // Media time of a sample whose time is unknown.
 constexpr LONGLONG kNoTime = INT64_MIN;

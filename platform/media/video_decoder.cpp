@@ -11,6 +11,7 @@ extern "C" {
 
 #include "platform/gdi/bitmap.h"
 #include "platform/media/field_interpolation.h"
+#include "platform/media/media_time.h"
 
 namespace media {
 namespace {

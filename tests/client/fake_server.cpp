@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/wire.h"
+
 namespace {
 
 int command_fd = 3, reply_fd = 4, event_fd = 5;
@@ -35,9 +37,9 @@ bool ReadAll(void* buffer, size_t size) {
 }
 
 uint32_t ReadValue() {
-  uint8_t b[4] = {};
-  if (!ReadAll(b, 4)) ::_exit(0);
-  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+  uint8_t b[wire::kNumberBytes] = {};
+  if (!ReadAll(b, sizeof b)) ::_exit(0);
+  return wire::DecodeNumber(b);
 }
 
 std::string ReadPath() {
@@ -58,8 +60,7 @@ void Write(const std::vector<uint8_t>& bytes) {
 
 void Reply(std::vector<uint32_t> values, std::vector<uint8_t> tail = {}) {
   std::vector<uint8_t> bytes;
-  for (uint32_t v : values)
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(v >> shift));
+  for (uint32_t v : values) wire::AppendNumber(&bytes, v);
   bytes.insert(bytes.end(), tail.begin(), tail.end());
   Write(bytes);
   uint64_t one = 1;
@@ -80,9 +81,9 @@ int main() {
     uint8_t command;
     if (!ReadAll(&command, 1)) return 0;
     switch (command) {
-      case 1:
+      case wire::kQuit:
         return 0;
-      case 2: {
+      case wire::kThumbnailFile: {
         std::string path = ReadPath();
         int32_t w = static_cast<int32_t>(ReadValue()), h = static_cast<int32_t>(ReadValue());
         if (mode == "crash") ::_exit(0);
@@ -101,7 +102,7 @@ int main() {
         Reply({1, width, height, 24});
         break;
       }
-      case 3: {
+      case wire::kGetLines: {
         uint32_t first = ReadValue(), count = ReadValue();
         std::vector<uint8_t> rows;
         for (uint32_t r = first; r < first + count; ++r)
@@ -109,10 +110,10 @@ int main() {
         Reply({}, rows);
         break;
       }
-      case 5:
+      case wire::kGetStatus:
         Reply({1}, mode == "extra" ? std::vector<uint8_t>{0} : std::vector<uint8_t>{});
         break;
-      case 6:
+      case wire::kGetDirectXLevel:
         Reply({0x0800, 1});
         break;
       default:

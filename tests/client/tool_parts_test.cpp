@@ -17,7 +17,7 @@
 #include "client/server_lookup.h"
 #include "client/terminal_text.h"
 #include "client/tool_options.h"
-#include "client/wire.h"
+#include "protocol/wire.h"
 
 namespace thumbnail {
 namespace {
@@ -311,10 +311,10 @@ TEST(EncodeBmp, RowsBottomUpPaddedToFourBytes) {
   std::vector<uint8_t> bmp;
   EncodeBmp(frame, &bmp);
   ASSERT_EQ(bmp.size(), 54u + 2 * 12);
-  EXPECT_EQ(DecodeFixed32(&bmp[2]), bmp.size());
-  EXPECT_EQ(DecodeFixed32(&bmp[10]), 54u);
-  EXPECT_EQ(DecodeFixed32(&bmp[18]), 3u);
-  EXPECT_EQ(DecodeFixed32(&bmp[22]), 2u);
+  EXPECT_EQ(wire::DecodeNumber(&bmp[2]), bmp.size());
+  EXPECT_EQ(wire::DecodeNumber(&bmp[10]), 54u);
+  EXPECT_EQ(wire::DecodeNumber(&bmp[18]), 3u);
+  EXPECT_EQ(wire::DecodeNumber(&bmp[22]), 2u);
   // The bottom row (10..18) comes first, then three bytes of padding.
   EXPECT_EQ(bmp[54], 10);
   EXPECT_EQ(bmp[62], 18);

@@ -97,9 +97,7 @@ class FuzzPlatform final : public Platform {
   DWORD now_ = 1000;
 };
 
-uint32_t Dword(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
+using wire::DecodeNumber;
 
 void Require(bool condition) {
   if (!condition) __builtin_trap();
@@ -112,7 +110,7 @@ struct Request {
 
 // Checks the reply to one command against the protocol. `arguments` are the
 // bytes the command took after its command byte, `reply` what it wrote.
-void CheckReply(signed char command, const uint8_t* arguments, size_t argumentBytes, const uint8_t* reply,
+void CheckReply(uint8_t command, const uint8_t* arguments, size_t argumentBytes, const uint8_t* reply,
                 size_t replyBytes, int events, bool argumentsComplete, const TThumbnailServer& server,
                 std::optional<Request>& request) {
   if (!argumentsComplete) {
@@ -121,43 +119,43 @@ void CheckReply(signed char command, const uint8_t* arguments, size_t argumentBy
     return;
   }
   switch (command) {
-    case CMD_THUMBNAIL_FILE: {
+    case wire::kThumbnailFile: {
       Require(argumentBytes >= 9 && events == 1);
-      const int32_t width = static_cast<int32_t>(Dword(arguments + argumentBytes - 8));
-      const int32_t height = static_cast<int32_t>(Dword(arguments + argumentBytes - 4));
+      const int32_t width = static_cast<int32_t>(DecodeNumber(arguments + argumentBytes - 8));
+      const int32_t height = static_cast<int32_t>(DecodeNumber(arguments + argumentBytes - 4));
       if (width > 0 && height > 0) {
-        Require(replyBytes == 16 && Dword(reply) == 1 && Dword(reply + 4) == static_cast<uint32_t>(width) &&
-                Dword(reply + 8) == static_cast<uint32_t>(height) && Dword(reply + 12) == 24);
+        Require(replyBytes == 16 && DecodeNumber(reply) == 1 && DecodeNumber(reply + 4) == static_cast<uint32_t>(width) &&
+                DecodeNumber(reply + 8) == static_cast<uint32_t>(height) && DecodeNumber(reply + 12) == 24);
         request = Request{static_cast<size_t>(width) * 3};
       } else if (replyBytes == 4) {
-        Require(Dword(reply) == 0 && !server.Thumbnailer);
+        Require(DecodeNumber(reply) == 0 && !server.Thumbnailer);
         request.reset();
       } else {
-        Require(replyBytes == 16 && Dword(reply) == 1 && Dword(reply + 12) == 24 && server.Thumbnailer);
-        const int32_t frameWidth = static_cast<int32_t>(Dword(reply + 4));
-        const int32_t frameHeight = static_cast<int32_t>(Dword(reply + 8));
+        Require(replyBytes == 16 && DecodeNumber(reply) == 1 && DecodeNumber(reply + 12) == 24 && server.Thumbnailer);
+        const int32_t frameWidth = static_cast<int32_t>(DecodeNumber(reply + 4));
+        const int32_t frameHeight = static_cast<int32_t>(DecodeNumber(reply + 8));
         Require(frameWidth > 0 && frameHeight != 0 && DibGeometryAcceptable(frameWidth, frameHeight, 24));
         request = Request{static_cast<size_t>(frameWidth) * 3};
       }
       return;
     }
-    case CMD_GET_LINES: {
+    case wire::kGetLines: {
       Require(argumentBytes == 8 && events == 1);
-      const uint32_t first = Dword(arguments);
-      const uint32_t count = Dword(arguments + 4);
+      const uint32_t first = DecodeNumber(arguments);
+      const uint32_t count = DecodeNumber(arguments + 4);
       const uint64_t rows = static_cast<uint32_t>(first + count) < first ? 0 : count;
       Require(replyBytes == (request ? rows * request->rowBytes : 0));
       return;
     }
-    case CMD_END_THUMBNAIL:
+    case wire::kEndThumbnail:
       Require(replyBytes == 0 && events == 0);
       if (!server.Quit) request.reset();
       return;
-    case CMD_GET_STATUS:
-      Require(replyBytes == 4 && Dword(reply) == 1 && events == 1);
+    case wire::kGetStatus:
+      Require(replyBytes == 4 && DecodeNumber(reply) == 1 && events == 1);
       return;
-    case CMD_GET_DIRECTX_LEVEL:
-      Require(replyBytes == 8 && Dword(reply + 4) <= 1 && events == 1);
+    case wire::kGetDirectXLevel:
+      Require(replyBytes == 8 && DecodeNumber(reply + 4) <= 1 && events == 1);
       return;
     default:
       Require(replyBytes == 0 && events == 0);
@@ -184,15 +182,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t start = platform.consumed();
         const size_t replyStart = platform.output().size();
         const int eventsBefore = platform.events();
-        const signed char command = static_cast<signed char>(data[start]);
+        const uint8_t command = data[start];
         server.PollCommand();
         Require(platform.consumed() > start);
         const size_t taken = platform.consumed() - start - 1;
         // The arguments were complete unless the stream ran out while the
         // command still read them (the server then quits).
-        const bool complete = !(server.Quit && platform.drained() && command != CMD_QUIT &&
+        const bool complete = !(server.Quit && platform.drained() && command != wire::kQuit &&
                                 platform.output().size() == replyStart && platform.events() == eventsBefore &&
-                                (command == CMD_THUMBNAIL_FILE || command == CMD_GET_LINES));
+                                (command == wire::kThumbnailFile || command == wire::kGetLines));
         CheckReply(command, data + start + 1, taken, platform.output().data() + replyStart,
                    platform.output().size() - replyStart, platform.events() - eventsBefore, complete, server,
                    request);

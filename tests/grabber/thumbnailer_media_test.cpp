@@ -43,12 +43,12 @@ void ForEachConnection(IGraphBuilder* graph, const std::function<void(const AM_M
   ASSERT_TRUE(SUCCEEDED(batch.Fetch(filters.get())));
   for (ULONG i = 0; i < batch.size(); ++i) {
     ComPtr<IEnumPins> pins;
-    ASSERT_TRUE(SUCCEEDED(batch[i]->EnumPins(pins.put())));
+    ASSERT_TRUE(SUCCEEDED(batch.Take(i)->EnumPins(pins.put())));
     InterfaceBatch<IPin, 100> pinBatch;
     ASSERT_TRUE(SUCCEEDED(pinBatch.Fetch(pins.get())));
     for (ULONG j = 0; j < pinBatch.size(); ++j) {
       AM_MEDIA_TYPE type{};
-      if (pinBatch[j]->ConnectionMediaType(&type) == S_OK) each(type);
+      if (pinBatch.Take(j)->ConnectionMediaType(&type) == S_OK) each(type);
       FreeMediaType(type);
     }
   }

@@ -198,7 +198,7 @@ TEST_F(ForeignReferenceTest, OnlyTheNamedFileIsEverRead) {
   // opened and thumbnailed.
   EXPECT_EQ(RequestThumbnail(server, other_).kind, RequestOutcome::kPicture);
   EXPECT_TRUE(OtherWasOpened());
-  server.WriteByte(1);
+  server.WriteByte(wire::kQuit);
   EXPECT_EQ(server.WaitExit(kPastTheWatchdogMs), 0);
   EXPECT_EQ(server.Output(), "");
 }

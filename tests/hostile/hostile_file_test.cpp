@@ -83,7 +83,7 @@ class HostileFileTest : public ::testing::TestWithParam<HostileFixture> {
 
   // Quits the server and checks that it ended as every server must.
   void EndServer() {
-    server_->WriteByte(1);
+    server_->WriteByte(wire::kQuit);
     ExpectSilentEnd("at quit");
     server_.reset();
   }

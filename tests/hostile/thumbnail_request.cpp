@@ -8,10 +8,6 @@
 
 namespace {
 
-constexpr uint8_t kThumbnailFile = 2;
-constexpr uint8_t kGetLines = 3;
-constexpr uint8_t kEndThumbnail = 4;
-constexpr uint8_t kGetStatus = 5;
 // Rows fetched of a picture too large to fetch whole.
 constexpr uint32_t kFewRows = 4;
 
@@ -45,13 +41,10 @@ const char* KindName(RequestOutcome::Kind kind) {
 
 RequestOutcome RequestThumbnail(ServerProcess& server, const std::string& path, int32_t width, int32_t height,
                                 size_t maxBytes) {
-  std::vector<uint8_t> command{kThumbnailFile};
-  command.insert(command.end(), path.begin(), path.end());
-  command.push_back(0);
-  for (uint32_t value : {static_cast<uint32_t>(width), static_cast<uint32_t>(height)}) {
-    std::vector<uint8_t> bytes = Dword(value);
-    command.insert(command.end(), bytes.begin(), bytes.end());
-  }
+  std::vector<uint8_t> command{wire::kThumbnailFile};
+  wire::AppendString(&command, path);
+  wire::AppendNumber(&command, static_cast<uint32_t>(width));
+  wire::AppendNumber(&command, static_cast<uint32_t>(height));
   if (!server.Write(command)) return Missing(server);
 
   std::optional<uint32_t> result = server.ReadDword(kPastTheWatchdogMs);
@@ -63,11 +56,7 @@ RequestOutcome RequestThumbnail(ServerProcess& server, const std::string& path, 
   }
   std::optional<std::vector<uint8_t>> size = server.Read(12, kPastTheWatchdogMs);
   if (!size) return Missing(server);
-  auto at = [&](int i) {
-    const std::vector<uint8_t>& b = *size;
-    return static_cast<uint32_t>(b[i]) | static_cast<uint32_t>(b[i + 1]) << 8 |
-           static_cast<uint32_t>(b[i + 2]) << 16 | static_cast<uint32_t>(b[i + 3]) << 24;
-  };
+  auto at = [&](int i) { return wire::DecodeNumber(size->data() + i); };
   outcome.width = static_cast<int32_t>(at(0));
   outcome.height = static_cast<int32_t>(at(4));
   const bool fixed = width > 0 && height > 0;
@@ -82,11 +71,9 @@ RequestOutcome RequestThumbnail(ServerProcess& server, const std::string& path, 
   const uint32_t rows = rowBytes * static_cast<size_t>(outcome.height) <= maxBytes
                             ? static_cast<uint32_t>(outcome.height)
                             : std::min<uint32_t>(kFewRows, static_cast<uint32_t>(outcome.height));
-  std::vector<uint8_t> getLines{kGetLines};
-  for (uint32_t value : {0u, rows}) {
-    std::vector<uint8_t> bytes = Dword(value);
-    getLines.insert(getLines.end(), bytes.begin(), bytes.end());
-  }
+  std::vector<uint8_t> getLines{wire::kGetLines};
+  wire::AppendNumber(&getLines, 0);
+  wire::AppendNumber(&getLines, rows);
   if (!server.Write(getLines)) return Missing(server);
   std::optional<std::vector<uint8_t>> pixels = server.Read(rowBytes * rows, kPastTheWatchdogMs);
   if (!pixels) return Missing(server);
@@ -97,13 +84,13 @@ RequestOutcome RequestThumbnail(ServerProcess& server, const std::string& path, 
   outcome.rows = std::move(*pixels);
   // No reply; a fixed-size request whose frame came out at another size
   // ends the server here.
-  server.WriteByte(kEndThumbnail);
+  server.WriteByte(wire::kEndThumbnail);
   outcome.kind = RequestOutcome::kPicture;
   return outcome;
 }
 
 bool ServerAnswersStatus(ServerProcess& server) {
-  if (!server.WriteByte(kGetStatus)) return false;
+  if (!server.WriteByte(wire::kGetStatus)) return false;
   std::optional<uint32_t> status = server.ReadDword(kPastTheWatchdogMs);
   return status && *status == 1 && server.WaitEvent(kPastTheWatchdogMs) == 1;
 }

@@ -58,4 +58,33 @@ TEST(CreateDIBSection, NegativeHeightHoldsAbsoluteRows) {
   DeleteObject(b);
 }
 
+// The bitmaps, the grabber's copy and the server's rows all read this one
+// geometry: a stride off by the padding shears every row after the first,
+// a row order the wrong way round sends the picture upside down.
+TEST(DibGeometry, RowsPaddedTo32BitsEitherWayUp) {
+  struct Case {
+    LONG width;
+    LONG height;
+    WORD bitCount;
+    size_t stride;
+    uint64_t bytes;
+    size_t topRowInMemory;
+  };
+  const Case kCases[] = {
+      {1, 1, 24, 4, 4, 0},      {3, 2, 24, 12, 24, 1},      {5, -2, 24, 16, 32, 0},
+      {4, 3, 32, 16, 48, 2},    {33, 1, 1, 8, 8, 0},        {321, -240, 24, 964, 964u * 240, 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " x " << c.bitCount);
+    EXPECT_EQ(DibStride(c.width, c.bitCount), c.stride);
+    BITMAPINFOHEADER header{};
+    header.biWidth = c.width;
+    header.biHeight = c.height;
+    header.biBitCount = c.bitCount;
+    EXPECT_EQ(DibBytes(header), c.bytes);
+    EXPECT_EQ(DibMemoryRow(c.height, 0), c.topRowInMemory);
+    EXPECT_EQ(DibMemoryRow(c.height, DibRows(c.height) - 1), DibRows(c.height) - 1 - c.topRowInMemory);
+  }
+}
+
 }  // namespace

@@ -61,12 +61,12 @@ TEST_F(CommandChannel, UnknownBytesAreTakenWithoutReply) {
 
 TEST_F(CommandChannel, QuitAndStatus) {
   TThumbnailServer server(fake, kGoodTail);
-  fake.Send({CMD_GET_STATUS});
+  fake.Send({wire::kGetStatus});
   server.PollCommand();
   EXPECT_EQ(fake.replies, (std::vector<BYTE>{1, 0, 0, 0}));
   EXPECT_EQ(fake.events_at, std::vector<size_t>{4});
   EXPECT_FALSE(server.Quit);
-  fake.Send({CMD_QUIT});
+  fake.Send({wire::kQuit});
   server.PollCommand();
   EXPECT_TRUE(server.Quit);
   EXPECT_EQ(fake.events_at.size(), 1u);
@@ -94,7 +94,7 @@ TEST_F(CommandChannel, BrokenPipeEndsOnlyByTheIdleLimit) {
 
 TEST_F(CommandChannel, FailedOneByteReadIsNoCommand) {
   TThumbnailServer server(fake, kGoodTail);
-  fake.Send({CMD_GET_STATUS});
+  fake.Send({wire::kGetStatus});
   fake.read_fails = true;
   const DWORD last = LastActivityTick.load();
   server.PollCommand();
@@ -105,10 +105,10 @@ TEST_F(CommandChannel, FailedOneByteReadIsNoCommand) {
 
 TEST_F(CommandChannel, ReadStringTakesNothingBeyondItsNul) {
   TThumbnailServer server(fake, kGoodTail);
-  char buffer[kMaxPathBytes + 1];
+  char buffer[wire::kMaxStringBytes + 1];
 
   fake.Send({0, 'x'});
-  EXPECT_TRUE(server.ReadString(buffer, kMaxPathBytes));
+  EXPECT_TRUE(server.ReadString(buffer, wire::kMaxStringBytes));
   EXPECT_STREQ(buffer, "");
   EXPECT_EQ(fake.Waiting(), 1u);
   fake.chunks.clear();
@@ -116,14 +116,14 @@ TEST_F(CommandChannel, ReadStringTakesNothingBeyondItsNul) {
   const std::string s259(259, 'a');
   fake.SendString(s259);
   fake.Send({'n'});
-  EXPECT_TRUE(server.ReadString(buffer, kMaxPathBytes));
+  EXPECT_TRUE(server.ReadString(buffer, wire::kMaxStringBytes));
   EXPECT_EQ(std::string(buffer), s259);
   EXPECT_EQ(fake.Waiting(), 1u);
   fake.chunks.clear();
 
   // Longer strings are cut after 260 bytes; the rest stays for the next read.
   fake.SendString(std::string(260, 'b') + "rest");
-  EXPECT_TRUE(server.ReadString(buffer, kMaxPathBytes));
+  EXPECT_TRUE(server.ReadString(buffer, wire::kMaxStringBytes));
   EXPECT_EQ(std::string(buffer), std::string(260, 'b'));
   EXPECT_EQ(fake.Waiting(), 5u);
   EXPECT_FALSE(server.Quit);
@@ -131,10 +131,10 @@ TEST_F(CommandChannel, ReadStringTakesNothingBeyondItsNul) {
 
 TEST_F(CommandChannel, ReadStringStopsWhenThePipeEnds) {
   TThumbnailServer server(fake, kGoodTail);
-  char buffer[kMaxPathBytes + 1];
+  char buffer[wire::kMaxStringBytes + 1];
   fake.Send({'a', 'b'});
   fake.command_pipe_closed = true;
-  EXPECT_FALSE(server.ReadString(buffer, kMaxPathBytes));
+  EXPECT_FALSE(server.ReadString(buffer, wire::kMaxStringBytes));
   EXPECT_STREQ(buffer, "ab");
   EXPECT_TRUE(server.Quit);
 }
@@ -169,7 +169,7 @@ TEST_F(CommandChannel, WriteDwordPutsTheLowByteFirst) {
 TEST_F(CommandChannel, ReplyWriteFailureStillSetsTheEvent) {
   TThumbnailServer server(fake, kGoodTail);
   fake.write_fails = true;
-  fake.Send({CMD_GET_STATUS});
+  fake.Send({wire::kGetStatus});
   server.PollCommand();
   EXPECT_EQ(fake.events_at.size(), 1u);
   EXPECT_FALSE(server.Quit);

@@ -269,7 +269,7 @@ TEST_F(DirectXProbe, ReportSendsLevelAndFlagThenTheEvent) {
                                   FakeClass("Create DirectMusic", IID_IDirectMusic, 11, f.directMusic));
     ScopedClassRegistration graph(CLSID_FilterGraph,
                                   FakeClass("Create FilterGraph", IID_IGraphBuilder, 12, f.graph));
-    platform.Send({CMD_GET_DIRECTX_LEVEL});
+    platform.Send({wire::kGetDirectXLevel});
     server.PollCommand();
   }
   EXPECT_EQ(platform.ReplyDwords(), (std::vector<DWORD>{0x0800, 1, 0x0601, 0}));

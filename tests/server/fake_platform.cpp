@@ -2,11 +2,17 @@
 
 #include <cstring>
 
-void FakePlatform::SendDword(DWORD value) { Send(LittleEndian(value)); }
+#include "protocol/wire.h"
+
+void FakePlatform::SendDword(DWORD value) {
+  std::vector<BYTE> bytes;
+  wire::AppendNumber(&bytes, value);
+  Send(bytes);
+}
 
 void FakePlatform::SendString(const std::string& text) {
-  std::vector<BYTE> bytes(text.begin(), text.end());
-  bytes.push_back(0);
+  std::vector<BYTE> bytes;
+  wire::AppendString(&bytes, text);
   Send(bytes);
 }
 
@@ -17,11 +23,10 @@ size_t FakePlatform::Waiting() const {
 }
 
 std::vector<DWORD> FakePlatform::ReplyDwords() const {
-  EXPECT_EQ(replies.size() % 4, 0u) << "reply is not a whole number of 32-bit values";
+  EXPECT_EQ(replies.size() % wire::kNumberBytes, 0u) << "reply is not a whole number of 32-bit values";
   std::vector<DWORD> values;
-  for (size_t i = 0; i + 4 <= replies.size(); i += 4)
-    values.push_back(static_cast<DWORD>(replies[i]) | static_cast<DWORD>(replies[i + 1]) << 8 |
-                     static_cast<DWORD>(replies[i + 2]) << 16 | static_cast<DWORD>(replies[i + 3]) << 24);
+  for (size_t i = 0; i + wire::kNumberBytes <= replies.size(); i += wire::kNumberBytes)
+    values.push_back(wire::DecodeNumber(&replies[i]));
   return values;
 }
 
@@ -156,9 +161,4 @@ FARPROC FakePlatform::GetProcAddress(HMODULE, LPCSTR name) {
 BOOL FakePlatform::FreeLibrary(HMODULE) {
   ADD_FAILURE() << "unexpected FreeLibrary";
   return FALSE;
-}
-
-std::vector<BYTE> LittleEndian(DWORD value) {
-  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-          static_cast<BYTE>(value >> 24)};
 }

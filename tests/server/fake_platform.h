@@ -88,6 +88,3 @@ class FakePlatform : public Platform {
 
 // Value of a handle that the fake hands to the server.
 inline DWORD ValueOf(HANDLE handle) { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(handle)); }
-
-// Little-endian bytes of a 32-bit value.
-std::vector<BYTE> LittleEndian(DWORD value);

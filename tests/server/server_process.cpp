@@ -38,11 +38,6 @@ bool Readable(int fd, int timeoutMs) {
 
 }  // namespace
 
-std::vector<uint8_t> Dword(uint32_t value) {
-  return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-          static_cast<uint8_t>(value >> 24)};
-}
-
 ServerProcess::ServerProcess() : ServerProcess(std::vector<std::string>{"-com", "{R}", "{W}", "{E}"}) {}
 
 ServerProcess::ServerProcess(const std::vector<std::string>& arguments) { Start(arguments); }
@@ -109,11 +104,15 @@ bool ServerProcess::Write(const std::vector<uint8_t>& bytes) {
   return true;
 }
 
-bool ServerProcess::WriteDword(uint32_t value) { return Write(Dword(value)); }
+bool ServerProcess::WriteDword(uint32_t value) {
+  std::vector<uint8_t> bytes;
+  wire::AppendNumber(&bytes, value);
+  return Write(bytes);
+}
 
 bool ServerProcess::WriteString(const std::string& text) {
-  std::vector<uint8_t> bytes(text.begin(), text.end());
-  bytes.push_back(0);
+  std::vector<uint8_t> bytes;
+  wire::AppendString(&bytes, text);
   return Write(bytes);
 }
 
@@ -134,11 +133,9 @@ std::optional<std::vector<uint8_t>> ServerProcess::Read(size_t n, int timeoutMs)
 }
 
 std::optional<uint32_t> ServerProcess::ReadDword(int timeoutMs) {
-  auto bytes = Read(4, timeoutMs);
+  auto bytes = Read(wire::kNumberBytes, timeoutMs);
   if (!bytes) return std::nullopt;
-  const std::vector<uint8_t>& b = *bytes;
-  return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
-         static_cast<uint32_t>(b[3]) << 24;
+  return wire::DecodeNumber(bytes->data());
 }
 
 bool ServerProcess::ReplyWaiting(int timeoutMs) {

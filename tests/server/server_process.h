@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/wire.h"
+
 class ServerProcess {
  public:
   // Starts the server with "-com R W E" naming its ends of the channel.
@@ -63,6 +65,3 @@ class ServerProcess {
   int event_fd_ = -1;
   int output_fd_ = -1;
 };
-
-// Little-endian 32-bit value as it goes on the wire.
-std::vector<uint8_t> Dword(uint32_t value);

@@ -18,7 +18,7 @@ double SecondsSince(Clock::time_point start) {
 
 // Asks for the status and expects the value 1 and one event.
 void ExpectStatus(ServerProcess& server) {
-  ASSERT_TRUE(server.WriteByte(5));
+  ASSERT_TRUE(server.WriteByte(wire::kGetStatus));
   EXPECT_EQ(server.ReadDword(), std::optional<uint32_t>(1));
   EXPECT_EQ(server.WaitEvent(), 1u);
 }
@@ -27,7 +27,7 @@ TEST(ServerProcess, AnswersStatusAndQuitsWithCodeZero) {
   ServerProcess server;
   ExpectStatus(server);
   ExpectStatus(server);
-  ASSERT_TRUE(server.WriteByte(1));
+  ASSERT_TRUE(server.WriteByte(wire::kQuit));
   EXPECT_EQ(server.WaitExit(3000), 0);
   EXPECT_EQ(server.Output(), "");
 }
@@ -38,7 +38,7 @@ TEST(ServerProcess, IgnoresUnknownBytes) {
   ExpectStatus(server);
   EXPECT_FALSE(server.ReplyWaiting(100));
   EXPECT_EQ(server.WaitEvent(0), 0u);
-  ASSERT_TRUE(server.WriteByte(1));
+  ASSERT_TRUE(server.WriteByte(wire::kQuit));
   EXPECT_EQ(server.WaitExit(3000), 0);
 }
 
@@ -82,12 +82,12 @@ TEST(ServerProcess, CrashSignalsEndWithCodeZero) {
 TEST(ServerProcess, ReplyToAClosedPipeDoesNotKillIt) {
   ServerProcess server;
   server.CloseReplyPipe();
-  ASSERT_TRUE(server.WriteByte(5));
+  ASSERT_TRUE(server.WriteByte(wire::kGetStatus));
   // The write fails; the reply still ends with the event.
   EXPECT_EQ(server.WaitEvent(), 1u);
-  ASSERT_TRUE(server.WriteByte(5));
+  ASSERT_TRUE(server.WriteByte(wire::kGetStatus));
   EXPECT_EQ(server.WaitEvent(), 1u);
-  ASSERT_TRUE(server.WriteByte(1));
+  ASSERT_TRUE(server.WriteByte(wire::kQuit));
   EXPECT_EQ(server.WaitExit(3000), 0);
   EXPECT_EQ(server.Output(), "");
 }
@@ -95,7 +95,7 @@ TEST(ServerProcess, ReplyToAClosedPipeDoesNotKillIt) {
 TEST(ServerProcess, ParentLeavingInTheMiddleOfACommandEndsItAtOnce) {
   ServerProcess server;
   ExpectStatus(server);
-  ASSERT_TRUE(server.Write({2, 'a', 'b'}));
+  ASSERT_TRUE(server.Write({wire::kThumbnailFile, 'a', 'b'}));
   server.CloseCommandPipe();
   EXPECT_EQ(server.WaitExit(3000), 0);
   EXPECT_FALSE(server.ReplyWaiting());
@@ -112,7 +112,7 @@ TEST(ServerProcess, EndsTenSecondsAfterTheLastCommandByte) {
   ExpectStatus(orphan);
   const Clock::time_point idleSince = Clock::now();
   orphan.CloseCommandPipe();
-  ASSERT_TRUE(stuck.WriteByte(2));  // a path that never comes
+  ASSERT_TRUE(stuck.WriteByte(wire::kThumbnailFile));  // a path that never comes
   const Clock::time_point stuckSince = Clock::now();
 
   EXPECT_EQ(idle.WaitExit(9500), -1) << "ended before the idle limit";

@@ -28,7 +28,7 @@ std::string OddWidthVideo() {
 
 // Sends command 2; returns the reply values (one or four) after the event.
 std::vector<uint32_t> Request(ServerProcess& server, const std::string& path, int32_t width, int32_t height) {
-  EXPECT_TRUE(server.WriteByte(2));
+  EXPECT_TRUE(server.WriteByte(wire::kThumbnailFile));
   EXPECT_TRUE(server.WriteString(path));
   EXPECT_TRUE(server.WriteDword(static_cast<uint32_t>(width)));
   EXPECT_TRUE(server.WriteDword(static_cast<uint32_t>(height)));
@@ -49,9 +49,9 @@ std::vector<uint32_t> Request(ServerProcess& server, const std::string& path, in
 // Sends command 3 and reads count rows of rowBytes each, then the event;
 // nothing more may come.
 std::vector<uint8_t> Lines(ServerProcess& server, uint32_t first, uint32_t count, size_t rowBytes) {
-  EXPECT_TRUE(server.WriteByte(3));
-  EXPECT_TRUE(server.Write(Dword(first)));
-  EXPECT_TRUE(server.Write(Dword(count)));
+  EXPECT_TRUE(server.WriteByte(wire::kGetLines));
+  EXPECT_TRUE(server.WriteDword(first));
+  EXPECT_TRUE(server.WriteDword(count));
   std::vector<uint8_t> rows = server.Read(count * rowBytes, kGrabTimeoutMs).value_or(std::vector<uint8_t>{});
   EXPECT_EQ(rows.size(), count * rowBytes);
   EXPECT_EQ(server.WaitEvent(), 1u);
@@ -59,16 +59,16 @@ std::vector<uint8_t> Lines(ServerProcess& server, uint32_t first, uint32_t count
   return rows;
 }
 
-void End(ServerProcess& server) { EXPECT_TRUE(server.WriteByte(4)); }
+void End(ServerProcess& server) { EXPECT_TRUE(server.WriteByte(wire::kEndThumbnail)); }
 
 void ExpectAlive(ServerProcess& server) {
-  ASSERT_TRUE(server.WriteByte(5));
+  ASSERT_TRUE(server.WriteByte(wire::kGetStatus));
   EXPECT_EQ(server.ReadDword(), std::optional<uint32_t>(1));
   EXPECT_EQ(server.WaitEvent(), 1u);
 }
 
 void Quit(ServerProcess& server) {
-  EXPECT_TRUE(server.WriteByte(1));
+  EXPECT_TRUE(server.WriteByte(wire::kQuit));
   EXPECT_EQ(server.WaitExit(5000), 0);
   EXPECT_EQ(server.Output(), "");
 }
@@ -236,7 +236,7 @@ TEST(ThumbnailRequest, SecondRequestWhileOneIsOpen) {
 TEST(DirectXLevel, ReportsDirectX8AndTheFilterGraphTwice) {
   ServerProcess server;
   for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(server.WriteByte(6));
+    ASSERT_TRUE(server.WriteByte(wire::kGetDirectXLevel));
     EXPECT_EQ(server.ReadDword(), std::optional<uint32_t>(0x0800));
     EXPECT_EQ(server.ReadDword(), std::optional<uint32_t>(1));
     EXPECT_EQ(server.WaitEvent(), 1u);

@@ -12,7 +12,7 @@ class ThumbnailRequests : public ServerTest {
   std::vector<DWORD> Request(const std::string& path, LONG width, LONG height) {
     fake.replies.clear();
     fake.events_at.clear();
-    fake.Send({CMD_THUMBNAIL_FILE});
+    fake.Send({wire::kThumbnailFile});
     fake.SendString(path);
     fake.SendDword(static_cast<DWORD>(width));
     fake.SendDword(static_cast<DWORD>(height));
@@ -26,7 +26,7 @@ class ThumbnailRequests : public ServerTest {
     fake.replies.clear();
     fake.write_sizes.clear();
     fake.events_at.clear();
-    fake.Send({CMD_GET_LINES});
+    fake.Send({wire::kGetLines});
     fake.SendDword(first);
     fake.SendDword(count);
     server.PollCommand();
@@ -35,7 +35,7 @@ class ThumbnailRequests : public ServerTest {
   }
 
   void End() {
-    fake.Send({CMD_END_THUMBNAIL});
+    fake.Send({wire::kEndThumbnail});
     server.PollCommand();
   }
 
@@ -204,7 +204,7 @@ TEST_F(ThumbnailRequests, SuccessWithoutPixelsSendsZeroRows) {
 
 TEST_F(ThumbnailRequests, PathOf260BytesWithoutNulFailsTheRequest) {
   const std::string full(260, 'p');
-  fake.Send({CMD_THUMBNAIL_FILE});
+  fake.Send({wire::kThumbnailFile});
   fake.Send(std::vector<BYTE>(full.begin(), full.end()));
   fake.SendDword(0);
   fake.SendDword(0);
@@ -213,7 +213,7 @@ TEST_F(ThumbnailRequests, PathOf260BytesWithoutNulFailsTheRequest) {
   EXPECT_EQ(GrabCalls, 0);
 
   fake.replies.clear();
-  fake.Send({CMD_THUMBNAIL_FILE});
+  fake.Send({wire::kThumbnailFile});
   fake.Send(std::vector<BYTE>(full.begin(), full.end()));
   fake.SendDword(2);
   fake.SendDword(1);
@@ -261,7 +261,7 @@ TEST_F(ThumbnailRequests, EndWithNothingOpenChangesNothing) {
 }
 
 TEST_F(ThumbnailRequests, ArgumentsCutOffByTheParentAreNotActedOn) {
-  fake.Send({CMD_THUMBNAIL_FILE});
+  fake.Send({wire::kThumbnailFile});
   fake.Send({'a', 'b'});
   fake.command_pipe_closed = true;
   server.PollCommand();
@@ -270,14 +270,14 @@ TEST_F(ThumbnailRequests, ArgumentsCutOffByTheParentAreNotActedOn) {
   EXPECT_TRUE(fake.replies.empty());
   EXPECT_TRUE(fake.events_at.empty());
 
-  fake.Send({CMD_THUMBNAIL_FILE});
+  fake.Send({wire::kThumbnailFile});
   fake.SendString("a");
   fake.SendDword(4);
   server.PollCommand();
   EXPECT_EQ(GrabCalls, 0);
   EXPECT_TRUE(fake.replies.empty());
 
-  fake.Send({CMD_GET_LINES});
+  fake.Send({wire::kGetLines});
   fake.SendDword(0);
   server.PollCommand();
   EXPECT_TRUE(fake.replies.empty());

@@ -103,7 +103,7 @@ TEST(Soak, TenThousandRequestsKeepMemoryDescriptorsAndReplies) {
   EXPECT_GE(minRss, baselineRss * 9 / 10);
   EXPECT_EQ(endFds, baselineFds);
 
-  server.WriteByte(1);
+  server.WriteByte(wire::kQuit);
   EXPECT_EQ(server.WaitExit(kPastTheWatchdogMs), 0);
   EXPECT_EQ(server.Output(), "");
 }

@@ -4,6 +4,7 @@
 // decodes, a file that cannot be read, and the DirectX probe.
 #include <gtest/gtest.h>
 
+#include "protocol/wire.h"
 #include "server_child.h"
 
 namespace {
@@ -28,7 +29,7 @@ std::vector<uint8_t> ReferenceFrame(const std::string& video, int frame) {
 }
 
 void ExpectStatus(ServerChild& server) {
-  ASSERT_TRUE(server.SendByte(5));
+  ASSERT_TRUE(server.SendByte(wire::kGetStatus));
   uint32_t status = 0;
   ASSERT_TRUE(server.ReadDword(&status, kReplyMs));
   EXPECT_EQ(status, 1u);
@@ -38,7 +39,7 @@ void ExpectStatus(ServerChild& server) {
 // Sends command 2 and reads the four-value reply, or the single 0.
 std::vector<uint32_t> RequestThumbnail(ServerChild& server, const std::string& path, int32_t width, int32_t height) {
   std::vector<uint32_t> reply;
-  if (!server.SendByte(2) || !server.SendString(path) || !server.SendDword(static_cast<uint32_t>(width)) ||
+  if (!server.SendByte(wire::kThumbnailFile) || !server.SendString(path) || !server.SendDword(static_cast<uint32_t>(width)) ||
       !server.SendDword(static_cast<uint32_t>(height)))
     return reply;
   uint32_t value = 0;
@@ -53,7 +54,7 @@ std::vector<uint32_t> RequestThumbnail(ServerChild& server, const std::string& p
 
 std::vector<uint8_t> GetLines(ServerChild& server, uint32_t first, uint32_t count, size_t rowBytes) {
   std::vector<uint8_t> rows(count * rowBytes);
-  if (!server.SendByte(3) || !server.SendDword(first) || !server.SendDword(count) ||
+  if (!server.SendByte(wire::kGetLines) || !server.SendDword(first) || !server.SendDword(count) ||
       !server.Read(rows.data(), rows.size(), kReplyMs) || !server.WaitReply(kReplyMs))
     rows.clear();
   return rows;
@@ -90,7 +91,7 @@ TEST(ServerCommands, QuitEndsTheProcessWithCodeZeroAndNoReply) {
   ServerChild server;
   ASSERT_TRUE(server.started());
   ExpectStatus(server);
-  ASSERT_TRUE(server.SendByte(1));
+  ASSERT_TRUE(server.SendByte(wire::kQuit));
   EXPECT_EQ(server.WaitExit(kReplyMs), 0);
   EXPECT_FALSE(server.WaitReply(0));
 }
@@ -119,7 +120,7 @@ TEST_P(Thumbnails, NativeSizeFrameIsTheFrameAtThePosition) {
   std::vector<uint8_t> all = GetLines(server, 0, kHeight, kRowBytes);
   ASSERT_EQ(tail.size(), 2 * kRowBytes);
   EXPECT_TRUE(std::equal(tail.begin(), tail.end(), all.end() - 2 * kRowBytes));
-  ASSERT_TRUE(server.SendByte(4));
+  ASSERT_TRUE(server.SendByte(wire::kEndThumbnail));
   ExpectStatus(server);
 }
 
@@ -132,7 +133,7 @@ TEST_P(Thumbnails, FixedSizeRepliesAtOnceAndSendsTheFrame) {
   ASSERT_TRUE(server.WaitReply(kReplyMs));
   ExpectChosenFrame(video, GetLines(server, 0, kHeight, kRowBytes));
   // The frame had the promised size: the server stays.
-  ASSERT_TRUE(server.SendByte(4));
+  ASSERT_TRUE(server.SendByte(wire::kEndThumbnail));
   ExpectStatus(server);
 }
 
@@ -163,7 +164,7 @@ TEST(ThumbnailRequests, NarrowerFixedSizeCutsRowsAndEndsTheServerAtTheEnd) {
     expected.insert(expected.end(), frame.begin() + r * kRowBytes, frame.begin() + r * kRowBytes + width * 3);
   EXPECT_GT(Psnr(rows, expected), 28.0);
   // The frame is not the promised size, so closing the request ends it.
-  ASSERT_TRUE(server.SendByte(4));
+  ASSERT_TRUE(server.SendByte(wire::kEndThumbnail));
   EXPECT_EQ(server.WaitExit(kReplyMs), 0);
 }
 
@@ -188,7 +189,7 @@ TEST(ThumbnailRequests, FixedSizeOfUnreadableFileSendsBlackRows) {
 TEST(DirectXProbe, ReportsTheLevelAndTheFilterGraph) {
   ServerChild server;
   ASSERT_TRUE(server.started());
-  ASSERT_TRUE(server.SendByte(6));
+  ASSERT_TRUE(server.SendByte(wire::kGetDirectXLevel));
   uint32_t level = 0, graph = 0;
   ASSERT_TRUE(server.ReadDword(&level, kReplyMs));
   ASSERT_TRUE(server.ReadDword(&graph, kReplyMs));

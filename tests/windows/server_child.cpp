@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "protocol/wire.h"
+
 namespace {
 
 std::string ServerPath() {
@@ -65,10 +67,10 @@ bool ServerChild::SendByte(uint8_t byte) {
 }
 
 bool ServerChild::SendDword(uint32_t value) {
-  uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-                      static_cast<uint8_t>(value >> 24)};
+  uint8_t bytes[wire::kNumberBytes];
+  wire::EncodeNumber(value, bytes);
   DWORD written = 0;
-  return WriteFile(to_server_, bytes, 4, &written, nullptr) && written == 4;
+  return WriteFile(to_server_, bytes, sizeof bytes, &written, nullptr) && written == sizeof bytes;
 }
 
 bool ServerChild::SendString(const std::string& text) {
@@ -104,9 +106,9 @@ bool ServerChild::Read(void* buffer, size_t count, DWORD timeoutMs) {
 }
 
 bool ServerChild::ReadDword(uint32_t* value, DWORD timeoutMs) {
-  uint8_t b[4];
-  if (!Read(b, 4, timeoutMs)) return false;
-  *value = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+  uint8_t b[wire::kNumberBytes];
+  if (!Read(b, sizeof b, timeoutMs)) return false;
+  *value = wire::DecodeNumber(b);
   return true;
 }
 

@@ -2,6 +2,7 @@
 #include "platform/kernel/linux_platform.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -109,23 +110,62 @@ TEST(LinuxPlatform, BadHandlesFail) {
   EXPECT_FALSE(platform.CloseHandle(H(fd)));
 }
 
+// A parent may hand the server descriptors it made non-blocking. A read that
+// finds nothing yet must wait for the bytes, not report the parent gone; a
+// write that finds the pipe full must wait for room, not drop the rest of a
+// reply.
+const bool kBlocking[] = {true, false};
+
+void SetBlocking(int fd, bool blocking) {
+  const int flags = fcntl(fd, F_GETFL);
+  ASSERT_EQ(fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK), 0);
+}
+
 TEST(LinuxPlatform, WriteLoopsUntilAllIsOut) {
-  LinuxPlatform platform;
-  Pipe p;
-  std::vector<BYTE> data(1 << 20);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<BYTE>(i * 13);
-  std::vector<BYTE> got;
-  std::thread reader([&] {
-    BYTE buffer[4096];
-    ssize_t n;
-    while ((n = read(p.reader(), buffer, sizeof buffer)) > 0) got.insert(got.end(), buffer, buffer + n);
-  });
-  DWORD written = 0;
-  EXPECT_TRUE(platform.WriteFile(H(p.writer()), data.data(), static_cast<DWORD>(data.size()), &written));
-  EXPECT_EQ(written, data.size());
-  p.CloseWriter();
-  reader.join();
-  EXPECT_EQ(got, data);
+  for (bool blocking : kBlocking) {
+    SCOPED_TRACE(blocking ? "blocking" : "non-blocking");
+    LinuxPlatform platform;
+    Pipe p;
+    SetBlocking(p.writer(), blocking);
+    std::vector<BYTE> data(1 << 20);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<BYTE>(i * 13);
+    std::vector<BYTE> got;
+    std::thread reader([&] {
+      // Late, so that the writer surely finds the pipe full.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      BYTE buffer[4096];
+      ssize_t n;
+      while ((n = read(p.reader(), buffer, sizeof buffer)) > 0) got.insert(got.end(), buffer, buffer + n);
+    });
+    DWORD written = 0;
+    EXPECT_TRUE(platform.WriteFile(H(p.writer()), data.data(), static_cast<DWORD>(data.size()), &written));
+    EXPECT_EQ(written, data.size());
+    p.CloseWriter();
+    reader.join();
+    EXPECT_EQ(got, data);
+  }
+}
+
+TEST(LinuxPlatform, ReadWaitsForBytesThatAreNotThereYet) {
+  for (bool blocking : kBlocking) {
+    SCOPED_TRACE(blocking ? "blocking" : "non-blocking");
+    LinuxPlatform platform;
+    Pipe p;
+    SetBlocking(p.reader(), blocking);
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      EXPECT_EQ(write(p.writer(), "abc", 3), 3);
+      p.CloseWriter();
+    });
+    char buffer[8];
+    DWORD read = 0;
+    EXPECT_TRUE(platform.ReadFile(H(p.reader()), buffer, sizeof buffer, &read));
+    writer.join();
+    EXPECT_EQ(read, 3u);
+    // The end of the pipe still reads as no bytes.
+    EXPECT_TRUE(platform.ReadFile(H(p.reader()), buffer, sizeof buffer, &read));
+    EXPECT_EQ(read, 0u);
+  }
 }
 
 TEST(LinuxPlatform, WriteToAPipeWithoutReaderFailsInsteadOfEndingTheProcess) {
@@ -157,6 +197,56 @@ TEST(LinuxPlatform, ModuleLoaderFindsTheDirectXStandInsByWindowsName) {
   EXPECT_EQ(platform.GetProcAddress(ddraw, "DirectInputCreateA"), nullptr);
   EXPECT_TRUE(platform.FreeLibrary(ddraw));
   EXPECT_EQ(platform.LoadLibraryA("KERNEL32.DLL"), nullptr);
+}
+
+// Recurses until the stack runs out. The volatile frame keeps the compiler
+// from turning the recursion into a loop.
+int Overflow(int depth) {
+  volatile char frame[1024];
+  frame[0] = static_cast<char>(depth);
+  return depth < 0 ? 0 : Overflow(depth + 1) + frame[0];
+}
+
+void OverflowOnThisThread() { Overflow(0); }
+
+void OverflowThroughThePlatform() {
+  LinuxPlatform platform;
+  platform.StartThread([](void*) { Overflow(0); }, nullptr);
+  pause();
+}
+
+// As FFmpeg starts its decoder threads: straight through pthread_create.
+void OverflowOnAThreadOfALibrary() {
+  pthread_t thread;
+  pthread_create(
+      &thread, nullptr,
+      [](void*) -> void* {
+        Overflow(0);
+        return nullptr;
+      },
+      nullptr);
+  pause();
+}
+
+// A signal that finds no alternate stack on an overflowed thread cannot be
+// handled, and the kernel ends the process by that signal instead.
+TEST(LinuxPlatformDeathTest, StackOverflowOnAnyThreadEndsWithCodeZero) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::pair<const char*, void (*)()> kThreads[] = {
+      {"main thread", OverflowOnThisThread},
+      {"thread of the platform", OverflowThroughThePlatform},
+      {"thread of a library", OverflowOnAThreadOfALibrary},
+  };
+  for (const auto& [name, overflow] : kThreads) {
+    SCOPED_TRACE(name);
+    EXPECT_EXIT(
+        {
+          LinuxPlatform platform;
+          platform.SetUnhandledExceptionFilter(nullptr);
+          overflow();
+        },
+        testing::ExitedWithCode(0), "");
+  }
 }
 
 }  // namespace

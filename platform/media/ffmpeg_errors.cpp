@@ -1,8 +1,10 @@
-#include "platform/media/ffmpeg_ptr.h"
+#include "platform/media/ffmpeg_errors.h"
 
 extern "C" {
-#include <libavutil/log.h>
+#include <libavutil/error.h>
 }
+
+#include <cerrno>
 
 namespace media {
 
@@ -14,13 +16,6 @@ HRESULT HresultFromAvError(int error) {
   if (error == AVERROR_INVALIDDATA || error == AVERROR_EOF) return VFW_E_INVALID_FILE_FORMAT;
   if (error == AVERROR_DECODER_NOT_FOUND || error == AVERROR_DEMUXER_NOT_FOUND) return VFW_E_UNSUPPORTED_STREAM;
   return E_FAIL;
-}
-
-void SilenceFfmpegLog() {
-  av_log_set_level(AV_LOG_QUIET);
-  // A callback that drops everything, so no level change elsewhere can make
-  // FFmpeg print.
-  av_log_set_callback([](void*, int, const char*, va_list) {});
 }
 
 }  // namespace media

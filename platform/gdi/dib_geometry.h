@@ -1,0 +1,29 @@
+// Where the pixels of a device-independent bitmap lie: rows padded to 32
+// bits, |biHeight| of them, stored bottom-up when the height is positive and
+// top-down when it is negative. The bitmap stand-in that allocates them, the
+// grabber that copies a frame in and the server that sends rows out all work
+// it out here, on Linux and on Windows alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win/types.h"
+
+// Bytes per row: the row's bits rounded up to 32. The width is positive.
+constexpr size_t DibStride(LONG width, WORD bitCount) {
+  return ((static_cast<size_t>(width) * bitCount + 31) / 32) * 4;
+}
+
+// The number of rows, whichever way they run.
+constexpr size_t DibRows(LONG height) {
+  return height < 0 ? static_cast<size_t>(-static_cast<int64_t>(height)) : static_cast<size_t>(height);
+}
+
+// Bytes of the whole pixel block.
+constexpr uint64_t DibBytes(const BITMAPINFOHEADER& header) {
+  return uint64_t{DibStride(header.biWidth, header.biBitCount)} * DibRows(header.biHeight);
+}
+
+// The place in memory of the picture's row `row`, counted from the top.
+constexpr size_t DibMemoryRow(LONG height, size_t row) { return height > 0 ? DibRows(height) - 1 - row : row; }

@@ -1,0 +1,55 @@
+// The wire protocol between a parent and thumbnail-server, the one
+// definition both sides and their test doubles are built from. Commands are
+// single bytes, every number is a 32-bit little-endian value and a string is
+// its bytes and a NUL. There are no message boundaries: each side knows what
+// the other sends next, so a byte too many or too few puts them out of step.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace wire {
+
+// The command bytes. The server takes any other byte and ignores it.
+enum Command : uint8_t {
+  kQuit = 1,
+  kThumbnailFile = 2,
+  kGetLines = 3,
+  kEndThumbnail = 4,
+  kGetStatus = 5,
+  kGetDirectXLevel = 6,
+};
+
+// The longest string on the wire, its NUL included. The server stops at this
+// many bytes and reads what follows as the next argument, so a parent must
+// never send a longer one.
+constexpr size_t kMaxStringBytes = 260;
+
+// The bytes of one number.
+constexpr size_t kNumberBytes = 4;
+
+constexpr void EncodeNumber(uint32_t value, uint8_t* out) {
+  for (size_t i = 0; i < kNumberBytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+constexpr uint32_t DecodeNumber(const uint8_t* in) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < kNumberBytes; ++i) value |= static_cast<uint32_t>(in[i]) << (8 * i);
+  return value;
+}
+
+inline void AppendNumber(std::vector<uint8_t>* out, uint32_t value) {
+  uint8_t bytes[kNumberBytes];
+  EncodeNumber(value, bytes);
+  out->insert(out->end(), bytes, bytes + kNumberBytes);
+}
+
+// The text and its NUL. The caller keeps it under kMaxStringBytes.
+inline void AppendString(std::vector<uint8_t>* out, std::string_view text) {
+  out->insert(out->end(), text.begin(), text.end());
+  out->push_back(0);
+}
+
+}  // namespace wire
