@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 extern "C" {
+#include <libavutil/cpu.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
@@ -20,6 +23,11 @@ namespace {
 // libzimg reads and writes planes whose address and stride are multiples of
 // this (AVX-512 builds ask for 64).
 constexpr size_t kZimgAlignment = 64;
+
+// Bands of the picture mapped side by side: no more than this many, none
+// smaller than this (a thread costs more than the mapping of a small band).
+constexpr int kMaxBands = 4;
+constexpr int64_t kPixelsPerBand = 512 * 1024;
 
 struct GraphDeleter {
   void operator()(zimg_filter_graph* g) const { zimg_filter_graph_free(g); }
@@ -183,6 +191,68 @@ struct RowSink {
   }
 };
 
+// Output rows [first, last) of the picture `in` shown as `out` (width and
+// height of the whole picture), through linear light and `mapping`, written
+// as BGR from `top` on, `stride` bytes apart.
+bool MapBand(const PictureView& src, const zimg_image_format& in, const zimg_image_format& whole,
+             const LightMapping& mapping, int first, int last, uint8_t* top, ptrdiff_t stride) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(src.format);
+  zimg_image_format source = in;
+  const double scale = static_cast<double>(in.height) / whole.height;
+  source.active_region.top = first * scale;
+  source.active_region.height = (last - first) * scale;
+  source.active_region.left = 0;
+  source.active_region.width = in.width;
+  zimg_image_format out = whole;
+  out.height = static_cast<unsigned>(last - first);
+  const unsigned width = out.width, height = out.height;
+
+  zimg_graph_builder_params params;
+  zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
+  params.nominal_peak_luminance = kReferenceWhite;
+  params.allow_approximate_gamma = 1;
+  GraphPtr graph(zimg_filter_graph_build(&source, &out, &params));
+  if (!graph) return false;
+  size_t tmpSize = 0;
+  unsigned lines = 0;
+  if (zimg_filter_graph_get_tmp_size(graph.get(), &tmpSize) != ZIMG_ERROR_SUCCESS ||
+      zimg_filter_graph_get_output_buffering(graph.get(), &lines) != ZIMG_ERROR_SUCCESS)
+    return false;
+  // The linear rows live in a ring of a few lines: the mapping packs each
+  // into the 24-bit rows as soon as it is done.
+  unsigned ring = height;
+  unsigned mask = ZIMG_BUFFER_MAX;
+  if (lines != ZIMG_BUFFER_MAX && lines < height) {
+    ring = 1;
+    while (ring < lines) ring <<= 1;
+    mask = ring - 1;
+  }
+  const ptrdiff_t floatStride = static_cast<ptrdiff_t>(
+      (static_cast<size_t>(width) * sizeof(float) + kZimgAlignment - 1) / kZimgAlignment * kZimgAlignment);
+  AlignedBytes linear = AllocateAligned(3 * ring * static_cast<size_t>(floatStride));
+  AlignedBytes tmp = AllocateAligned(tmpSize);
+  if (!linear || !tmp) return false;
+
+  zimg_image_buffer_const srcBuffer{};
+  srcBuffer.version = ZIMG_API_VERSION;
+  for (int p = 0; p < 3; ++p) {
+    const int plane = d->comp[p].plane;
+    srcBuffer.plane[p].data = src.data[plane];
+    srcBuffer.plane[p].stride = src.linesize[plane];
+    srcBuffer.plane[p].mask = ZIMG_BUFFER_MAX;
+  }
+  zimg_image_buffer dstBuffer{};
+  dstBuffer.version = ZIMG_API_VERSION;
+  for (int p = 0; p < 3; ++p) {
+    dstBuffer.plane[p].data = linear.get() + static_cast<ptrdiff_t>(p) * ring * floatStride;
+    dstBuffer.plane[p].stride = floatStride;
+    dstBuffer.plane[p].mask = mask;
+  }
+  RowSink sink{&mapping, &dstBuffer, top, stride};
+  return zimg_filter_graph_process(graph.get(), &srcBuffer, &dstBuffer, tmp.get(), nullptr, nullptr, &RowSink::Pack,
+                                   &sink) == ZIMG_ERROR_SUCCESS;
+}
+
 }  // namespace
 
 ColourRoute RouteOf(const PictureView& picture) {
@@ -251,52 +321,34 @@ bool DisplayConverter::ThroughLight(const PictureView& picture, ColourRoute rout
   out.depth = 32;
   out.pixel_range = ZIMG_RANGE_FULL;
 
-  zimg_graph_builder_params params;
-  zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
-  params.nominal_peak_luminance = kReferenceWhite;
-  params.allow_approximate_gamma = 1;
-  GraphPtr graph(zimg_filter_graph_build(&in, &out, &params));
-  if (!graph) return false;
-  size_t tmpSize = 0;
-  unsigned lines = 0;
-  if (zimg_filter_graph_get_tmp_size(graph.get(), &tmpSize) != ZIMG_ERROR_SUCCESS ||
-      zimg_filter_graph_get_output_buffering(graph.get(), &lines) != ZIMG_ERROR_SUCCESS)
-    return false;
-  // The linear rows live in a ring of a few lines: the mapping packs each
-  // into the 24-bit rows as soon as it is done.
-  unsigned ring = static_cast<unsigned>(height);
-  unsigned mask = ZIMG_BUFFER_MAX;
-  if (lines != ZIMG_BUFFER_MAX && lines < static_cast<unsigned>(height)) {
-    ring = 1;
-    while (ring < lines) ring <<= 1;
-    mask = ring - 1;
+  // Large pictures are mapped in bands side by side, one per processor: the
+  // mapping is a long chain of arithmetic per pixel. Each band reads the
+  // whole source (its filters see past the band's edges), so the bands join
+  // without a seam.
+  const int64_t pixels = static_cast<int64_t>(width) * height;
+  const int bands = static_cast<int>(std::clamp<int64_t>(
+      std::min<int64_t>(av_cpu_count(), pixels / kPixelsPerBand), 1, std::min(kMaxBands, height)));
+  const LightMapping mapping(PeakRelative(route, c));
+  std::vector<std::thread> helpers;
+  std::vector<char> done(static_cast<size_t>(bands), 0);
+  for (int b = 0; b < bands; ++b) {
+    const int first = static_cast<int>(static_cast<int64_t>(height) * b / bands);
+    const int last = static_cast<int>(static_cast<int64_t>(height) * (b + 1) / bands);
+    auto render = [&, b, first, last] {
+      done[b] = MapBand(src, in, out, mapping, first, last, top + static_cast<ptrdiff_t>(first) * stride, stride);
+    };
+    if (b + 1 < bands) {
+      try {
+        helpers.emplace_back(render);
+        continue;
+      } catch (const std::system_error&) {
+        // No thread to be had: this one does the band.
+      }
+    }
+    render();
   }
-  const ptrdiff_t floatStride =
-      static_cast<ptrdiff_t>((static_cast<size_t>(width) * sizeof(float) + kZimgAlignment - 1) / kZimgAlignment *
-                             kZimgAlignment);
-  AlignedBytes linear = AllocateAligned(3 * ring * static_cast<size_t>(floatStride));
-  AlignedBytes tmp = AllocateAligned(tmpSize);
-  if (!linear || !tmp) return false;
-
-  zimg_image_buffer_const srcBuffer{};
-  srcBuffer.version = ZIMG_API_VERSION;
-  for (int p = 0; p < 3; ++p) {
-    const int plane = d->comp[p].plane;
-    srcBuffer.plane[p].data = src.data[plane];
-    srcBuffer.plane[p].stride = src.linesize[plane];
-    srcBuffer.plane[p].mask = ZIMG_BUFFER_MAX;
-  }
-  zimg_image_buffer dstBuffer{};
-  dstBuffer.version = ZIMG_API_VERSION;
-  for (int p = 0; p < 3; ++p) {
-    dstBuffer.plane[p].data = linear.get() + static_cast<ptrdiff_t>(p) * ring * floatStride;
-    dstBuffer.plane[p].stride = floatStride;
-    dstBuffer.plane[p].mask = mask;
-  }
-  LightMapping mapping(PeakRelative(route, c));
-  RowSink sink{&mapping, &dstBuffer, top, stride};
-  return zimg_filter_graph_process(graph.get(), &srcBuffer, &dstBuffer, tmp.get(), nullptr, nullptr, &RowSink::Pack,
-                                   &sink) == ZIMG_ERROR_SUCCESS;
+  for (std::thread& t : helpers) t.join();
+  return std::all_of(done.begin(), done.end(), [](char ok) { return ok != 0; });
 }
 
 size_t DisplayConverter::ToDib(const PictureView& src, int width, int height, std::vector<uint8_t>* out) {

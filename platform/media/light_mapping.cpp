@@ -26,15 +26,20 @@ constexpr int kGainSamples = 1024;
 constexpr double kKneeSpan = 0.25;
 
 // The BT.709 encoding is looked up: a pow per channel and pixel would cost
-// more than the decode of a 4K frame's worth of rows.
-constexpr int kEncodeEntries = 16384;
+// more than the decode of a 4K frame's worth of rows. Indexed by the square
+// root of the value, where the curve is nearly straight, so that a small
+// table (in the first level cache) interpolates to well under a code value.
+constexpr int kEncodeEntries = 256;
 
 double Bt709Encode(double v) { return v < 0.018 ? 4.5 * v : 1.099 * std::pow(v, 0.45) - 0.099; }
 
 const float* EncodeTable() {
   static const std::vector<float> table = [] {
     std::vector<float> t(kEncodeEntries + 1);
-    for (int i = 0; i <= kEncodeEntries; ++i) t[i] = static_cast<float>(Bt709Encode(double(i) / kEncodeEntries));
+    for (int i = 0; i <= kEncodeEntries; ++i) {
+      const double root = double(i) / kEncodeEntries;
+      t[i] = static_cast<float>(Bt709Encode(root * root));
+    }
     return t;
   }();
   return table.data();
@@ -43,9 +48,9 @@ const float* EncodeTable() {
 // Sign-kept encoding of a value in [-1, 1]: colours outside BT.709 have
 // negative components until the gamut compression brings them in.
 inline float Encode(const float* table, float v) {
-  float a = std::min(std::fabs(v), 1.0f);
-  float e = table[static_cast<int>(a * kEncodeEntries + 0.5f)];
-  return v < 0 ? -e : e;
+  const float at = std::sqrt(std::min(std::fabs(v), 1.0f)) * kEncodeEntries;
+  const int i = std::min(static_cast<int>(at), kEncodeEntries - 1);
+  return std::copysign(table[i] + (table[i + 1] - table[i]) * (at - i), v);
 }
 
 // Gamut compression: a component's distance from the grey of the same
@@ -57,19 +62,18 @@ constexpr float kThreshold = 0.9f;
 constexpr float kLimit[3] = {1.75f, 1.3f, 1.3f};  // red (towards cyan), green, blue
 
 struct Squeeze {
-  float scale;
+  float inverseScale;
   explicit Squeeze(float limit) {
     float x = limit - kThreshold, y = 1 - kThreshold;
-    scale = x * y / (x - y);
+    inverseScale = (x - y) / (x * y);
   }
   float operator()(float d) const {
-    if (d <= kThreshold) return d;
-    float over = d - kThreshold;
-    return kThreshold + over / (1 + over / scale);
+    const float over = std::max(d - kThreshold, 0.0f);
+    return std::min(d, kThreshold) + over / (1 + over * inverseScale);
   }
 };
 
-inline uint8_t Byte(float v) { return static_cast<uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f); }
+inline uint8_t Byte(float v) { return static_cast<uint8_t>(static_cast<int>(std::min(std::max(v, 0.0f), 1.0f) * 255.0f + 0.5f)); }
 
 }  // namespace
 
@@ -99,10 +103,9 @@ LightMapping::LightMapping(double peakRelative)
   double ks = maxLum - kKneeSpan * (1 - maxLum);
   knee_ = ks > 0 ? static_cast<float>(PqToLuminance(ks * maxI) / kReferenceWhite) : 0.0f;
   gains_.resize(kGainSamples + 1);
-  gainStep_ = static_cast<float>((peak_ - knee_) / kGainSamples);
   for (int i = 0; i <= kGainSamples; ++i) {
-    double m = knee_ + i * static_cast<double>(gainStep_);
-    gains_[i] = m > 0 ? static_cast<float>(ToneMapped(m) / m) : 1.0f;
+    double m = peak_ * i / kGainSamples;
+    gains_[i] = m > knee_ ? static_cast<float>(ToneMapped(m) / m) : 1.0f;
   }
 }
 
@@ -123,34 +126,34 @@ double LightMapping::ToneMapped(double linear) const {
   return PqToLuminance(e * maxI) / kReferenceWhite;
 }
 
-float LightMapping::Gain(float maximum) const {
-  if (maximum <= knee_) return 1.0f;
-  if (maximum >= peak_) return 1.0f / maximum;
-  float at = (maximum - knee_) / gainStep_;
-  int i = std::min(static_cast<int>(at), kGainSamples - 1);
-  float f = at - i;
-  return gains_[i] + (gains_[i + 1] - gains_[i]) * f;
-}
-
 void LightMapping::MapRow(const float* red, const float* green, const float* blue, size_t count,
                           uint8_t* bgr) const {
+  // Written without branches on the pixel values: a picture's values jump
+  // about, and mispredicted branches cost more than the arithmetic.
   const float* table = EncodeTable();
   static const Squeeze squeeze[3] = {Squeeze(kLimit[0]), Squeeze(kLimit[1]), Squeeze(kLimit[2])};
+  const float* gains = gains_.data();
+  const float toIndex = static_cast<float>(kGainSamples) / peak_;
   for (size_t i = 0; i < count; ++i, bgr += 3) {
     float c[3] = {red[i], green[i], blue[i]};
-    float m = std::max({c[0], c[1], c[2]});
-    if (!(m > 0)) {  // black, or no light at all (NaN from a broken stream)
-      bgr[0] = bgr[1] = bgr[2] = 0;
-      continue;
+    for (float& v : c) v = v == v ? v : 0.0f;  // NaN from a broken stream: no light
+    // The brightest component, kept above 0 so that black divides safely.
+    const float m = std::max(std::max(c[0], c[1]), std::max(c[2], 1e-6f));
+    float k = 1.0f;
+    if (!gains_.empty()) {
+      const float at = std::min(m * toIndex, static_cast<float>(kGainSamples));
+      const int j = std::min(static_cast<int>(at), kGainSamples - 1);
+      k = gains[j] + (gains[j + 1] - gains[j]) * (at - j);
     }
-    float k = Gain(m);
-    // Brighter than white after the curve (SDR content beyond its nominal
-    // range): scaled down whole, so the hue stays.
-    if (m * k > 1) k = 1 / m;
+    // Brighter than white after the curve (beyond the content's peak, or
+    // SDR content beyond its nominal range): scaled down whole, so the hue
+    // stays.
+    k = std::min(k, 1 / m);
     float e[3];
     for (int j = 0; j < 3; ++j) e[j] = Encode(table, c[j] * k);
-    float top = std::max({e[0], e[1], e[2]});
-    for (int j = 0; j < 3; ++j) e[j] = top - squeeze[j]((top - e[j]) / top) * top;
+    const float top = std::max(std::max(e[0], e[1]), std::max(e[2], 1e-6f));
+    const float inverse = 1 / top;
+    for (int j = 0; j < 3; ++j) e[j] = top - squeeze[j]((top - e[j]) * inverse) * top;
     bgr[0] = Byte(e[2]);
     bgr[1] = Byte(e[1]);
     bgr[2] = Byte(e[0]);

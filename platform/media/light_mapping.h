@@ -40,12 +40,9 @@ class LightMapping {
   double ToneMapped(double linear) const;
 
  private:
-  float Gain(float maximum) const;
-
   double peak_;        // content peak, relative to SDR white
   float knee_;         // below it the curve is the identity
-  std::vector<float> gains_;  // ToneMapped(m) / m, from knee_ to peak_
-  float gainStep_ = 0;
+  std::vector<float> gains_;  // ToneMapped(m) / m from 0 to peak_; none for SDR
 };
 
 }  // namespace media

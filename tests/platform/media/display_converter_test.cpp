@@ -176,6 +176,35 @@ INSTANTIATE_TEST_SUITE_P(
                      [](AVFrame* f) { Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020); }}),
     [](const testing::TestParamInfo<MetadataCase>& info) { return std::string(info.param.name); });
 
+// Caught: a large picture mapped in bands with a band misplaced, left
+// unwritten or joined with a seam: a top-to-bottom ramp must come out
+// brightening row by row.
+TEST(LargeHdrPicture, ComesOutWholeAcrossItsBands) {
+  FramePtr f(av_frame_alloc());
+  f->format = AV_PIX_FMT_YUV420P10LE;
+  f->width = 1920;
+  f->height = 1080;
+  ASSERT_GE(av_frame_get_buffer(f.get(), 0), 0);
+  for (int p = 0; p < 3; ++p)
+    for (int y = 0; y < (p ? 540 : 1080); ++y)
+      for (int x = 0; x < (p ? 960 : 1920); ++x)
+        reinterpret_cast<uint16_t*>(f->data[p] + y * f->linesize[p])[x] =
+            static_cast<uint16_t>(p ? 512 : 64 + y * 700 / 1080);
+  Describe(f.get(), AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
+  f->color_range = AVCOL_RANGE_MPEG;
+  std::vector<uint8_t> dib = Dib(*f);
+  const size_t stride = DibStride(1920, 24);
+  int last = -1;
+  for (int y = 0; y < 1080; ++y) {
+    const uint8_t* row = dib.data() + (1079 - y) * stride;  // bottom-up
+    for (int x = 1; x < 1920; ++x) ASSERT_EQ(row[x * 3], row[0]) << "row " << y;
+    EXPECT_GE(row[0], last) << "row " << y;
+    EXPECT_LE(row[0] - last, 3) << "row " << y;
+    last = row[0];
+  }
+  EXPECT_GT(last, 200);
+}
+
 // Caught: a deep frame carried under an 8-bit layout whose bytes are the
 // 16-bit words themselves instead of the picture in the layout.
 TEST(DeepSamples, TravelInTheDecoderPlanesAndPackIntoTheLayout) {
