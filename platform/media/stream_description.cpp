@@ -4,6 +4,10 @@
 #include <new>
 
 #include "platform/dshow/uncompressed_video.h"
+extern "C" {
+#include <libavutil/dovi_meta.h>
+}
+
 #include "platform/media/media_time.h"
 #include "platform/media/video_format.h"
 
@@ -29,6 +33,15 @@ double StreamPeakLuminance(const AVStream& stream) {
   return DeclaredPeakLuminance(light, lightSize, display, displaySize);
 }
 
+bool HasIptBaseLayer(const AVStream& stream) {
+  size_t size = 0;
+  const uint8_t* data = av_stream_get_side_data(&stream, AV_PKT_DATA_DOVI_CONF, &size);
+  if (!data || size < sizeof(AVDOVIDecoderConfigurationRecord)) return false;
+  AVDOVIDecoderConfigurationRecord record;
+  std::memcpy(&record, data, sizeof record);
+  return record.dv_profile == 5 && record.dv_bl_signal_compatibility_id == 0;
+}
+
 class StreamDescription final : public IUnknown, public RefCounted {
  public:
   // Null when memory runs out.
@@ -50,6 +63,7 @@ class StreamDescription final : public IUnknown, public RefCounted {
     info.orientation = StreamOrientation(stream);
     info.fieldOrder = stream.codecpar->field_order;
     info.peakLuminance = StreamPeakLuminance(stream);
+    info.iptBaseLayer = HasIptBaseLayer(stream);
     info.attachedPicture = (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
     info.timesFromDecodeOrder =
         std::strcmp(format.iformat->name, "avi") == 0 && stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO;

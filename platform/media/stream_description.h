@@ -20,6 +20,9 @@ struct StreamInfo {
   Orientation orientation;   // from the display matrix
   int fieldOrder = 0;        // AV_FIELD_*, as the container declares it
   double peakLuminance = 0;  // the stream's light level in cd/m², 0 when unknown
+  // Dolby Vision whose base layer is compatible with nothing (profile 5):
+  // IPT-PQ, which no decoder describes in its frames.
+  bool iptBaseLayer = false;
   bool attachedPicture = false;
   bool timesFromDecodeOrder = false;  // video times are decoding times (AVI)
 };

@@ -111,6 +111,7 @@ HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
   orientation_ = info.orientation;
   fieldOrder_ = info.fieldOrder;
   peakLuminance_ = info.peakLuminance;
+  iptBaseLayer_ = info.iptBaseLayer;
   bool sideways = orientation_.sideways();
   width_ = sideways ? par.height : par.width;
   height_ = sideways ? par.width : par.height;
@@ -166,6 +167,14 @@ FramePtr VideoDecoder::Shape(FramePtr frame) {
       !av_frame_get_side_data(frame.get(), AV_FRAME_DATA_MASTERING_DISPLAY_METADATA)) {
     if (AVContentLightMetadata* light = av_content_light_metadata_create_side_data(frame.get()))
       light->MaxCLL = static_cast<unsigned>(std::min(peakLuminance_, 1e6));
+  }
+  if (iptBaseLayer_) {
+    // IPT-PQ has no description of its own; ICtCp, its standard relative,
+    // gives the brightness and roughly the colours (the reshaping the
+    // stream's metadata carries is not applied).
+    frame->colorspace = AVCOL_SPC_ICTCP;
+    frame->color_trc = AVCOL_TRC_SMPTE2084;
+    frame->color_primaries = AVCOL_PRI_BT2020;
   }
   if (IsInterlaced(*frame, fieldOrder_)) {
     // A layout that cannot be split into rows is shown as it came.

@@ -28,6 +28,7 @@ class VideoDecoder final : public DecoderFilter {
   Orientation orientation_;
   int fieldOrder_ = 0;
   double peakLuminance_ = 0;
+  bool iptBaseLayer_ = false;
   // The delivered picture's size: turned, square pixels.
   int width_ = 0;
   int height_ = 0;

@@ -169,6 +169,23 @@ INSTANTIATE_TEST_SUITE_P(
                        DeclarePeak(f, 4000, 4000);
                      },
                      [](AVFrame* f) { Describe(f, AVCOL_SPC_BT709, AVCOL_TRC_BT709, AVCOL_PRI_BT709); }},
+        // Dolby Vision profile 5 is shown as ICtCp: a mid-level neutral
+        // is grey.
+        MetadataCase{"ictcp_neutral", AV_PIX_FMT_YUV420P10LE,
+                     [](AVFrame* f) {
+                       Describe(f, AVCOL_SPC_ICTCP, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
+                       for (int p = 1; p < 3; ++p)
+                         for (int y = 0; y < f->height / 2; ++y)
+                           for (int x = 0; x < f->width / 2; ++x)
+                             reinterpret_cast<uint16_t*>(f->data[p] + y * f->linesize[p])[x] = 512;
+                     },
+                     [](AVFrame* f) {
+                       Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
+                       for (int p = 1; p < 3; ++p)
+                         for (int y = 0; y < f->height / 2; ++y)
+                           for (int x = 0; x < f->width / 2; ++x)
+                             reinterpret_cast<uint16_t*>(f->data[p] + y * f->linesize[p])[x] = 512;
+                     }},
         MetadataCase{"pq_with_no_matrix_or_primaries", AV_PIX_FMT_YUV420P10LE,
                      [](AVFrame* f) {
                        Describe(f, AVCOL_SPC_UNSPECIFIED, AVCOL_TRC_SMPTE2084, AVCOL_PRI_UNSPECIFIED);
