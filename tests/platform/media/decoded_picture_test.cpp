@@ -95,12 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     "-x265-params log-level=none -g 40 -pix_fmt yuv420p10le -colorspace bt2020nc "
                                     "-color_primaries bt709 -color_trc bt709",
              MEDIASUBTYPE_IYUV, 320, 240}),
-    [](const testing::TestParamInfo<Case>& info) {
-      std::string n = info.param.name;
-      for (char& ch : n)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return n;
-    });
+    CaseName<Case>);
 
 }  // namespace
 }  // namespace media_test

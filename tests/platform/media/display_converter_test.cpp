@@ -94,6 +94,13 @@ void Describe(AVFrame* f, AVColorSpace matrix, AVColorTransferCharacteristic tra
   f->color_primaries = primaries;
 }
 
+// Chroma at the middle of a 10-bit 4:2:0 picture's range: no colour.
+void NeutralChroma(AVFrame* f) {
+  for (int p = 1; p < 3; ++p)
+    for (int y = 0; y < f->height / 2; ++y)
+      for (int x = 0; x < f->width / 2; ++x) reinterpret_cast<uint16_t*>(f->data[p] + y * f->linesize[p])[x] = 512;
+}
+
 void DeclarePeak(AVFrame* f, double cll, double mastering) {
   if (cll >= 0) av_content_light_metadata_create_side_data(f)->MaxCLL = static_cast<unsigned>(cll);
   if (mastering >= 0) {
@@ -174,17 +181,11 @@ INSTANTIATE_TEST_SUITE_P(
         MetadataCase{"ictcp_neutral", AV_PIX_FMT_YUV420P10LE,
                      [](AVFrame* f) {
                        Describe(f, AVCOL_SPC_ICTCP, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
-                       for (int p = 1; p < 3; ++p)
-                         for (int y = 0; y < f->height / 2; ++y)
-                           for (int x = 0; x < f->width / 2; ++x)
-                             reinterpret_cast<uint16_t*>(f->data[p] + y * f->linesize[p])[x] = 512;
+                       NeutralChroma(f);
                      },
                      [](AVFrame* f) {
                        Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
-                       for (int p = 1; p < 3; ++p)
-                         for (int y = 0; y < f->height / 2; ++y)
-                           for (int x = 0; x < f->width / 2; ++x)
-                             reinterpret_cast<uint16_t*>(f->data[p] + y * f->linesize[p])[x] = 512;
+                       NeutralChroma(f);
                      }},
         MetadataCase{"pq_with_no_matrix_or_primaries", AV_PIX_FMT_YUV420P10LE,
                      [](AVFrame* f) {

@@ -4,6 +4,9 @@
 // and read the buffered frame back as a picture.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -65,6 +68,16 @@ class GraphHarness {
   bool usedConverter_ = false;
   GUID decoderSubtype_{};
 };
+
+// A parameterised case's name for the test's name: its `name` with every
+// character that is no letter or digit made '_'.
+template <typename Case>
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+  std::string n = info.param.name;
+  for (char& ch : n)
+    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n;
+}
 
 // Frame of `path` at `seconds` through the graph and the reference decoder.
 struct FramePair {

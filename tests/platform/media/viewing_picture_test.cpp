@@ -69,12 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ColourCase{"pq-vp9.webm", Carried("smpte2084", kVp9), 22.0},
                     ColourCase{"hlg-vp9.webm", Carried("arib-std-b67", kVp9), 22.0},
                     ColourCase{"bt2020-sdr-hevc.mkv", Carried("bt2020-10", kHevc), 25.0}),
-    [](const testing::TestParamInfo<ColourCase>& info) {
-      std::string n = info.param.name;
-      for (char& ch : n)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return n;
-    });
+    CaseName<ColourCase>);
 
 // Fast sideways motion, so that the two fields of a frame differ.
 constexpr char kScrolling[] = "-f lavfi -i testsrc2=size=320x240:rate=50:duration=2 -vf scroll=horizontal=0.02";
@@ -119,12 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         InterlacedCase{"interlaced-h264.mkv",
                        "interlace=scan=tff -c:v libx264 -preset veryfast -x264-params interlaced=1:tff=1 "
                        "-pix_fmt yuv420p -field_order tt"}),
-    [](const testing::TestParamInfo<InterlacedCase>& info) {
-      std::string n = info.param.name;
-      for (char& ch : n)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return n;
-    });
+    CaseName<InterlacedCase>);
 
 // A movie's first track header with its display matrix replaced: the
 // ffmpeg tool writes turns only, cameras and editors also write flips.
@@ -197,12 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](int x, int y, int, int) { return std::make_pair(y, x); }, true},
         MirrorCase{"anti-transposed", {0, -kOne, 0, -kOne, 0, 0, 0, 0, kW},
                    [](int x, int y, int w, int h) { return std::make_pair(w - 1 - y, h - 1 - x); }, true}),
-    [](const testing::TestParamInfo<MirrorCase>& info) {
-      std::string n = info.param.name;
-      for (char& ch : n)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return n;
-    });
+    CaseName<MirrorCase>);
 
 }  // namespace
 }  // namespace media_test
