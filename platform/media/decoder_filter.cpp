@@ -142,8 +142,22 @@ HRESULT DecoderFilter::Receive(Pin*, const SamplePtr& sample) {
     if (!(packet->flags & AV_PKT_FLAG_KEY)) return S_OK;
     waitingForKey_ = false;
   }
+  codec_->skip_frame = ShownBeforeTarget(*packet) ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
   HRESULT hr = DecodePacket(packet, false);
   return SUCCEEDED(hr) && ended_ ? S_FALSE : hr;
+}
+
+bool DecoderFilter::ShownBeforeTarget(const AVPacket& packet) const {
+  // Decoding times stand for presentation times in AVI: there the picture a
+  // packet holds is not known before it is decoded.
+  if (!targetPending_ || info_.timesFromDecodeOrder || info_.attachedPicture || packet.pts == AV_NOPTS_VALUE)
+    return false;
+  const LONGLONG time = ToMediaTime(packet.pts);
+  const LONGLONG duration = MediaDurationOf(packet.duration, info_.timeBase);
+  if (time == kNoTime || duration <= 0) return false;
+  // A frame's worth of margin: rounded times leave gaps between pictures,
+  // and the picture before such a gap at the target is the one shown there.
+  return time + 2 * duration + kTimeSlack <= segment_.start;
 }
 
 HRESULT DecoderFilter::HandleFrame(FramePtr frame, bool draining) {

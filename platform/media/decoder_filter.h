@@ -49,6 +49,9 @@ class DecoderFilter : public Filter {
   HRESULT DecodePacket(const AVPacket* packet, bool draining);
   HRESULT HandleFrame(FramePtr frame, bool draining);
   HRESULT DeliverTimed(FramePtr frame, LONGLONG time);
+  // Whether the packet's picture is shown only well before the target, so
+  // that a picture nothing refers to need not be decoded.
+  bool ShownBeforeTarget(const AVPacket& packet) const;
   // Whether the source can be asked for an earlier seek, and the asking.
   bool CanSeekEarlier() const;
   void AskEarlierSeek();
