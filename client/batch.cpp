@@ -7,6 +7,7 @@
 #include "client/batch_report.h"
 #include "client/desktop_cache.h"
 #include "client/kept_picture.h"
+#include "client/processor_share.h"
 #include "client/thumbnail_job.h"
 
 namespace thumbnail {
@@ -52,7 +53,9 @@ int RunBatch(const std::vector<Job>& jobs, const BatchSettings& settings) {
 
   BatchReport report(static_cast<int>(jobs.size()), settings.progress, settings.json);
   std::atomic<size_t> next{0};
-  auto work = [&] {
+  size_t workers = std::min<size_t>(static_cast<size_t>(std::max(settings.jobs, 1)), groups.size());
+  auto work = [&](size_t worker) {
+    const ProcessorShareScope share(worker, workers);
     ThumbnailClient client(ClientOptions{settings.server_path});
     for (size_t g; (g = next.fetch_add(1)) < groups.size();) {
       const Job* holder = nullptr;
@@ -68,10 +71,9 @@ int RunBatch(const std::vector<Job>& jobs, const BatchSettings& settings) {
       }
     }
   };
-  size_t workers = std::min<size_t>(static_cast<size_t>(std::max(settings.jobs, 1)), groups.size());
   std::vector<std::thread> threads;
-  for (size_t i = 1; i < workers; ++i) threads.emplace_back(work);
-  work();
+  for (size_t i = 1; i < workers; ++i) threads.emplace_back(work, i);
+  work(0);
   for (std::thread& thread : threads) thread.join();
   return report.failed();
 }

@@ -56,4 +56,10 @@ bool TakeReplyEvent(int parent_end);
 int SpawnWithDescriptors(const std::string& path, const std::vector<std::string>& arguments,
                          const std::vector<std::pair<int, int>>& inherited, pid_t* pid);
 
+// The processors this thread may run on, in ascending order; empty when the
+// system cannot tell.
+std::vector<int> AllowedProcessors();
+// Keeps the calling thread to `processors`. 0 or an errno value.
+int KeepThreadTo(const std::vector<int>& processors);
+
 }  // namespace thumbnail

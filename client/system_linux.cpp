@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
@@ -148,6 +149,25 @@ int SpawnWithDescriptors(const std::string& path, const std::vector<std::string>
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   return error;
+}
+
+std::vector<int> AllowedProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return {};
+  std::vector<int> processors;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+    if (CPU_ISSET(cpu, &set)) processors.push_back(cpu);
+  return processors;
+}
+
+int KeepThreadTo(const std::vector<int>& processors) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (int cpu : processors)
+    if (cpu >= 0 && cpu < CPU_SETSIZE) CPU_SET(cpu, &set);
+  // 0 names the calling thread, not the whole process.
+  return ::sched_setaffinity(0, sizeof set, &set) == 0 ? 0 : errno;
 }
 
 }  // namespace thumbnail

@@ -55,8 +55,9 @@ HRESULT DecoderFilter::OnConnected(Pin* pin) {
   codec_ = std::move(codec);
   outputType_ = outputType;
   segment_ = Segment{};
-  targetPending_ = waitingForKey_ = ended_ = delivered_ = skipped_ = seekAsked_ = false;
+  targetPending_ = waitingForKey_ = ended_ = delivered_ = skipped_ = seekAsked_ = replay_ = false;
   held_.reset();
+  shown_.reset();
   return S_OK;
 }
 
@@ -66,6 +67,7 @@ void DecoderFilter::OnDisconnected(Pin* pin) {
   // The output's type came from the input: it cannot outlive it.
   output_->Disconnect();
   held_.reset();
+  shown_.reset();
   codec_.reset();
   outputType_.Clear();
 }
@@ -131,6 +133,10 @@ HRESULT DecoderFilter::DecodePacket(const AVPacket* packet, bool draining) {
 HRESULT DecoderFilter::Receive(Pin*, const SamplePtr& sample) {
   const AVPacket* packet = sample->packet();
   if (!codec_) return S_FALSE;
+  if (replay_) {
+    HRESULT hr = Replay();
+    return FAILED(hr) ? hr : S_FALSE;
+  }
   if (ended_) {
     // Nothing more is wanted until a flush; the pictures after an undecoded
     // packet would lack their references.
@@ -142,8 +148,22 @@ HRESULT DecoderFilter::Receive(Pin*, const SamplePtr& sample) {
     if (!(packet->flags & AV_PKT_FLAG_KEY)) return S_OK;
     waitingForKey_ = false;
   }
+  codec_->skip_frame = ShownBeforeTarget(*packet) ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
   HRESULT hr = DecodePacket(packet, false);
   return SUCCEEDED(hr) && ended_ ? S_FALSE : hr;
+}
+
+bool DecoderFilter::ShownBeforeTarget(const AVPacket& packet) const {
+  // Decoding times stand for presentation times in AVI: there the picture a
+  // packet holds is not known before it is decoded.
+  if (!targetPending_ || info_.timesFromDecodeOrder || info_.attachedPicture || packet.pts == AV_NOPTS_VALUE)
+    return false;
+  const LONGLONG time = ToMediaTime(packet.pts);
+  const LONGLONG duration = MediaDurationOf(packet.duration, info_.timeBase);
+  if (time == kNoTime || duration <= 0) return false;
+  // A frame's worth of margin: rounded times leave gaps between pictures,
+  // and the picture before such a gap at the target is the one shown there.
+  return time + 2 * duration + kTimeSlack <= segment_.start;
 }
 
 HRESULT DecoderFilter::HandleFrame(FramePtr frame, bool draining) {
@@ -188,17 +208,42 @@ HRESULT DecoderFilter::DeliverTimed(FramePtr frame, LONGLONG time) {
     output_->DeliverEndOfStream();
     return S_OK;
   }
+  // Kept while it is the segment's only frame.
+  if (!delivered_) {
+    shown_.reset(av_frame_clone(frame.get()));
+    shownTime_ = time;
+  } else {
+    shown_.reset();
+  }
   delivered_ = true;
+  const LONGLONG duration = info_.timesFromDecodeOrder ? 0 : FrameDuration(*frame);
   HRESULT hr = DeliverFrame(std::move(frame), time);
-  if (info_.attachedPicture) {
-    // A cover picture is a stream of one frame.
+  // A cover picture is a stream of one frame; a frame shown until past the
+  // stop is the segment's last, and the next one need not be decoded to
+  // tell.
+  const bool shownPastStop = time != kNoTime && duration > 0 && time + duration - kTimeSlack > segment_.stop;
+  if (!ended_ && (info_.attachedPicture || shownPastStop)) {
     ended_ = true;
     output_->DeliverEndOfStream();
   }
   return hr;
 }
 
+HRESULT DecoderFilter::Replay() {
+  replay_ = targetPending_ = false;
+  // The packets of this segment go undecoded.
+  skipped_ = true;
+  FramePtr frame(av_frame_clone(shown_.get()));
+  if (!frame) return E_OUTOFMEMORY;
+  delivered_ = true;
+  HRESULT hr = DeliverFrame(std::move(frame), shownTime_);
+  ended_ = true;
+  output_->DeliverEndOfStream();
+  return hr;
+}
+
 HRESULT DecoderFilter::EndOfStream(Pin*) {
+  if (codec_ && replay_) return Replay();
   if (!codec_ || ended_) return S_OK;
   DecodePacket(nullptr, true);
   if (held_ && !ended_) DeliverTimed(std::move(held_), heldTime_);
@@ -224,6 +269,10 @@ void DecoderFilter::AskEarlierSeek() {
 }
 
 void DecoderFilter::Flush(Pin*, const Segment& segment) {
+  // The same segment again, after it ended with one frame, gives that frame
+  // again: decoding anew would give the same picture.
+  replay_ = shown_ && ended_ && segment.start == segment_.start && segment.stop == segment_.stop;
+  if (!replay_) shown_.reset();
   held_.reset();
   seekAsked_ = false;
   segment_ = segment;

@@ -49,6 +49,11 @@ class DecoderFilter : public Filter {
   HRESULT DecodePacket(const AVPacket* packet, bool draining);
   HRESULT HandleFrame(FramePtr frame, bool draining);
   HRESULT DeliverTimed(FramePtr frame, LONGLONG time);
+  // Whether the packet's picture is shown only well before the target, so
+  // that a picture nothing refers to need not be decoded.
+  bool ShownBeforeTarget(const AVPacket& packet) const;
+  // Gives the frame the same segment gave last time, and ends the stream.
+  HRESULT Replay();
   // Whether the source can be asked for an earlier seek, and the asking.
   bool CanSeekEarlier() const;
   void AskEarlierSeek();
@@ -73,6 +78,11 @@ class DecoderFilter : public Filter {
   LONGLONG heldTime_ = 0;
   LONGLONG perFrame_ = 0;         // from the stream's frame rate, 0 when unknown
   LONGLONG lastTime_ = kNoTime;  // of the last frame decoded since the last flush
+  // The one frame the segment gave, while no other went out: a seek to the
+  // same segment gives it again instead of decoding it again.
+  FramePtr shown_;
+  LONGLONG shownTime_ = 0;
+  bool replay_ = false;  // the segment is the last one again: shown_ goes out
 };
 
 }  // namespace media

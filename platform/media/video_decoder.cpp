@@ -131,6 +131,9 @@ HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
     return VFW_E_TYPE_NOT_ACCEPTED;
   codec->max_pixels = static_cast<int64_t>(kMaxDibBytes / 3);
   bool large = static_cast<int64_t>(par.width) * par.height > kThreadedPixels;
+  // av_cpu_count counts the processors this process may run on (its
+  // affinity, which the sandbox lets it read), so servers given a share of
+  // the cores each decode on their share only.
   codec->thread_count = large ? std::clamp(av_cpu_count(), 1, kMaxThreads) : 1;
   codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   layout_ = &DeliveredFormat(static_cast<AVPixelFormat>(par.format), orientation_);

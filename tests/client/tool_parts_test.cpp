@@ -14,6 +14,7 @@
 #include "client/input_list.h"
 #include "client/md5.h"
 #include "client/output_plan.h"
+#include "client/processor_share.h"
 #include "client/server_lookup.h"
 #include "client/terminal_text.h"
 #include "client/tool_options.h"
@@ -168,6 +169,26 @@ TEST(InputList, ShardsAreFixedByThePathAndSpreadEvenly) {
   int counts[3] = {};
   for (int i = 0; i < 3000; ++i) ++counts[ShardOf("videos/clip" + std::to_string(i) + ".mp4", 3)];
   for (int count : counts) EXPECT_NEAR(count, 1000, 120);
+}
+
+// Faults caught: servers sharing a processor while another stays idle,
+// shares that overlap or leave a processor out, an empty share.
+TEST(ProcessorShare, EveryServerItsOwnPartAndEveryProcessorUsed) {
+  const std::vector<int> eight = {0, 1, 2, 3, 4, 5, 6, 7};
+  const std::vector<int> gaps = {1, 3, 6};
+  struct Case {
+    const std::vector<int>& processors;
+    size_t index, count;
+    std::vector<int> share;
+  } cases[] = {
+      {eight, 0, 1, eight},       {eight, 0, 2, {0, 1, 2, 3}}, {eight, 1, 2, {4, 5, 6, 7}},
+      {eight, 0, 3, {0, 1}},      {eight, 1, 3, {2, 3, 4}},    {eight, 2, 3, {5, 6, 7}},
+      {gaps, 0, 2, {1}},          {gaps, 1, 2, {3, 6}},        {gaps, 3, 5, {1}},
+      {gaps, 4, 5, {3}},          {gaps, 0, 0, gaps},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ProcessorShare(c.processors, c.index, c.count), c.share) << c.index << " of " << c.count;
+  EXPECT_TRUE(ProcessorShare({}, 1, 2).empty());
 }
 
 TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {

@@ -76,6 +76,24 @@ TEST_F(MediaThumbnailer, ADarkStartGivesTheFirstBrightPosition) {
   EXPECT_LT(Psnr(FrameOf(t), ReferenceFrame(video, 2.0)), Psnr(FrameOf(t), reference));
 }
 
+// Caught: the six positions past the end of a one-second clip (each half
+// its duration) giving another frame than seeking there gives, when the
+// frame there is given again instead of being decoded again.
+TEST_F(MediaThumbnailer, AShortClipDarkThroughoutGivesTheFrameAtHalfItsDuration) {
+  const std::string video =
+      Fixture("dark-short.mp4",
+              "-f lavfi -i testsrc2=s=320x240:r=50:d=1 -vf lutyuv=y=16+val/64:u=128:v=128 -pix_fmt yuv420p "
+              "-c:v libx264 -bf 3 -g 50");
+  TDirectShowThumbnailer t;
+  ASSERT_EQ(t.ThumbnailFile(video.c_str()), 1);
+  EXPECT_EQ(t.IsTooDark(), 1);
+  const Picture half = ReferenceFrame(video, 0.5);
+  ASSERT_EQ(half.width, 320);
+  EXPECT_GE(Psnr(FrameOf(t), half), 35.0);
+  EXPECT_GT(Psnr(FrameOf(t), half), Psnr(FrameOf(t), ReferenceFrame(video, 0.52)));
+  EXPECT_GT(Psnr(FrameOf(t), half), Psnr(FrameOf(t), ReferenceFrame(video, 0.48)));
+}
+
 // Caught: a 10-bit HDR decoder output that the grabber does not take (no
 // pin qualifies, so the file fails), or that reaches the frame unmapped.
 TEST_F(MediaThumbnailer, AnHdrVideoGivesItsSceneInSdr) {
