@@ -49,7 +49,7 @@ DEB_BUILD ?= build-deb
 DEB_PACKAGES = debhelper dpkg-dev fakeroot lintian
 CHROOT_PACKAGES = debootstrap
 
-.PHONY: deb test-deb
+.PHONY: deb test-deb test-desktop
 
 deb:
 	@scripts/setup $(DEB_PACKAGES)
@@ -95,3 +95,12 @@ windows:
 
 test-windows: windows
 	@tests/windows/run $(WIN_BUILD)
+
+# GNOME's thumbnail factory runs the tool in its own bubblewrap sandbox,
+# which binds only /usr: so this installs under /usr (on this machine).
+DESKTOP_PACKAGES = python3-gi gir1.2-gnomedesktop-3.0 bubblewrap
+
+test-desktop:
+	@scripts/setup $(DESKTOP_PACKAGES)
+	@$(MAKE) install PREFIX=/usr
+	@scripts/desktop-consumers-test
