@@ -40,7 +40,24 @@ install: build
 	@echo "installed under $(DESTDIR)$(PREFIX)"
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(DEB_BUILD)
+
+# The Debian packages (thumbnail, libthumbnail-client0,
+# libthumbnail-client-dev) in $(DEB_BUILD), checked by lintian; then
+# installed and removed in a fresh Debian 12 chroot.
+DEB_BUILD ?= build-deb
+DEB_PACKAGES = debhelper dpkg-dev fakeroot lintian
+CHROOT_PACKAGES = debootstrap
+
+.PHONY: deb test-deb test-desktop
+
+deb:
+	@scripts/setup $(DEB_PACKAGES)
+	@scripts/build-deb $(DEB_BUILD) $(JOBS)
+
+test-deb: deb
+	@scripts/setup $(CHROOT_PACKAGES)
+	@scripts/deb-chroot-test $(DEB_BUILD)
 
 # Reliability: the libFuzzer harnesses, built with clang in their own folder
 # and run for a bounded time each, and the soak.
@@ -78,3 +95,12 @@ windows:
 
 test-windows: windows
 	@tests/windows/run $(WIN_BUILD)
+
+# GNOME's thumbnail factory runs the tool in its own bubblewrap sandbox,
+# which binds only /usr: so this installs under /usr (on this machine).
+DESKTOP_PACKAGES = python3-gi gir1.2-gnomedesktop-3.0 bubblewrap
+
+test-desktop:
+	@scripts/setup $(DESKTOP_PACKAGES)
+	@$(MAKE) install PREFIX=/usr
+	@scripts/desktop-consumers-test

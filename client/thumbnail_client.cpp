@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "client/default_server.h"
 #include "client/server_process.h"
 #include "client/system.h"
 #include "protocol/wire.h"
@@ -100,7 +101,7 @@ Status ThumbnailClient::EnsureServer() {
                   server_->IdleFor() >= std::chrono::milliseconds(options_.restart_after_idle_ms)))
     server_.reset();
   if (server_) return Status::Ok();
-  return ServerProcess::Start(options_.server_path, &server_);
+  return ServerProcess::Start(options_.server_path.empty() ? DefaultServerPath() : options_.server_path, &server_);
 }
 
 Status ThumbnailClient::Drop(const Status& what) {

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "thumbnail_export.h"
+
 namespace thumbnail {
 
 // Why a request failed.
@@ -60,7 +62,8 @@ struct DirectXLevel {
 };
 
 struct ClientOptions {
-  // The server program.
+  // The server program; empty for the one THUMBNAIL_SERVER names, else the
+  // one installed with this library.
   std::string server_path;
   // How long one reply may take. The server's own watchdog ends a request
   // 10 to 11 s after its command; this is the backstop for a server that is
@@ -73,7 +76,7 @@ struct ClientOptions {
 
 class ServerProcess;
 
-class ThumbnailClient {
+class THUMBNAIL_CLIENT_API ThumbnailClient {
  public:
   explicit ThumbnailClient(ClientOptions options);
   // Ends the server, if one runs, and reaps it: no child outlives the client.

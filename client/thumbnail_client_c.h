@@ -1,0 +1,74 @@
+/* The client library for C and for languages that bind C (Python's ctypes
+ * or cffi, Rust, Go): a client runs one thumbnail-server child and asks it
+ * for frames of video files, as thumbnail_client.h does for C++.
+ *
+ *   thumbnail_client* client = thumbnail_client_new(NULL);
+ *   thumbnail_frame* frame = thumbnail_client_frame(client, "film.mkv", 0, 0);
+ *   if (frame && frame->status == THUMBNAIL_OK) use frame->bgr;
+ *   else report frame->reason;
+ *   thumbnail_client_frame_free(frame);
+ *   thumbnail_client_free(client);
+ *
+ * One client is used by one thread at a time; use several clients to run
+ * several servers side by side. */
+#ifndef THUMBNAIL_CLIENT_C_H
+#define THUMBNAIL_CLIENT_C_H
+
+#include <stdint.h>
+
+#include "thumbnail_export.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Why a request failed. A later version may add codes; a caller that meets
+ * one it does not know still has the frame's reason to show. */
+enum {
+  THUMBNAIL_OK = 0,
+  THUMBNAIL_NO_SUCH_FILE = 1,        /* nothing at that path */
+  THUMBNAIL_NOT_A_FILE = 2,          /* a directory, a device, a pipe */
+  THUMBNAIL_UNREADABLE = 3,          /* there, but this process may not read it */
+  THUMBNAIL_BAD_REQUEST = 4,         /* a path holding a NUL, a size out of range */
+  THUMBNAIL_NOT_A_VIDEO = 5,         /* the server found no frame it could read */
+  THUMBNAIL_SERVER_CRASHED = 6,      /* the server ended in the middle of the request */
+  THUMBNAIL_TIMED_OUT = 7,           /* the server gave up on the file, or never replied */
+  THUMBNAIL_SERVER_UNAVAILABLE = 8,  /* the server could not be started */
+  THUMBNAIL_PROTOCOL_ERROR = 9       /* the server's reply did not fit the protocol */
+};
+
+typedef struct thumbnail_client thumbnail_client;
+
+/* The outcome of one request: a picture, or a status that says why not. */
+typedef struct thumbnail_frame {
+  int status;          /* THUMBNAIL_OK or a failure code */
+  const char* reason;  /* "" on success, else a sentence for the user */
+  int width;           /* 0 on failure */
+  int height;
+  int stride;          /* bytes from one row to the next: width * 3 */
+  const uint8_t* bgr;  /* height rows, top row first, each pixel blue, green,
+                          red; NULL on failure */
+} thumbnail_frame;
+
+/* A client of the server program at server_path; NULL for the one
+ * THUMBNAIL_SERVER names, else the one installed with this library. The
+ * server starts on first use. NULL only when memory ran out. */
+THUMBNAIL_CLIENT_API thumbnail_client* thumbnail_client_new(const char* server_path);
+
+/* The frame of the video at path: at its own size when width and height are
+ * both 0, else exactly width x height (cut or filled with black; a file the
+ * server cannot read then comes back black, not as a failure). Free it with
+ * thumbnail_client_frame_free. NULL only when memory ran out. */
+THUMBNAIL_CLIENT_API thumbnail_frame* thumbnail_client_frame(thumbnail_client* client, const char* path, int width,
+                                                             int height);
+
+THUMBNAIL_CLIENT_API void thumbnail_client_frame_free(thumbnail_frame* frame);
+
+/* Ends the client's server, if one runs, and waits for it. */
+THUMBNAIL_CLIENT_API void thumbnail_client_free(thumbnail_client* client);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* THUMBNAIL_CLIENT_C_H */
