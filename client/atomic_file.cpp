@@ -76,6 +76,19 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   return false;
 }
 
+bool WriteFileInPlace(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    *error = "cannot write " + path + ": " + ErrorText(errno);
+    return false;
+  }
+  const bool written = WriteAll(fd, bytes);
+  const int write_error = errno;
+  if (::close(fd) == 0 && written) return true;
+  *error = "cannot write " + path + ": " + ErrorText(written ? errno : write_error);
+  return false;
+}
+
 bool WriteStandardOutput(const std::vector<uint8_t>& bytes, std::string* error) {
   if (WriteAll(STDOUT_FILENO, bytes)) return true;
   *error = std::string("cannot write to standard output: ") + ErrorText(errno);

@@ -19,6 +19,12 @@ constexpr mode_t kUsualMode = static_cast<mode_t>(-1);
 bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, mode_t mode,
                          std::string* error);
 
+// Writes `bytes` into the file that is already at `path`, replacing what it
+// holds, for a reader that keeps that very file open (a desktop thumbnailer
+// makes the output file and reads it through its own descriptor, so a new
+// file renamed over it would go unseen). False with a reason in *error.
+bool WriteFileInPlace(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
+
 // Writes all of `bytes` to standard output. False with a reason in *error.
 bool WriteStandardOutput(const std::vector<uint8_t>& bytes, std::string* error);
 

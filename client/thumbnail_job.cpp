@@ -35,8 +35,9 @@ ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video
   if (!EncodeImage(picture.format, scaled, picture.quality, picture.text, &bytes, &why))
     return Failed("cannot encode the picture: " + why);
   bool written = picture.path == "-" ? WriteStandardOutput(bytes, &outcome.error)
-                                     : WriteFileAtomically(picture.path, bytes,
-                                                           picture.private_file ? 0600 : kUsualMode, &outcome.error);
+                 : picture.in_place ? WriteFileInPlace(picture.path, bytes, &outcome.error)
+                                    : WriteFileAtomically(picture.path, bytes,
+                                                          picture.private_file ? 0600 : kUsualMode, &outcome.error);
   outcome.ok = written;
   return outcome;
 }

@@ -17,6 +17,7 @@ struct PictureOutput {
   bool enlarge = true;    // false: a smaller frame keeps its size
   int quality = 90;       // of a JPEG
   bool private_file = false;  // mode 0600 instead of the usual one
+  bool in_place = false;      // into the file already at path (see WriteFileInPlace)
   std::vector<PngText> text;
 };
 

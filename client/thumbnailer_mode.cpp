@@ -38,6 +38,10 @@ int RunThumbnailer(const std::string& server_path, const std::string& input, con
   picture.longer_edge = size;
   picture.enlarge = false;
   picture.text = DesktopThumbnailText(uri, st);
+  // A consumer that made the output file itself (XFCE's tumbler) reads it
+  // through the descriptor it holds: the picture goes into that file.
+  struct stat existing;
+  picture.in_place = ::lstat(output.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
   ThumbnailClient client(ClientOptions{server_path});
   ThumbnailOutcome made = MakeThumbnail(client, path, picture);
   return made.ok ? 0 : Fail(input, made.error);

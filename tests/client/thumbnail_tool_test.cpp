@@ -1,6 +1,8 @@
 // The `thumbnail` tool as a user runs it, on the real server.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -76,6 +78,21 @@ TEST(ThumbnailTool, ThumbnailerModeWritesTheStandardTextChunks) {
 
   EXPECT_EQ(RunTool("--thumbnailer -s 128 smb://host/v.mp4 " + ShellQuote(folder + "/s.png"), &errors), 1);
   EXPECT_EQ(CountLines(errors), 1) << errors;
+}
+
+// Caught: a picture renamed over the output file that the consumer made and
+// holds open (XFCE's tumbler), which then reads an empty file.
+TEST(ThumbnailTool, ThumbnailerModeFillsTheFileItsConsumerMade) {
+  std::string folder = ScratchFolder("tool thumbnailer in place");
+  std::string output = folder + "/made-by-consumer.png";
+  int held = ::open(output.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(held, 0);
+  std::string errors;
+  EXPECT_EQ(RunTool("--thumbnailer -s 64 " + ShellQuote(WideVideo()) + " " + ShellQuote(output), &errors), 0) << errors;
+  char magic[8] = {};
+  EXPECT_EQ(::pread(held, magic, sizeof magic, 0), 8);
+  EXPECT_EQ(std::string(magic + 1, 3), "PNG");
+  ::close(held);
 }
 
 // A bad option gets one line and a pointer to --help, not the whole usage
