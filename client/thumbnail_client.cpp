@@ -65,9 +65,12 @@ class CheckedFile {
   std::string wire_path_;
 };
 
-// Command 2, or command 7 when the caller names a position.
+// Where the server's own walk starts.
+constexpr uint32_t kServerFirstPositionMs = 300;
+
+// Command 2, or command 7 when the caller names a position or the cover.
 std::vector<uint8_t> ThumbnailCommand(const std::string& path, int width, int height, const Position& where) {
-  const bool placed = where.kind != Position::Kind::kServerChoice;
+  const bool placed = where.kind != Position::Kind::kServerChoice || where.prefer_cover;
   std::vector<uint8_t> bytes;
   bytes.reserve(1 + path.size() + 1 + 16);
   bytes.push_back(placed ? wire::kThumbnailFileAt : wire::kThumbnailFile);
@@ -75,9 +78,10 @@ std::vector<uint8_t> ThumbnailCommand(const std::string& path, int width, int he
   wire::AppendNumber(&bytes, static_cast<uint32_t>(width));
   wire::AppendNumber(&bytes, static_cast<uint32_t>(height));
   if (placed) {
-    wire::AppendNumber(&bytes, where.kind == Position::Kind::kMillionths ? wire::kMillionthsOfDuration
-                                                                         : wire::kMilliseconds);
-    wire::AppendNumber(&bytes, where.value);
+    uint32_t kind = where.kind == Position::Kind::kMillionths ? wire::kMillionthsOfDuration : wire::kMilliseconds;
+    if (where.prefer_cover) kind |= wire::kPreferCover;
+    wire::AppendNumber(&bytes, kind);
+    wire::AppendNumber(&bytes, where.kind == Position::Kind::kServerChoice ? kServerFirstPositionMs : where.value);
   }
   return bytes;
 }

@@ -116,6 +116,8 @@ std::string UsageText() {
          "  -t, --time TIME|N%\n"
          "               look from this point on ([[hh:]mm:]ss[.ms], or a share\n"
          "               of the duration) instead of the first 20 seconds\n"
+         "  -m, --prefer-cover\n"
+         "               the video's embedded cover art, when it has one\n"
          "  -j, --jobs N thumbnail N videos side by side (default: one per core)\n"
          "  -q, --quiet  no progress line\n"
          "  --strip-extension\n"
@@ -156,6 +158,7 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
                                  {"size", required_argument, nullptr, 's'},
                                  {"quality", required_argument, nullptr, 'Q'},
                                  {"time", required_argument, nullptr, 't'},
+                                 {"prefer-cover", no_argument, nullptr, 'm'},
                                  {"jobs", required_argument, nullptr, 'j'},
                                  {"quiet", no_argument, nullptr, 'q'},
                                  {"null", no_argument, nullptr, '0'},
@@ -175,8 +178,9 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
   opterr = 0;
   optind = 0;  // 0 also resets getopt's own state between calls
   bool cache_size_given = false;
+  bool prefer_cover = false;  // -m, kept apart from -t, which replaces the position
   int c;
-  while ((c = getopt_long(argc, argv, ":o:f:s:Q:t:j:q0h", kLong, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":o:f:s:Q:t:mj:q0h", kLong, nullptr)) != -1) {
     switch (c) {
       case 'o':
         options->output = optarg;
@@ -209,6 +213,9 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
           *error = std::string("-t wants [[hh:]mm:]ss[.ms] or a percentage, not '") + optarg + "'";
           return false;
         }
+        break;
+      case 'm':
+        prefer_cover = true;
         break;
       case 'j':
         if (!ParseCount(optarg, 1, kMaxJobs, &options->jobs)) {
@@ -279,6 +286,7 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
         return false;
     }
   }
+  options->position.prefer_cover = prefer_cover;
   options->videos.assign(argv + optind, argv + argc);
   if (options->thumbnailer) {
     if (options->videos.size() != 2) {

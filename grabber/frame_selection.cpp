@@ -69,6 +69,7 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
     DebugTrace("pGraph->RenderFile failed\n");
     return Fail(rendered);
   }
+  if (PreferCover) KeepOnlyCover();
   if (!AddSampleGrabber()) {
     DebugTrace("AddSampleGrabber failed\n");
     return Fail(E_MEDIA_NO_VIDEO);

@@ -37,6 +37,9 @@ class TDirectShowThumbnailer {
   // position, then 0.5, 1, 2, 4, 8, 15 and 30 s after it) instead of the
   // eight fixed ones. Unset, the fixed walk is made.
   std::optional<WalkStart> Start;
+  // Set before ThumbnailFile to take the file's cover picture, when the
+  // graph offers one, instead of a frame of its video.
+  bool PreferCover = false;
   // Why the last ThumbnailFile failed, S_OK after a success: the graph's
   // own reason when it keeps one (IMediaFailure), else the HRESULT of the
   // failed step, E_MEDIA_NO_VIDEO when no video branch could be spliced,
@@ -76,6 +79,9 @@ class TDirectShowThumbnailer {
   int AddSampleGrabber();
   IPin* InsertColorConverter(IPin* pin);
   void RemoveNonVideoBranches();
+  // Cuts every video branch of the source but its cover picture's; nothing
+  // when the source has no cover.
+  void KeepOnlyCover();
   void RemoveBranch(IPin* pin);
   IPin* FindInputPin(IBaseFilter* filter);
   IPin* FindOutputPin(IBaseFilter* filter);

@@ -25,11 +25,14 @@ enum Command : uint8_t {
   kGetFailure = 8,
 };
 
-// How command 7 names its position: a time from the start, or a share of
-// the duration.
+// How command 7 names its position, in the low byte of its kind value: a
+// time from the start, or a share of the duration. The flag asks for the
+// file's cover picture (an attached picture) when it has one.
 enum PositionKind : uint32_t {
   kMilliseconds = 0,
   kMillionthsOfDuration = 1,
+  kKindMask = 0xFF,
+  kPreferCover = 0x100,
 };
 
 // The largest share of the duration: the end.

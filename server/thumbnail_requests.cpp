@@ -43,11 +43,13 @@ void TThumbnailServer::OpenRequest(bool placed) {
   RequestedWidth = static_cast<LONG>(ReadDword());
   RequestedHeight = static_cast<LONG>(ReadDword());
   std::optional<WalkStart> start;
+  bool preferCover = false;
   if (placed) {
     const DWORD kind = ReadDword();
     const DWORD value = ReadDword();
-    start = kind == wire::kMillionthsOfDuration ? WalkStart{true, value}
-                                                : WalkStart{false, LONGLONG{value} * 10000};
+    start = (kind & wire::kKindMask) == wire::kMillionthsOfDuration ? WalkStart{true, value}
+                                                                    : WalkStart{false, LONGLONG{value} * 10000};
+    preferCover = (kind & wire::kPreferCover) != 0;
   }
   // The parent left in the middle of the request: nothing to answer.
   if (command_pipe_ended_) return;
@@ -68,6 +70,7 @@ void TThumbnailServer::OpenRequest(bool placed) {
     // The parent has its answer; a failed grab now only turns the rows black.
     Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
     Thumbnailer->Start = start;
+    Thumbnailer->PreferCover = preferCover;
     const int result = pathComplete ? Thumbnailer->ThumbnailFile(path) : 0;
     KeepReason(pathComplete, result);
     if (result != 1) ThumbnailFailed = true;
@@ -76,6 +79,7 @@ void TThumbnailServer::OpenRequest(bool placed) {
 
   Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
   Thumbnailer->Start = start;
+  Thumbnailer->PreferCover = preferCover;
   const int result = pathComplete ? Thumbnailer->ThumbnailFile(path) : 0;
   KeepReason(pathComplete, result);
   if (result == 1) {

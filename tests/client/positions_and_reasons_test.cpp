@@ -68,6 +68,36 @@ TEST(ThumbnailTool, TimeGivesTheFrameShownThen) {
   EXPECT_LT(Psnr(shown, ReferenceFrame(video, 0.3)), 30) << "the fixed walk's first frame is another one";
 }
 
+// A video with an embedded green cover: its frames are red.
+std::string VideoWithCover() {
+  std::string cover = Fixture("cover-green.png", "-f lavfi -i color=c=green:s=64x48 -frames:v 1");
+  return Fixture("with-cover.mp4", "-f lavfi -i color=c=red:s=64x48:r=5:d=3 -i " + ShellQuote(cover) +
+                                       " -map 0 -map 1 -c:v:0 libx264 -pix_fmt yuv420p -c:v:1 png"
+                                       " -disposition:v:1 attached_pic");
+}
+
+bool Green(const Frame& f) {
+  size_t middle = (static_cast<size_t>(f.height / 2) * f.width + f.width / 2) * 3;
+  return f.bgr.size() > middle + 2 && f.bgr[middle + 1] > 100 && f.bgr[middle + 2] < 60;
+}
+
+TEST(ThumbnailTool, PreferCoverTakesTheEmbeddedPictureAndOnlyWhenAsked) {
+  std::string folder = ScratchFolder("tool cover");
+  std::string errors;
+  ASSERT_EQ(RunTool("-q -s 0 -m -o " + ShellQuote(folder + "/cover.png") + " " + ShellQuote(VideoWithCover()),
+                    &errors), 0) << errors;
+  ASSERT_EQ(RunTool("-q -s 0 -o " + ShellQuote(folder + "/frame.png") + " " + ShellQuote(VideoWithCover())), 0);
+  ASSERT_EQ(RunTool("-q -s 0 --prefer-cover -o " + ShellQuote(folder + "/plain.png") + " " +
+                    ShellQuote(WideVideo())), 0) << "a file without a cover still gives its frame";
+  Frame cover, frame, plain;
+  ASSERT_TRUE(ReadPng(folder + "/cover.png", &cover));
+  ASSERT_TRUE(ReadPng(folder + "/frame.png", &frame));
+  ASSERT_TRUE(ReadPng(folder + "/plain.png", &plain));
+  EXPECT_TRUE(Green(cover));
+  EXPECT_FALSE(Green(frame));
+  EXPECT_GT(Psnr(Picture{plain.width, plain.height, plain.bgr}, ReferenceFrame(WideVideo(), 0.3)), 30);
+}
+
 // Each reason the server tells, reached by a file that really has that
 // fault; they all used to be one "not a video".
 TEST(ThumbnailClient, EachFaultyFileGetsItsOwnReason) {
