@@ -81,7 +81,7 @@ TEST(ServerCommands, StatusIsOneWithTheEvent) {
 TEST(ServerCommands, UnknownBytesAreTakenWithoutReply) {
   ServerChild server;
   ASSERT_TRUE(server.started());
-  for (uint8_t byte : {0, 7, 200, 255}) ASSERT_TRUE(server.SendByte(byte));
+  for (uint8_t byte : {0, 9, 200, 255}) ASSERT_TRUE(server.SendByte(byte));
   // Status after the unknown bytes: its 1 is the only thing on the pipe.
   ExpectStatus(server);
   EXPECT_EQ(server.Waiting(), 0u);
