@@ -58,6 +58,15 @@ void TThumbnailServer::OpenRequest(bool placed) {
   // 260 bytes without a NUL are a path cut short; opening the cut path could
   // open another file.
   const bool pathComplete = std::strlen(path) < wire::kMaxStringBytes;
+  // The grab, its reason kept for command 8.
+  auto grab = [&] {
+    Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
+    Thumbnailer->Start = start;
+    Thumbnailer->PreferCover = preferCover;
+    const int result = pathComplete ? Thumbnailer->ThumbnailFile(path) : 0;
+    KeepReason(pathComplete, result);
+    return result;
+  };
 
   if (RequestedWidth > 0 && RequestedHeight > 0) {
     FixedSize = true;
@@ -68,21 +77,11 @@ void TThumbnailServer::OpenRequest(bool placed) {
     WriteDword(24);
     SignalReply();
     // The parent has its answer; a failed grab now only turns the rows black.
-    Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
-    Thumbnailer->Start = start;
-    Thumbnailer->PreferCover = preferCover;
-    const int result = pathComplete ? Thumbnailer->ThumbnailFile(path) : 0;
-    KeepReason(pathComplete, result);
-    if (result != 1) ThumbnailFailed = true;
+    if (grab() != 1) ThumbnailFailed = true;
     return;
   }
 
-  Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
-  Thumbnailer->Start = start;
-  Thumbnailer->PreferCover = preferCover;
-  const int result = pathComplete ? Thumbnailer->ThumbnailFile(path) : 0;
-  KeepReason(pathComplete, result);
-  if (result == 1) {
+  if (grab() == 1) {
     DebugTrace("Thumbnailer->ThumbnailFile Ok\n");
     DebugTrace("Write 2\n");
     const BITMAPINFOHEADER& frame = Thumbnailer->BitmapInfo.bmiHeader;
