@@ -17,7 +17,7 @@ VideoOutcome Failed(const Job& job, std::string reason) {
   return {VideoOutcome::Status::kFailed, job.picture.path, {}, std::move(reason)};
 }
 
-VideoOutcome Run(ThumbnailClient& client, const Job& job) {
+VideoOutcome Run(ThumbnailClient& client, const Job& job, const Position& where) {
   switch (KeptPicture(job)) {
     case Kept::kCurrent:
       return {VideoOutcome::Status::kKept, job.picture.path, {}, ""};
@@ -26,7 +26,7 @@ VideoOutcome Run(ThumbnailClient& client, const Job& job) {
     case Kept::kNo:
       break;
   }
-  ThumbnailOutcome made = MakeThumbnail(client, job.video, job.picture);
+  ThumbnailOutcome made = MakeThumbnail(client, job.video, job.picture, where);
   if (made.ok) return {VideoOutcome::Status::kWritten, job.picture.path, made.size, ""};
   std::string error;
   if (!job.failure_record.empty() && !RecordFailure(job, made.request, &error))
@@ -65,7 +65,7 @@ int RunBatch(const std::vector<Job>& jobs, const BatchSettings& settings) {
         VideoOutcome outcome =
             holder ? Failed(job, "its picture " + job.picture.path + " is that of " + holder->video +
                                      " (--tree keeps both)")
-                   : Run(client, job);
+                   : Run(client, job, settings.position);
         if (outcome.status != VideoOutcome::Status::kFailed) holder = &job;
         report.Finished(job.video, outcome);
       }

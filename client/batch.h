@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "client/output_plan.h"
+#include "client/thumbnail_client.h"
 
 namespace thumbnail {
 
@@ -13,6 +14,7 @@ struct BatchSettings {
   int jobs = 1;
   bool progress = false;
   bool json = false;
+  Position position;  // where in each video
 };
 
 // Thumbnails every job, each worker with its own server, and reports each

@@ -109,7 +109,21 @@ std::vector<Job> CacheJobs(const std::vector<std::string>& videos, const CacheSi
 }
 
 bool RecordFailure(const Job& job, Failure why, std::string* error) {
-  if (why != Failure::kNotAVideo && why != Failure::kServerCrashed && why != Failure::kTimedOut) return true;
+  // Only what the file itself caused is recorded: trying it again before it
+  // changes would fail the same way.
+  switch (why) {
+    case Failure::kNotMedia:
+    case Failure::kNoVideoStream:
+    case Failure::kCodecUnavailable:
+    case Failure::kEncrypted:
+    case Failure::kDamaged:
+    case Failure::kTooLarge:
+    case Failure::kServerCrashed:
+    case Failure::kTimedOut:
+      break;
+    default:
+      return true;
+  }
   // The record is an image too, the smallest there is, carrying the same
   // chunks as the thumbnail it stands for.
   Frame pixel{1, 1, {0, 0, 0}};

@@ -66,14 +66,46 @@ class CheckedFile {
   std::string wire_path_;
 };
 
-std::vector<uint8_t> ThumbnailCommand(const std::string& path, int width, int height) {
+// Where the server's own walk starts.
+constexpr uint32_t kServerFirstPositionMs = 300;
+
+// Command 2, or command 7 when the caller names a position or the cover.
+std::vector<uint8_t> ThumbnailCommand(const std::string& path, int width, int height, const Position& where) {
+  const bool placed = where.kind != Position::Kind::kServerChoice || where.prefer_cover;
   std::vector<uint8_t> bytes;
-  bytes.reserve(1 + path.size() + 1 + 8);
-  bytes.push_back(wire::kThumbnailFile);
+  bytes.reserve(1 + path.size() + 1 + 16);
+  bytes.push_back(placed ? wire::kThumbnailFileAt : wire::kThumbnailFile);
   wire::AppendString(&bytes, path);
   wire::AppendNumber(&bytes, static_cast<uint32_t>(width));
   wire::AppendNumber(&bytes, static_cast<uint32_t>(height));
+  if (placed) {
+    uint32_t kind = where.kind == Position::Kind::kMillionths ? wire::kMillionthsOfDuration : wire::kMilliseconds;
+    if (where.prefer_cover) kind |= wire::kPreferCover;
+    wire::AppendNumber(&bytes, kind);
+    wire::AppendNumber(&bytes, where.kind == Position::Kind::kServerChoice ? kServerFirstPositionMs : where.value);
+  }
   return bytes;
+}
+
+// The server's reason as the caller's failure and a sentence for the user.
+Status FromReason(uint32_t reason, const std::string& codec) {
+  switch (reason) {
+    case wire::kUnreadable:
+      return Status::Error(Failure::kUnreadable, "the server could not read it");
+    case wire::kNotMedia:
+      return Status::Error(Failure::kNotMedia, "not a video file the server knows");
+    case wire::kNoVideoStream:
+      return Status::Error(Failure::kNoVideoStream, "has no video stream");
+    case wire::kCodecUnavailable:
+      return Status::Error(Failure::kCodecUnavailable,
+                           "no decoder here for its video codec" + (codec.empty() ? "" : " " + codec));
+    case wire::kEncrypted:
+      return Status::Error(Failure::kEncrypted, "its video is encrypted");
+    case wire::kTooLarge:
+      return Status::Error(Failure::kTooLarge, "its picture is too large");
+    default:
+      return Status::Error(Failure::kDamaged, "damaged: nothing in its video could be decoded");
+  }
 }
 
 std::vector<uint8_t> GetLinesCommand(uint32_t first, uint32_t count) {
@@ -110,15 +142,19 @@ Status ThumbnailClient::Drop(const Status& what) {
   return told;
 }
 
-Status ThumbnailClient::Thumbnail(const std::string& path, Frame* frame) { return Request(path, 0, 0, frame); }
-
-Status ThumbnailClient::ThumbnailAtSize(const std::string& path, int width, int height, Frame* frame) {
-  if (width <= 0 || height <= 0 || width > kMaxFixedEdge || height > kMaxFixedEdge)
-    return Status::Error(Failure::kBadRequest, "size out of range");
-  return Request(path, width, height, frame);
+Status ThumbnailClient::Thumbnail(const std::string& path, Frame* frame, const Position& where) {
+  return Request(path, 0, 0, where, frame);
 }
 
-Status ThumbnailClient::Request(const std::string& path, int width, int height, Frame* frame) {
+Status ThumbnailClient::ThumbnailAtSize(const std::string& path, int width, int height, Frame* frame,
+                                        const Position& where) {
+  if (width <= 0 || height <= 0 || width > kMaxFixedEdge || height > kMaxFixedEdge)
+    return Status::Error(Failure::kBadRequest, "size out of range");
+  return Request(path, width, height, where, frame);
+}
+
+Status ThumbnailClient::Request(const std::string& path, int width, int height, const Position& where,
+                                Frame* frame) {
   *frame = Frame{};
   bool fixed = width > 0;
   CheckedFile file;
@@ -129,7 +165,7 @@ Status ThumbnailClient::Request(const std::string& path, int width, int height, 
 
   auto timeout = std::chrono::milliseconds(options_.reply_timeout_ms);
   auto deadline = Clock::now() + timeout;
-  status = server_->Send(ThumbnailCommand(file.wire_path(), width, height), deadline);
+  status = server_->Send(ThumbnailCommand(file.wire_path(), width, height, where), deadline);
   uint8_t reply[16];
   if (status.ok()) status = server_->Receive(reply, 4, deadline);
   if (!status.ok()) return Drop(status);
@@ -140,7 +176,7 @@ Status ThumbnailClient::Request(const std::string& path, int width, int height, 
     if (!status.ok()) return Drop(status);
     // A fixed-size request is promised before the grab; it never fails.
     if (fixed) return Drop(BadReply("a failure to a fixed-size request"));
-    return Status::Error(Failure::kNotAVideo, "not a video the server could read");
+    return ServerReason();
   }
   status = server_->Receive(reply + 4, 12, deadline);
   if (status.ok()) status = server_->AwaitReplyEnd(deadline);
@@ -176,6 +212,22 @@ Status ThumbnailClient::Ask(const std::vector<uint8_t>& command, uint8_t* reply,
   if (status.ok()) status = server_->Receive(reply, size, deadline);
   if (status.ok()) status = server_->AwaitReplyEnd(deadline);
   return status;
+}
+
+Status ThumbnailClient::ServerReason() {
+  auto deadline = Clock::now() + std::chrono::milliseconds(options_.reply_timeout_ms);
+  Status status = server_->Send({wire::kGetFailure}, deadline);
+  uint8_t reason[wire::kNumberBytes];
+  if (status.ok()) status = server_->Receive(reason, sizeof reason, deadline);
+  std::string codec;
+  for (char c = 1; status.ok() && c != '\0';) {
+    status = server_->Receive(reinterpret_cast<uint8_t*>(&c), 1, deadline);
+    if (c != '\0') codec += c;
+    if (codec.size() >= wire::kMaxStringBytes) return Drop(BadReply("a codec name without its end"));
+  }
+  if (status.ok()) status = server_->AwaitReplyEnd(deadline);
+  if (!status.ok()) return Drop(status);
+  return FromReason(wire::DecodeNumber(reason), codec);
 }
 
 void ThumbnailClient::FinishFixedSize() {

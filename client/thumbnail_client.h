@@ -30,9 +30,16 @@ enum class Failure {
   kNotAFile,           // a directory, a device, a pipe
   kUnreadable,         // there, but this process may not read it
   kBadRequest,         // a path holding a NUL, a size out of range
-  kNotAVideo,          // the server opened it and found no frame it could read
-  kServerCrashed,      // the server ended in the middle of the request
-  kTimedOut,           // the server gave up on the file, or never replied
+  // The server's reasons for a file it gave no frame of.
+  kNotMedia,          // no format the server knows takes the file
+  kNoVideoStream,     // a media file without video, audio only say
+  kCodecUnavailable,  // no decoder on this system for the video's codec
+  kEncrypted,         // the video is encrypted
+  kDamaged,           // nothing in the video could be decoded
+  kTooLarge,          // the picture is larger than the server takes
+  kServerCrashed,     // the server ended in the middle of the request
+  kTimedOut,          // the server's watchdog cut the request off (it ended
+                      // ten seconds or more after the command), or it never replied
   kServerUnavailable,  // the server could not be started
   kProtocolError,      // the server's reply did not fit the protocol
 };
@@ -46,6 +53,19 @@ struct Status {
   bool ok() const { return failure == Failure::kNone; }
   static Status Ok() { return {}; }
   static Status Error(Failure failure, std::string reason) { return {failure, std::move(reason)}; }
+};
+
+// Where in the video the server looks: its own eight positions up to 20 s,
+// or forward from a time or a share of the duration (the position, then 0.5,
+// 1, 2, 4, 8, 15 and 30 s after it, until a frame is not too dark). Positions
+// past the end become the middle of the video.
+struct Position {
+  enum class Kind { kServerChoice, kMilliseconds, kMillionths };
+  Kind kind = Kind::kServerChoice;
+  uint32_t value = 0;  // milliseconds, or millionths of the duration (1000000 the end)
+  // The file's cover picture (an attached picture) when it has one; alone,
+  // the walk starts at 0.3 s as the server's own does.
+  bool prefer_cover = false;
 };
 
 // A picture as top-down rows of width * 3 bytes: blue, green, red.
@@ -84,15 +104,16 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
   ThumbnailClient(const ThumbnailClient&) = delete;
   ThumbnailClient& operator=(const ThumbnailClient&) = delete;
 
-  // The frame of `path` at its own size.
-  Status Thumbnail(const std::string& path, Frame* frame);
+  // The frame of `path` at its own size. A file the server cannot read
+  // fails with its reason.
+  Status Thumbnail(const std::string& path, Frame* frame, const Position& where = {});
 
   // The frame of `path` as exactly width x height rows: the server cuts a
   // larger frame at the right and bottom and fills a smaller one with black.
   // In this mode the server has promised the size before it grabs, so a
   // file it cannot read comes back as a black picture, not as a failure;
   // ask at the frame's own size to learn whether a file can be read.
-  Status ThumbnailAtSize(const std::string& path, int width, int height, Frame* frame);
+  Status ThumbnailAtSize(const std::string& path, int width, int height, Frame* frame, const Position& where = {});
 
   // Asks the server whether it is up.
   Status GetStatus();
@@ -105,7 +126,9 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
 
  private:
   Status EnsureServer();
-  Status Request(const std::string& path, int width, int height, Frame* frame);
+  Status Request(const std::string& path, int width, int height, const Position& where, Frame* frame);
+  // Asks the server why its last request failed.
+  Status ServerReason();
   void FinishFixedSize();
   // One command with a reply of `size` bytes, within the reply time-out.
   Status Ask(const std::vector<uint8_t>& command, uint8_t* reply, size_t size);

@@ -16,7 +16,12 @@ static_assert(THUMBNAIL_NO_SUCH_FILE == static_cast<int>(thumbnail::Failure::kNo
 static_assert(THUMBNAIL_NOT_A_FILE == static_cast<int>(thumbnail::Failure::kNotAFile));
 static_assert(THUMBNAIL_UNREADABLE == static_cast<int>(thumbnail::Failure::kUnreadable));
 static_assert(THUMBNAIL_BAD_REQUEST == static_cast<int>(thumbnail::Failure::kBadRequest));
-static_assert(THUMBNAIL_NOT_A_VIDEO == static_cast<int>(thumbnail::Failure::kNotAVideo));
+static_assert(THUMBNAIL_NOT_MEDIA == static_cast<int>(thumbnail::Failure::kNotMedia));
+static_assert(THUMBNAIL_NO_VIDEO_STREAM == static_cast<int>(thumbnail::Failure::kNoVideoStream));
+static_assert(THUMBNAIL_CODEC_UNAVAILABLE == static_cast<int>(thumbnail::Failure::kCodecUnavailable));
+static_assert(THUMBNAIL_ENCRYPTED == static_cast<int>(thumbnail::Failure::kEncrypted));
+static_assert(THUMBNAIL_DAMAGED == static_cast<int>(thumbnail::Failure::kDamaged));
+static_assert(THUMBNAIL_TOO_LARGE == static_cast<int>(thumbnail::Failure::kTooLarge));
 static_assert(THUMBNAIL_SERVER_CRASHED == static_cast<int>(thumbnail::Failure::kServerCrashed));
 static_assert(THUMBNAIL_TIMED_OUT == static_cast<int>(thumbnail::Failure::kTimedOut));
 static_assert(THUMBNAIL_SERVER_UNAVAILABLE == static_cast<int>(thumbnail::Failure::kServerUnavailable));

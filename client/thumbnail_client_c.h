@@ -30,11 +30,16 @@ enum {
   THUMBNAIL_NOT_A_FILE = 2,          /* a directory, a device, a pipe */
   THUMBNAIL_UNREADABLE = 3,          /* there, but this process may not read it */
   THUMBNAIL_BAD_REQUEST = 4,         /* a path holding a NUL, a size out of range */
-  THUMBNAIL_NOT_A_VIDEO = 5,         /* the server found no frame it could read */
-  THUMBNAIL_SERVER_CRASHED = 6,      /* the server ended in the middle of the request */
-  THUMBNAIL_TIMED_OUT = 7,           /* the server gave up on the file, or never replied */
-  THUMBNAIL_SERVER_UNAVAILABLE = 8,  /* the server could not be started */
-  THUMBNAIL_PROTOCOL_ERROR = 9       /* the server's reply did not fit the protocol */
+  THUMBNAIL_NOT_MEDIA = 5,          /* no format the server knows takes the file */
+  THUMBNAIL_NO_VIDEO_STREAM = 6,     /* a media file without video, audio only say */
+  THUMBNAIL_CODEC_UNAVAILABLE = 7,   /* no decoder here for the video's codec (named in reason) */
+  THUMBNAIL_ENCRYPTED = 8,           /* the video is encrypted */
+  THUMBNAIL_DAMAGED = 9,             /* nothing in the video could be decoded */
+  THUMBNAIL_TOO_LARGE = 10,          /* the picture is larger than the server takes */
+  THUMBNAIL_SERVER_CRASHED = 11,     /* the server ended in the middle of the request */
+  THUMBNAIL_TIMED_OUT = 12,          /* the server gave up on the file, or never replied */
+  THUMBNAIL_SERVER_UNAVAILABLE = 13, /* the server could not be started */
+  THUMBNAIL_PROTOCOL_ERROR = 14      /* the server's reply did not fit the protocol */
 };
 
 typedef struct thumbnail_client thumbnail_client;

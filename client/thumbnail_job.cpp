@@ -21,10 +21,11 @@ ThumbnailOutcome Failed(std::string error, Failure request = Failure::kNone) {
 
 }  // namespace
 
-ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture) {
+ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture,
+                               const Position& where) {
   if (SameFile(video, picture.path)) return Failed("the picture " + picture.path + " would replace the video");
   Frame frame;
-  Status status = client.Thumbnail(video, &frame);
+  Status status = client.Thumbnail(video, &frame, where);
   if (!status.ok()) return Failed(status.reason, status.failure);
   ThumbnailOutcome outcome;
   outcome.size = FitLongerEdge(frame.width, frame.height, picture.longer_edge, picture.enlarge);

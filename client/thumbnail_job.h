@@ -28,8 +28,10 @@ struct ThumbnailOutcome {
   std::string error;                       // what went wrong, for the user
 };
 
-// Takes the frame of `video` through `client`, scales it, encodes it and
-// writes it whole to picture.path; when it fails, nothing has been written.
-ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture);
+// Takes the frame of `video` at `where` through `client`, scales it, encodes
+// it and writes it whole to picture.path; when it fails, nothing has been
+// written.
+ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture,
+                               const Position& where = {});
 
 }  // namespace thumbnail

@@ -75,5 +75,6 @@ int main(int argc, char** argv) {
   settings.jobs = options.jobs > 0 ? options.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   settings.progress = !options.quiet && ::isatty(STDERR_FILENO);
   settings.json = options.json;
+  settings.position = options.position;
   return thumbnail::RunBatch(jobs, settings) == 0 ? 0 : kExitFailed;
 }

@@ -32,6 +32,50 @@ bool ParseShard(const std::string& text, int* shard, int* shards) {
          ParseCount(text.substr(0, slash).c_str(), 0, *shards - 1, shard);
 }
 
+// A decimal number of at most three fraction digits, in thousandths.
+bool ParseThousandths(const std::string& text, uint64_t* value) {
+  size_t dot = text.find('.');
+  std::string whole = text.substr(0, dot), fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+  if (whole.empty() || whole.size() > 12 || fraction.size() > 3 ||
+      whole.find_first_not_of("0123456789") != std::string::npos ||
+      fraction.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  fraction.resize(3, '0');
+  *value = std::stoull(whole) * 1000 + std::stoull(fraction);
+  return true;
+}
+
+}  // namespace
+
+bool ParsePosition(const std::string& text, Position* position) {
+  uint64_t value = 0;
+  if (!text.empty() && text.back() == '%') {
+    // Thousandths of a percent are hundred-thousandths; ten of them a millionth.
+    if (!ParseThousandths(text.substr(0, text.size() - 1), &value) || value > 100000) return false;
+    *position = {Position::Kind::kMillionths, static_cast<uint32_t>(value * 10)};
+    return true;
+  }
+  // Up to two colons: hours and minutes before the seconds.
+  uint64_t total = 0;
+  size_t start = 0;
+  int fields = 0;
+  for (;;) {
+    size_t colon = text.find(':', start);
+    std::string field = text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    bool last = colon == std::string::npos;
+    if (++fields > 3 || !ParseThousandths(field, &value) || (!last && value % 1000 != 0)) return false;
+    if (fields > 1 && value >= 60000) return false;
+    total = total * 60 + value;
+    if (last) break;
+    start = colon + 1;
+  }
+  if (total > UINT32_MAX) return false;
+  *position = {Position::Kind::kMilliseconds, static_cast<uint32_t>(total)};
+  return true;
+}
+
+namespace {
+
 enum LongOnly {
   kVersion = 256,
   kThumbnailer,
@@ -69,6 +113,11 @@ std::string UsageText() {
          "               0 keeps the video's own size\n"
          "  -Q, --quality N\n"
          "               JPEG quality from 1 to 100 (default 90)\n"
+         "  -t, --time TIME|N%\n"
+         "               look from this point on ([[hh:]mm:]ss[.ms], or a share\n"
+         "               of the duration) instead of the first 20 seconds\n"
+         "  -m, --prefer-cover\n"
+         "               the video's embedded cover art, when it has one\n"
          "  -j, --jobs N thumbnail N videos side by side (default: one per core)\n"
          "  -q, --quiet  no progress line\n"
          "  --strip-extension\n"
@@ -108,6 +157,8 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
                                  {"format", required_argument, nullptr, 'f'},
                                  {"size", required_argument, nullptr, 's'},
                                  {"quality", required_argument, nullptr, 'Q'},
+                                 {"time", required_argument, nullptr, 't'},
+                                 {"prefer-cover", no_argument, nullptr, 'm'},
                                  {"jobs", required_argument, nullptr, 'j'},
                                  {"quiet", no_argument, nullptr, 'q'},
                                  {"null", no_argument, nullptr, '0'},
@@ -127,8 +178,9 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
   opterr = 0;
   optind = 0;  // 0 also resets getopt's own state between calls
   bool cache_size_given = false;
+  bool prefer_cover = false;  // -m, kept apart from -t, which replaces the position
   int c;
-  while ((c = getopt_long(argc, argv, ":o:f:s:Q:j:q0h", kLong, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":o:f:s:Q:t:mj:q0h", kLong, nullptr)) != -1) {
     switch (c) {
       case 'o':
         options->output = optarg;
@@ -155,6 +207,15 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
           *error = Range("-Q wants a quality", 1, 100, optarg);
           return false;
         }
+        break;
+      case 't':
+        if (!ParsePosition(optarg, &options->position)) {
+          *error = std::string("-t wants [[hh:]mm:]ss[.ms] or a percentage, not '") + optarg + "'";
+          return false;
+        }
+        break;
+      case 'm':
+        prefer_cover = true;
         break;
       case 'j':
         if (!ParseCount(optarg, 1, kMaxJobs, &options->jobs)) {
@@ -225,6 +286,7 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
         return false;
     }
   }
+  options->position.prefer_cover = prefer_cover;
   options->videos.assign(argv + optind, argv + argc);
   if (options->thumbnailer) {
     if (options->videos.size() != 2) {

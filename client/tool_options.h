@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "client/image_encoders.h"
+#include "client/thumbnail_client.h"
 
 namespace thumbnail {
 
@@ -27,6 +28,7 @@ struct ToolOptions {
   int size = 256;                          // -s: the longer edge; 0 keeps the frame's own size
   int jobs = 0;                            // -j: servers side by side; 0 for one per core
   int quality = 90;                        // -Q: JPEG quality
+  Position position;                       // -t: where in the video
   bool quiet = false;                      // -q
   bool strip_extension = false;            // the picture of film.mp4 is film.png, not film.mp4.png
   bool tree = false;                       // pictures in the folders of their videos' paths, under -o
@@ -43,6 +45,10 @@ struct ToolOptions {
 // option, a missing or malformed value, options that do not go together, or
 // no video at all.
 bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* error);
+
+// -t's value: [[hh:]mm:]ss[.fff] or N% (a share of the duration, to a
+// millionth). False for anything else, or a time past 49 days.
+bool ParsePosition(const std::string& text, Position* position);
 
 // The --help text.
 std::string UsageText();

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -10,23 +11,50 @@ namespace {
 // frame is not too dark wins, and the eighth is kept however dark it is.
 constexpr DWORD SeekTimes[8] = {3000000, 5200000, 15000000, 20000000, 30000000, 70000000, 120000000, 200000000};
 
+// After a position of the caller's the walk goes on forward, in steps that
+// grow as the fixed positions do: past a title card, then past a scene.
+constexpr LONGLONG kStepsFromStart[std::size(SeekTimes)] = {0,        5000000,  10000000,  20000000,
+                                                            40000000, 80000000, 150000000, 300000000};
+
+constexpr LONGLONG kMillionths = 1000000;
+
 constexpr LONG kGraphNotifyMessage = WM_APP + 1;
 
+// The graph's seeking interface, taken once and kept in pSeeking for every
+// later position; null when the graph has none.
+IMediaSeeking* Seeking(TDirectShowThumbnailer& t) {
+  if (!t.pSeeking && t.pGraph &&
+      FAILED(t.pGraph->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&t.pSeeking))))
+    t.pSeeking = nullptr;
+  return t.pSeeking;
+}
+
 }  // namespace
+
+int TDirectShowThumbnailer::Fail(HRESULT seen) {
+  Failure = SUCCEEDED(seen) ? E_FAIL : seen;
+  FailureCodec[0] = '\0';
+  ComPtr<IMediaFailure> graph;
+  HRESULT reason = S_OK;
+  if (pGraph && SUCCEEDED(pGraph->QueryInterface(IID_IMediaFailure, graph.put_void())) && graph &&
+      SUCCEEDED(graph->GetFailure(&reason, FailureCodec, sizeof FailureCodec)) && FAILED(reason))
+    Failure = reason;
+  return 0;
+}
 
 int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
   if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                               IID_IGraphBuilder, reinterpret_cast<void**>(&pGraph))) ||
       !pGraph) {
     DebugTrace("TDirectShowThumbnailer::ThumbnailFile E1\n");
-    return 0;
+    return Fail(E_FAIL);
   }
   // A path that does not fit is refused rather than cut, which would open
   // another file.
   size_t length = path ? strnlen(path, sizeof FileName) : sizeof FileName;
   if (length >= sizeof FileName) {
     DebugTrace("TDirectShowThumbnailer::ThumbnailFile path too long\n");
-    return 0;
+    return Fail(kFileNotFound);
   }
   std::memcpy(FileName, path, length + 1);
   DeleteFrameBitmap();
@@ -37,73 +65,85 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
   WCHAR widePath[sizeof FileName];
   for (size_t i = 0; i <= length; ++i) widePath[i] = static_cast<unsigned char>(FileName[i]);
 
-  if (FAILED(pGraph->RenderFile(widePath, nullptr))) {
+  if (HRESULT rendered = pGraph->RenderFile(widePath, nullptr); FAILED(rendered)) {
     DebugTrace("pGraph->RenderFile failed\n");
-    return 0;
+    return Fail(rendered);
   }
+  if (PreferCover) KeepOnlyCover();
   if (!AddSampleGrabber()) {
     DebugTrace("AddSampleGrabber failed\n");
-    return 0;
+    return Fail(E_MEDIA_NO_VIDEO);
   }
   RemoveNonVideoBranches();
   if (FAILED(MyGrabber->SetBufferSamples(TRUE))) {
     DebugTrace("MyGrabber->SetBufferSamples failed\n");
-    return 0;
+    return Fail(E_FAIL);
   }
   if (FAILED(MyGrabber->SetOneShot(TRUE))) {
     DebugTrace("MyGrabber->SetOneShot failed\n");
-    return 0;
+    return Fail(E_FAIL);
   }
   if (FAILED(pGraph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(&pEvent))) || !pEvent) {
     DebugTrace("pGraph->QueryInterface failed\n");
-    return 0;
+    return Fail(E_FAIL);
   }
   if (FAILED(pEvent->SetNotifyWindow(0, kGraphNotifyMessage, 0))) {
     DebugTrace("pEvent->SetNotifyWindow failed\n");
-    return 0;
+    return Fail(E_FAIL);
   }
   if (FAILED(pGraph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&pMediaControl))) ||
       !pMediaControl) {
     DebugTrace("pGraph->QueryInterface failed\n");
-    return 0;
+    return Fail(E_FAIL);
   }
 
+  const LONGLONG start = Start ? StartTime() : 0;
   DebugTrace("ThumbnailFile 10\n");
   for (size_t i = 0; i < std::size(SeekTimes); ++i) {
     DeleteFrameBitmap();
     DebugTrace("ThumbnailFile 11\n");
     // The graph stays running between positions: the seek re-arms the end of
     // stream and the next run delivers the frame there.
-    SeekTo(SeekTimes[i]);
+    SeekTo(WalkPosition(i, start));
     if (FAILED(pMediaControl->Run())) {
       DebugTrace("pMediaControl->Run failed\n");
-      return 0;
+      return Fail(E_FAIL);
     }
     LONG eventCode = 0;
     if (FAILED(pEvent->WaitForCompletion(static_cast<LONG>(INFINITE), &eventCode))) {
       DebugTrace("pEvent->WaitForCompletion failed\n");
-      return 0;
+      return Fail(E_FAIL);
     }
     GrabFrameDX7();
     if (!IsTooDark()) return 1;
   }
   // The last frame stands however dark it is, but only if there is one: the
   // caller reads its size and rows after a success.
-  return Bits ? 1 : 0;
+  return Bits ? 1 : Fail(E_MEDIA_NO_PICTURE);
 }
 
-void TDirectShowThumbnailer::SeekTo(DWORD position) {
-  // Once obtained, the seeking interface serves every later position.
-  if (!pSeeking && pGraph && FAILED(pGraph->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking))))
-    pSeeking = nullptr;
-  if (!pSeeking) return;
+void TDirectShowThumbnailer::SeekTo(LONGLONG position) {
+  if (!Seeking(*this)) return;
   LONGLONG duration = 0;
   // A negative duration is as unknown as none: halving it would seek far past
   // the end.
   if (FAILED(pSeeking->GetDuration(&duration)) || duration < 0) return;
   // At or past the end the middle of the clip stands in.
-  if (duration <= static_cast<LONGLONG>(position)) position = static_cast<DWORD>(duration / 2);
+  if (duration <= position) position = duration / 2;
   LONGLONG current = position;
   LONGLONG stop = position;
   pSeeking->SetPositions(&current, AM_SEEKING_AbsolutePositioning, &stop, AM_SEEKING_AbsolutePositioning);
+}
+
+LONGLONG TDirectShowThumbnailer::WalkPosition(size_t n, LONGLONG start) const {
+  return Start ? start + kStepsFromStart[n] : SeekTimes[n];
+}
+
+LONGLONG TDirectShowThumbnailer::StartTime() {
+  if (!Start->fraction) return std::max<LONGLONG>(Start->value, 0);
+  LONGLONG duration = 0;
+  if (!Seeking(*this) || FAILED(pSeeking->GetDuration(&duration)) || duration <= 0) return 0;
+  // Split so that no product overflows: the duration is below 2^60.
+  const LONGLONG share = std::clamp<LONGLONG>(Start->value, 0, kMillionths);
+  return duration / kMillionths * share + duration % kMillionths * share / kMillionths;
 }

@@ -5,7 +5,16 @@
 // BitmapInfo and Bits after a successful ThumbnailFile.
 #pragma once
 
+#include <optional>
+
 #include "platform/dshow/dshow.h"
+#include "platform/dshow/media_failure.h"
+
+// Where a walk placed by the caller begins.
+struct WalkStart {
+  bool fraction = false;  // value is in millionths of the duration, else in 100 ns units
+  LONGLONG value = 0;
+};
 
 class TDirectShowThumbnailer {
  public:
@@ -20,8 +29,24 @@ class TDirectShowThumbnailer {
   // then set), 0 on failure: a path that does not fit FileName, a file the
   // graph cannot render or without uncompressed video, a graph that does not
   // run, or no frame at the last position. What was acquired stays for the
-  // destructor. Called once per object.
+  // destructor. Called once per object; a failure leaves its reason in
+  // Failure and FailureCodec.
   int ThumbnailFile(const char* path);
+
+  // Set before ThumbnailFile to walk forward from this position (the
+  // position, then 0.5, 1, 2, 4, 8, 15 and 30 s after it) instead of the
+  // eight fixed ones. Unset, the fixed walk is made.
+  std::optional<WalkStart> Start;
+  // Set before ThumbnailFile to take the file's cover picture, when the
+  // graph offers one, instead of a frame of its video.
+  bool PreferCover = false;
+  // Why the last ThumbnailFile failed, S_OK after a success: the graph's
+  // own reason when it keeps one (IMediaFailure), else the HRESULT of the
+  // failed step, E_MEDIA_NO_VIDEO when no video branch could be spliced,
+  // E_MEDIA_NO_PICTURE when no position gave a frame.
+  HRESULT Failure = S_OK;
+  // The codec whose video could not be shown, when the graph names one.
+  char FailureCodec[kMaxCodecNameBytes] = {};
 
   // The format of the current frame (cleared at construction, so a
   // thumbnailer that captured nothing reports 0 x 0) and its pixels inside
@@ -39,12 +64,24 @@ class TDirectShowThumbnailer {
   IBaseFilter* ColorspaceConverter;
 
   // The steps of ThumbnailFile, public so that each can be exercised alone.
-  void SeekTo(DWORD position);
+  // Positions at or past the end become half the duration.
+  void SeekTo(LONGLONG position);
+  // The n-th position of the walk, 0 to 7, the caller's start resolved.
+  LONGLONG WalkPosition(size_t n, LONGLONG start) const;
+  // The caller's start in 100 ns units: a fraction of the duration, 0 when
+  // the duration is unknown.
+  LONGLONG StartTime();
+  // Keeps `seen` as the reason for the failure, or the graph's own reason
+  // when it has a more precise one; returns 0 for ThumbnailFile to return.
+  int Fail(HRESULT seen);
   void GrabFrameDX7();
   int IsTooDark();
   int AddSampleGrabber();
   IPin* InsertColorConverter(IPin* pin);
   void RemoveNonVideoBranches();
+  // Cuts every video branch of the source but its cover picture's; nothing
+  // when the source has no cover.
+  void KeepOnlyCover();
   void RemoveBranch(IPin* pin);
   IPin* FindInputPin(IBaseFilter* filter);
   IPin* FindOutputPin(IBaseFilter* filter);

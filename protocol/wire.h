@@ -20,6 +20,37 @@ enum Command : uint8_t {
   kEndThumbnail = 4,
   kGetStatus = 5,
   kGetDirectXLevel = 6,
+  // Added later; a parent that never sends them sees the server as before.
+  kThumbnailFileAt = 7,
+  kGetFailure = 8,
+};
+
+// How command 7 names its position, in the low byte of its kind value: a
+// time from the start, or a share of the duration. The flag asks for the
+// file's cover picture (an attached picture) when it has one.
+enum PositionKind : uint32_t {
+  kMilliseconds = 0,
+  kMillionthsOfDuration = 1,
+  kKindMask = 0xFF,
+  kPreferCover = 0x100,
+};
+
+// The largest share of the duration: the end.
+constexpr uint32_t kWholeDuration = 1000000;
+
+// Why the last thumbnail request failed, as command 8 answers it. The server
+// never sends kCutOffByWatchdog: a parent infers it when the server ended in
+// the middle of a request, ten seconds or more after its command.
+enum Reason : uint32_t {
+  kNoFailure = 0,         // the last request gave a frame, or none was made
+  kUnreadable = 1,        // no such file, not a regular file, or not readable
+  kNotMedia = 2,          // no format the server knows takes the file
+  kNoVideoStream = 3,     // a media file without a video stream (audio only)
+  kCodecUnavailable = 4,  // no decoder here for the video's codec, named in the reply
+  kEncrypted = 5,         // the video is encrypted
+  kDamaged = 6,           // the video is there but nothing in it decoded
+  kTooLarge = 7,          // the picture is larger than the server takes
+  kCutOffByWatchdog = 8,  // the request ran past the server's time limit
 };
 
 // The longest string on the wire, its NUL included. The server stops at this

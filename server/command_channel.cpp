@@ -61,6 +61,12 @@ void TThumbnailServer::PollCommand() {
     case wire::kGetDirectXLevel:
       ReportDirectXLevel();
       break;
+    case wire::kThumbnailFileAt:
+      ThumbnailFileAt();
+      break;
+    case wire::kGetFailure:
+      ReportFailure();
+      break;
     default:
       break;
   }

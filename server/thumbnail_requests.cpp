@@ -5,6 +5,7 @@
 
 #include "platform/gdi/dib_geometry.h"
 #include "platform/trace.h"
+#include "server/failure_reason.h"
 #include "server/thumbnail_server.h"
 
 namespace {
@@ -26,7 +27,11 @@ void TThumbnailServer::WriteZeros(size_t count) {
   }
 }
 
-void TThumbnailServer::ThumbnailFile() {
+void TThumbnailServer::ThumbnailFile() { OpenRequest(false); }
+
+void TThumbnailServer::ThumbnailFileAt() { OpenRequest(true); }
+
+void TThumbnailServer::OpenRequest(bool placed) {
   EndThumbnail();
   if (closed_a_request_) DebugTrace("starting new thumbnail\n");
   InThumbnail = true;
@@ -37,6 +42,15 @@ void TThumbnailServer::ThumbnailFile() {
   DebugTrace("Reading %s\n", path);
   RequestedWidth = static_cast<LONG>(ReadDword());
   RequestedHeight = static_cast<LONG>(ReadDword());
+  std::optional<WalkStart> start;
+  bool preferCover = false;
+  if (placed) {
+    const DWORD kind = ReadDword();
+    const DWORD value = ReadDword();
+    start = (kind & wire::kKindMask) == wire::kMillionthsOfDuration ? WalkStart{true, value}
+                                                                    : WalkStart{false, LONGLONG{value} * 10000};
+    preferCover = (kind & wire::kPreferCover) != 0;
+  }
   // The parent left in the middle of the request: nothing to answer.
   if (command_pipe_ended_) return;
   ThumbnailFailed = false;
@@ -44,6 +58,15 @@ void TThumbnailServer::ThumbnailFile() {
   // 260 bytes without a NUL are a path cut short; opening the cut path could
   // open another file.
   const bool pathComplete = std::strlen(path) < wire::kMaxStringBytes;
+  // The grab, its reason kept for command 8.
+  auto grab = [&] {
+    Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
+    Thumbnailer->Start = start;
+    Thumbnailer->PreferCover = preferCover;
+    const int result = pathComplete ? Thumbnailer->ThumbnailFile(path) : 0;
+    KeepReason(pathComplete, result);
+    return result;
+  };
 
   if (RequestedWidth > 0 && RequestedHeight > 0) {
     FixedSize = true;
@@ -54,13 +77,11 @@ void TThumbnailServer::ThumbnailFile() {
     WriteDword(24);
     SignalReply();
     // The parent has its answer; a failed grab now only turns the rows black.
-    Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
-    if ((pathComplete ? Thumbnailer->ThumbnailFile(path) : 0) != 1) ThumbnailFailed = true;
+    if (grab() != 1) ThumbnailFailed = true;
     return;
   }
 
-  Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
-  if ((pathComplete ? Thumbnailer->ThumbnailFile(path) : 0) == 1) {
+  if (grab() == 1) {
     DebugTrace("Thumbnailer->ThumbnailFile Ok\n");
     DebugTrace("Write 2\n");
     const BITMAPINFOHEADER& frame = Thumbnailer->BitmapInfo.bmiHeader;
@@ -76,6 +97,28 @@ void TThumbnailServer::ThumbnailFile() {
   }
   SignalReply();
   DebugTrace("TThumbnailServer::ThumbnailFile done\n");
+}
+
+void TThumbnailServer::KeepReason(bool pathComplete, int result) {
+  lastCodec_.clear();
+  if (result == 1) {
+    lastReason_ = wire::kNoFailure;
+  } else if (!pathComplete) {
+    lastReason_ = wire::kUnreadable;
+  } else {
+    lastReason_ = ReasonOf(Thumbnailer->Failure);
+    if (lastReason_ == wire::kCodecUnavailable) lastCodec_ = Thumbnailer->FailureCodec;
+  }
+}
+
+void TThumbnailServer::ReportFailure() {
+  DebugTrace("TThumbnailServer::ReportFailure\n");
+  WriteDword(lastReason_);
+  DWORD written = 0;
+  // The name and its NUL, as every string on the wire.
+  platform_.WriteFile(HandleFromValue(WritePipe), lastCodec_.c_str(), static_cast<DWORD>(lastCodec_.size() + 1),
+                      &written);
+  SignalReply();
 }
 
 void TThumbnailServer::GetLines() {

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "grabber/thumbnailer.h"
 #include "platform/kernel/platform.h"
@@ -68,6 +70,12 @@ class TThumbnailServer {
 
   // The commands.
   void ThumbnailFile();
+  // As ThumbnailFile, with a position after the size that the walk starts
+  // from: a kind (wire::PositionKind; any other value counts as
+  // milliseconds) and a value.
+  void ThumbnailFileAt();
+  // The reason the last thumbnail request failed and the codec it names.
+  void ReportFailure();
   void GetLines();
   void EndThumbnail();
   void GetStatus();
@@ -87,6 +95,11 @@ class TThumbnailServer {
   bool InThumbnail;
 
  private:
+  // Commands 2 and 7 after their own arguments: the grab, the reply, and
+  // the reason kept for command 8.
+  void OpenRequest(bool placed);
+  // Keeps the reason of the request that just ran.
+  void KeepReason(bool pathComplete, int result);
   // Writes count zero bytes, in blocks of bounded size.
   void WriteZeros(size_t count);
   // Sets the reply event.
@@ -98,4 +111,7 @@ class TThumbnailServer {
   // The command pipe ended in the middle of a command's arguments: the
   // command is not acted on and the server quits.
   bool command_pipe_ended_ = false;
+  // Of the last thumbnail request, for command 8.
+  wire::Reason lastReason_ = wire::kNoFailure;
+  std::string lastCodec_;
 };

@@ -130,6 +130,8 @@ HRESULT DecoderFilter::DecodePacket(const AVPacket* packet, bool draining) {
   return S_OK;
 }
 
+HRESULT DecoderFilter::Failure() const { return encrypted_ ? E_MEDIA_ENCRYPTED : S_OK; }
+
 HRESULT DecoderFilter::Receive(Pin*, const SamplePtr& sample) {
   const AVPacket* packet = sample->packet();
   if (!codec_) return S_FALSE;
@@ -144,6 +146,11 @@ HRESULT DecoderFilter::Receive(Pin*, const SamplePtr& sample) {
     return S_FALSE;
   }
   if (!packet || seekAsked_) return S_OK;
+  // Decoding an encrypted packet would give noise, or a picture of it.
+  if (av_packet_get_side_data(packet, AV_PKT_DATA_ENCRYPTION_INFO, nullptr)) {
+    encrypted_ = true;
+    return S_OK;
+  }
   if (waitingForKey_) {
     if (!(packet->flags & AV_PKT_FLAG_KEY)) return S_OK;
     waitingForKey_ = false;

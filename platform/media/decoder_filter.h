@@ -23,6 +23,7 @@ class DecoderFilter : public Filter {
   HRESULT Receive(Pin* in, const SamplePtr& sample) override;
   HRESULT EndOfStream(Pin* in) override;
   void Flush(Pin* in, const Segment& segment) override;
+  HRESULT Failure() const override;
 
   // True when a decoder exists for the described stream.
   static bool CanDecode(const StreamInfo& info);
@@ -74,6 +75,7 @@ class DecoderFilter : public Filter {
   bool ended_ = false;      // end of stream delivered
   bool delivered_ = false;  // a frame went out since the last flush
   bool skipped_ = false;    // a packet went undecoded since the last flush
+  bool encrypted_ = false;  // a packet came encrypted: no picture can come of it
   FramePtr held_;       // the latest frame before the target, shown if nothing closer comes
   LONGLONG heldTime_ = 0;
   LONGLONG perFrame_ = 0;         // from the stream's frame rate, 0 when unknown

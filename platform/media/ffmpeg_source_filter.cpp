@@ -1,5 +1,7 @@
 #include "platform/media/ffmpeg_source_filter.h"
 
+#include "platform/dshow/cover_pin.h"
+
 #include <utility>
 
 #include "platform/media/media_time.h"
@@ -16,6 +18,7 @@ namespace {
 constexpr int kMaxFailedReads = 64;
 
 std::wstring PinName(const AVStream* stream, int videoIndex, int audioIndex) {
+  if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) return kCoverPinName;
   bool video = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
   int n = video ? videoIndex : audioIndex;
   std::wstring name = video ? L"Video" : L"Audio";

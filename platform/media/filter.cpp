@@ -44,16 +44,22 @@ HRESULT ConnectPins(Pin* out, Pin* in) {
   if (out->connected() || in->connected()) return VFW_E_ALREADY_CONNECTED;
   if (out->filter() == in->filter()) return VFW_E_CANNOT_CONNECT;
   MediaType type;
+  HRESULT refused = VFW_E_CANNOT_CONNECT;
   for (int i = 0; out->filter()->GetOutputType(out, i, &type) == S_OK; ++i) {
     if (in->filter()->CheckInputType(in, type) != S_OK) continue;
     out->peer_ = in;
     in->peer_ = out;
     out->type_ = type;
     in->type_ = type;
-    if (SUCCEEDED(in->filter()->OnConnected(in)) && SUCCEEDED(out->filter()->OnConnected(out))) return S_OK;
+    HRESULT hr = in->filter()->OnConnected(in);
+    if (SUCCEEDED(hr)) hr = out->filter()->OnConnected(out);
+    if (SUCCEEDED(hr)) return S_OK;
+    // The filter's own reason (a picture too large, say) tells the user
+    // more than that the pins did not connect.
+    refused = hr;
     out->Disconnect();
   }
-  return VFW_E_CANNOT_CONNECT;
+  return refused;
 }
 
 Pin* AsPin(IPin* pin) { return dynamic_cast<Pin*>(pin); }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/dshow/base_filter.h"
+#include "platform/dshow/media_failure.h"
 #include "platform/media/sample.h"
 
 namespace media {
@@ -108,6 +109,10 @@ class Filter : public BaseFilter {
   virtual HRESULT Pump() { return S_FALSE; }
   virtual HRESULT Seek(LONGLONG start, LONGLONG stop);
   virtual HRESULT GetDuration(LONGLONG* duration);
+
+  // Why the samples this filter took gave nothing (E_MEDIA_* of
+  // platform/dshow/media_failure.h), S_OK when it knows of no reason.
+  virtual HRESULT Failure() const { return S_OK; }
 
  protected:
   Filter() = default;

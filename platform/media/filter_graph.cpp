@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <new>
 
 #include "platform/media/audio_decoder.h"
@@ -62,7 +63,8 @@ HRESULT FilterGraph::QueryInterface(REFIID riid, void** ppv) {
                               {IID_IMediaControl, static_cast<IMediaControl*>(this)},
                               {IID_IMediaEvent, static_cast<IMediaEventEx*>(this)},
                               {IID_IMediaEventEx, static_cast<IMediaEventEx*>(this)},
-                              {IID_IMediaSeeking, static_cast<IMediaSeeking*>(this)}});
+                              {IID_IMediaSeeking, static_cast<IMediaSeeking*>(this)},
+                              {IID_IMediaFailure, static_cast<IMediaFailure*>(this)}});
 }
 
 std::wstring FilterGraph::UniqueName(LPCWSTR name) const {
@@ -168,7 +170,7 @@ HRESULT FilterGraph::RenderPin(Pin* out) {
   if (offered.majortype != MEDIATYPE_Video && offered.majortype != MEDIATYPE_Audio) return VFW_E_CANNOT_RENDER;
   // A compressed stream goes through a decoder, anything else to a renderer.
   if (const StreamInfo* info = StreamInfoOf(offered)) {
-    if (!DecoderFilter::CanDecode(*info)) return VFW_E_CANNOT_RENDER;
+    if (!DecoderFilter::CanDecode(*info)) return E_MEDIA_NO_DECODER;
     Filter* decoder = video ? static_cast<Filter*>(new (std::nothrow) VideoDecoder)
                                 : static_cast<Filter*>(new (std::nothrow) AudioDecoder);
     if (!decoder) return E_OUTOFMEMORY;
@@ -185,16 +187,22 @@ HRESULT FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   if (!file) return E_POINTER;
   try {
     ComPtr<FfmpegSourceFilter> source;
+    failure_ = S_OK;
+    failureCodec_.clear();
     HRESULT hr = FfmpegSourceFilter::Open(NarrowPath(file, false), &source);
     if (hr == kFileNotFound && HasCharactersBeyondAscii(file))
       hr = FfmpegSourceFilter::Open(NarrowPath(file, true), &source);
+    failure_ = hr;
     if (FAILED(hr)) return hr;
     hr = AddFilter(source.get(), file);
     if (FAILED(hr)) return hr;
+    failure_ = E_MEDIA_NO_VIDEO;
     size_t rendered = 0, total = 0;
     for (auto& pin : source->pins()) {
       ++total;
-      if (SUCCEEDED(RenderPin(pin.get()))) ++rendered;
+      HRESULT pinResult = RenderPin(pin.get());
+      if (SUCCEEDED(pinResult)) ++rendered;
+      KeepVideoFailure(pin.get(), pinResult);
     }
     if (rendered == 0) {
       RemoveFilter(source.get());
@@ -204,6 +212,42 @@ HRESULT FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
+}
+
+void FilterGraph::KeepVideoFailure(Pin* out, HRESULT hr) {
+  MediaType offered;
+  if (out->filter()->GetOutputType(out, 0, &offered) != S_OK || offered.majortype != MEDIATYPE_Video) return;
+  // One rendered video stream clears the lack of one; a failure before it
+  // stays, the first one kept.
+  if (failure_ == E_MEDIA_NO_VIDEO) failure_ = S_OK;
+  if (SUCCEEDED(hr) || FAILED(failure_)) return;
+  failure_ = hr;
+  const StreamInfo* info = StreamInfoOf(offered);
+  if (!info || !info->codecpar) return;
+  const AVCodecParameters& par = *info->codecpar;
+  // An id FFmpeg does not know has no name; the container's tag stands in.
+  if (par.codec_id != AV_CODEC_ID_NONE) {
+    failureCodec_ = avcodec_get_name(par.codec_id);
+  } else if (par.codec_tag) {
+    char tag[AV_FOURCC_MAX_STRING_SIZE] = {};
+    failureCodec_ = av_fourcc_make_string(tag, par.codec_tag);
+  }
+}
+
+HRESULT FilterGraph::GetFailure(HRESULT* reason, char* codec, DWORD bytes) {
+  if (!reason) return E_POINTER;
+  *reason = failure_;
+  std::string name = failureCodec_;
+  if (SUCCEEDED(*reason)) {
+    name.clear();
+    for (Filter* f : OwnFilters())
+      if (FAILED(f->Failure())) *reason = f->Failure();
+  }
+  if (codec && bytes > 0) {
+    name.resize(std::min<size_t>(name.size(), bytes - 1));
+    std::memcpy(codec, name.c_str(), name.size() + 1);
+  }
+  return S_OK;
 }
 
 HRESULT FilterGraph::Run() {

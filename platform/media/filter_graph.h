@@ -15,6 +15,7 @@ class FilterGraph final : public IGraphBuilder,
                           public IMediaControl,
                           public IMediaEventEx,
                           public IMediaSeeking,
+                          public IMediaFailure,
                           public RefCounted {
  public:
   FilterGraph() = default;
@@ -37,7 +38,8 @@ class FilterGraph final : public IGraphBuilder,
   // Adds a source filter named after the file and, for each of its streams,
   // a decoder and a null renderer. S_OK when every stream was rendered,
   // VFW_S_PARTIAL_RENDER when some were, a failure when none was or the file
-  // cannot be opened.
+  // cannot be opened. Why the file or its video failed is kept for
+  // GetFailure.
   HRESULT RenderFile(LPCWSTR file, LPCWSTR playList) override;
 
   HRESULT Run() override;
@@ -58,6 +60,11 @@ class FilterGraph final : public IGraphBuilder,
   // running it re-arms the end of stream.
   HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
 
+  // The reason kept by the last RenderFile: the file's open, or the first
+  // video stream that could not be rendered, or no video stream at all;
+  // else what a filter of the graph found in the samples it took.
+  HRESULT GetFailure(HRESULT* reason, char* codec, DWORD bytes) override;
+
  private:
   struct Entry {
     ComPtr<IBaseFilter> filter;
@@ -69,6 +76,8 @@ class FilterGraph final : public IGraphBuilder,
   bool InGraph(IBaseFilter* filter) const;
   std::vector<Filter*> OwnFilters() const;
   HRESULT RenderPin(Pin* out);
+  // Keeps the first video failure of a RenderFile, with its codec's name.
+  void KeepVideoFailure(Pin* out, HRESULT hr);
   HRESULT RenderThrough(Filter* filter, LPCWSTR name, Pin* out);
   bool Complete() const;
   bool PumpSources();
@@ -77,6 +86,8 @@ class FilterGraph final : public IGraphBuilder,
   FILTER_STATE state_ = State_Stopped;
   LONGLONG position_ = 0;
   LONGLONG stop_ = LLONG_MAX;
+  HRESULT failure_ = S_OK;
+  std::string failureCodec_;
 };
 
 }  // namespace media

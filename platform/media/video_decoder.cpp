@@ -128,7 +128,7 @@ HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
   // Refused before anything that large is allocated: the frame must fit the
   // bitmap it ends in, and so must every coded picture.
   if (!DibGeometryAcceptable(width_, height_, 24) || !DibGeometryAcceptable(par.width, par.height, 24))
-    return VFW_E_TYPE_NOT_ACCEPTED;
+    return E_MEDIA_TOO_LARGE;
   codec->max_pixels = static_cast<int64_t>(kMaxDibBytes / 3);
   bool large = static_cast<int64_t>(par.width) * par.height > kThreadedPixels;
   // av_cpu_count counts the processors this process may run on (its

@@ -2,7 +2,8 @@
 // to break in ways the real one cannot be made to on purpose. The way is
 // chosen by THUMBNAIL_FAKE_MODE:
 //   serve  (default) answers every command with a 4 x 2 frame; a path
-//          ending in ".bad" is not a video; ends after THUMBNAIL_FAKE_IDLE_MS
+//          ending in ".bad" is not a video (its reason: no known format);
+//          takes a position (command 7) as command 2; ends after THUMBNAIL_FAKE_IDLE_MS
 //          (default 10000) without a command, leaving what waits unread,
 //          as the real server does
 //   crash  ends with exit code 0, as the real crash filter does, on a
@@ -83,9 +84,11 @@ int main() {
     switch (command) {
       case wire::kQuit:
         return 0;
-      case wire::kThumbnailFile: {
+      case wire::kThumbnailFile:
+      case wire::kThumbnailFileAt: {
         std::string path = ReadPath();
         int32_t w = static_cast<int32_t>(ReadValue()), h = static_cast<int32_t>(ReadValue());
+        if (command == wire::kThumbnailFileAt) (void)ReadValue(), (void)ReadValue();
         if (mode == "crash") ::_exit(0);
         if (mode == "hang") ::pause();
         if (mode == "huge") {
@@ -115,6 +118,9 @@ int main() {
         break;
       case wire::kGetDirectXLevel:
         Reply({0x0800, 1});
+        break;
+      case wire::kGetFailure:
+        Reply({wire::kNotMedia}, {0});
         break;
       default:
         break;

@@ -47,7 +47,7 @@ TEST_F(FakeServer, RefusedFileKeepsTheServer) {
   ThumbnailClient client(Fake());
   Frame frame;
   Status status = client.Thumbnail(BytesFixture("client-fake.bad", "x"), &frame);
-  EXPECT_EQ(status.failure, Failure::kNotAVideo);
+  EXPECT_EQ(status.failure, Failure::kNotMedia) << "the server's reason, asked after its refusal";
   pid_t server = client.server_pid();
   EXPECT_TRUE(client.Thumbnail(Video(), &frame).ok());
   EXPECT_EQ(client.server_pid(), server);

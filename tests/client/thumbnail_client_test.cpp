@@ -73,7 +73,7 @@ TEST(ThumbnailClient, FilesThatAreNoVideosFailWithTheirReason) {
   EXPECT_EQ(client.server_pid(), 0);
 
   Status junk = client.Thumbnail(BytesFixture("client-junk.mp4", "0123456789"), &frame);
-  EXPECT_EQ(junk.failure, Failure::kNotAVideo) << junk.reason;
+  EXPECT_EQ(junk.failure, Failure::kNotMedia) << junk.reason;
   pid_t server = client.server_pid();
   EXPECT_NE(server, 0);
   ASSERT_TRUE(client.Thumbnail(TestVideo(), &frame).ok());

@@ -343,5 +343,37 @@ TEST(EncodeBmp, RowsBottomUpPaddedToFourBytes) {
   EXPECT_EQ(bmp[66], 1);
 }
 
+// -t's forms: a misread field would put the picture minutes away from the
+// one asked for, and a malformed value must be refused, not taken as 0.
+TEST(ParsePosition, TimesAndSharesInEveryFormAndNothingElse) {
+  struct Case {
+    const char* text;
+    bool ok;
+    Position::Kind kind;
+    uint32_t value;
+  };
+  using K = Position::Kind;
+  const Case cases[] = {
+      {"90", true, K::kMilliseconds, 90000},          {"1.5", true, K::kMilliseconds, 1500},
+      {"0:00:01.5", true, K::kMilliseconds, 1500},    {"01:30", true, K::kMilliseconds, 90000},
+      {"1:02:03.004", true, K::kMilliseconds, 3723004}, {"50%", true, K::kMillionths, 500000},
+      {"12.5%", true, K::kMillionths, 125000},        {"100%", true, K::kMillionths, 1000000},
+      {"0%", true, K::kMillionths, 0},                {"", false, K::kServerChoice, 0},
+      {"101%", false, K::kServerChoice, 0},           {"1:60", false, K::kServerChoice, 0},
+      {"1.5:00", false, K::kServerChoice, 0},         {"1:2:3:4", false, K::kServerChoice, 0},
+      {"-1", false, K::kServerChoice, 0},             {"1.2345", false, K::kServerChoice, 0},
+      {"abc", false, K::kServerChoice, 0},            {"%", false, K::kServerChoice, 0},
+      {"1200:00:00", false, K::kServerChoice, 0},     {":30", false, K::kServerChoice, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Position p;
+    EXPECT_EQ(ParsePosition(c.text, &p), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(p.kind, c.kind);
+    EXPECT_EQ(p.value, c.value);
+  }
+}
+
 }  // namespace
 }  // namespace thumbnail

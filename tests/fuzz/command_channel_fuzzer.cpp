@@ -119,10 +119,13 @@ void CheckReply(uint8_t command, const uint8_t* arguments, size_t argumentBytes,
     return;
   }
   switch (command) {
-    case wire::kThumbnailFile: {
-      Require(argumentBytes >= 9 && events == 1);
-      const int32_t width = static_cast<int32_t>(DecodeNumber(arguments + argumentBytes - 8));
-      const int32_t height = static_cast<int32_t>(DecodeNumber(arguments + argumentBytes - 4));
+    case wire::kThumbnailFile:
+    case wire::kThumbnailFileAt: {
+      // Command 7 is command 2 with two more values after the size.
+      const size_t sizeEnd = argumentBytes - (command == wire::kThumbnailFileAt ? 8 : 0);
+      Require(argumentBytes >= (command == wire::kThumbnailFileAt ? 17u : 9u) && events == 1);
+      const int32_t width = static_cast<int32_t>(DecodeNumber(arguments + sizeEnd - 8));
+      const int32_t height = static_cast<int32_t>(DecodeNumber(arguments + sizeEnd - 4));
       if (width > 0 && height > 0) {
         Require(replyBytes == 16 && DecodeNumber(reply) == 1 && DecodeNumber(reply + 4) == static_cast<uint32_t>(width) &&
                 DecodeNumber(reply + 8) == static_cast<uint32_t>(height) && DecodeNumber(reply + 12) == 24);
@@ -156,6 +159,10 @@ void CheckReply(uint8_t command, const uint8_t* arguments, size_t argumentBytes,
       return;
     case wire::kGetDirectXLevel:
       Require(replyBytes == 8 && DecodeNumber(reply + 4) <= 1 && events == 1);
+      return;
+    case wire::kGetFailure:
+      Require(replyBytes >= 5 && replyBytes <= 4 + kMaxCodecNameBytes && reply[replyBytes - 1] == 0 &&
+              DecodeNumber(reply) <= wire::kTooLarge && events == 1);
       return;
     default:
       Require(replyBytes == 0 && events == 0);

@@ -240,3 +240,71 @@ TEST(ThumbnailFile, EachFailedStepEndsWithZeroAndReleasesOnlyInTheDestructor) {
 }
 
 }  // namespace
+
+// A walk placed by the caller must start where it was asked, go forward
+// from there, resolve a share against the duration and clamp at the end as
+// the fixed walk does; without a duration a share starts at 0.
+TEST(ThumbnailFile, APlacedWalkGoesForwardFromItsStart) {
+  struct Case {
+    const char* what;
+    WalkStart start;
+    LONGLONG duration;
+    std::vector<DWORD> seeks;
+  };
+  const Case cases[] = {
+      {"1.5 s", {false, 15000000}, 600000000,
+       {15000000, 20000000, 25000000, 35000000, 55000000, 95000000, 165000000, 315000000}},
+      {"half of 60 s", {true, 500000}, 600000000,
+       {300000000, 305000000, 310000000, 320000000, 340000000, 380000000, 450000000, 300000000}},
+      {"the end of 10 s", {true, 1000000}, 100000000,
+       {50000000, 50000000, 50000000, 50000000, 50000000, 50000000, 50000000, 50000000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Playable file;
+    file.world.graph.duration = c.duration;
+    {
+      TDirectShowThumbnailer t;
+      t.Start = c.start;
+      EXPECT_EQ(t.ThumbnailFile("clip.mp4"), 1);
+    }
+    EXPECT_EQ(file.Seeks(), SeekList(c.seeks));
+  }
+}
+
+// The reason of a failure is the failed step's own status, so that the
+// server can tell a missing file from a damaged one; a walk without any
+// frame is a file with nothing decodable.
+TEST(ThumbnailFile, AFailureKeepsItsReason) {
+  {
+    Playable unreadable;
+    unreadable.world.graph.render_file_hr = kFileNotFound;
+    TDirectShowThumbnailer t;
+    EXPECT_EQ(t.ThumbnailFile("clip.mp4"), 0);
+    EXPECT_EQ(t.Failure, kFileNotFound);
+  }
+  {
+    Playable audioOnly;
+    audioOnly.g.decoder->Pin("Out")->media = VideoType(FourccGuid('H', '2', '6', '4'));
+    TDirectShowThumbnailer t;
+    EXPECT_EQ(t.ThumbnailFile("clip.mp4"), 0);
+    EXPECT_EQ(t.Failure, E_MEDIA_NO_VIDEO);
+  }
+  {
+    Playable nothing;
+    nothing.world.graph.on_completion = [&nothing] {
+      ++nothing.runs;
+      nothing.g.renderer->size_hr = E_FAIL;
+    };
+    TDirectShowThumbnailer t;
+    EXPECT_EQ(t.ThumbnailFile("clip.mp4"), 0);
+    EXPECT_EQ(t.Failure, E_MEDIA_NO_PICTURE);
+  }
+  {
+    Playable good;
+    good.frames = std::vector<BYTE>(8, 200);
+    TDirectShowThumbnailer t;
+    EXPECT_EQ(t.ThumbnailFile("clip.mp4"), 1);
+    EXPECT_EQ(t.Failure, S_OK);
+  }
+}

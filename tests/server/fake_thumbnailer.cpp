@@ -1,5 +1,6 @@
 #include "tests/server/fake_thumbnailer.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -7,12 +8,14 @@ ThumbnailerScript NextGrab;
 int ThumbnailersAlive = 0;
 int GrabCalls = 0;
 std::string LastGrabPath;
+std::optional<WalkStart> LastGrabStart;
 
 void ResetThumbnailerFake() {
   NextGrab = ThumbnailerScript{};
   ThumbnailersAlive = 0;
   GrabCalls = 0;
   LastGrabPath.clear();
+  LastGrabStart.reset();
 }
 
 TDirectShowThumbnailer::TDirectShowThumbnailer()
@@ -38,6 +41,9 @@ TDirectShowThumbnailer::~TDirectShowThumbnailer() {
 int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
   ++GrabCalls;
   LastGrabPath = path;
+  LastGrabStart = Start;
+  Failure = NextGrab.failure;
+  std::snprintf(FailureCodec, sizeof FailureCodec, "%s", NextGrab.codec.c_str());
   if (NextGrab.on_grab) NextGrab.on_grab();
   BitmapInfo.bmiHeader.biWidth = NextGrab.width;
   BitmapInfo.bmiHeader.biHeight = NextGrab.height;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "grabber/thumbnailer.h"
@@ -15,6 +16,8 @@ struct ThumbnailerScript {
   WORD bit_count = 24;
   size_t stride = 0;  // bytes per row in memory; 0 means width * 3 rounded up to 4
   bool with_bits = true;
+  HRESULT failure = S_OK;  // the reason a failed grab leaves
+  std::string codec;       // and the codec it names
   std::function<void()> on_grab;  // runs when ThumbnailFile is called
 };
 
@@ -23,6 +26,7 @@ extern ThumbnailerScript NextGrab;
 extern int ThumbnailersAlive;
 extern int GrabCalls;
 extern std::string LastGrabPath;
+extern std::optional<WalkStart> LastGrabStart;
 void ResetThumbnailerFake();
 
 // The byte at offset in memory row m (counted from the start of Bits).

@@ -284,4 +284,80 @@ TEST_F(ThumbnailRequests, ArgumentsCutOffByTheParentAreNotActedOn) {
   EXPECT_TRUE(fake.events_at.empty());
 }
 
+// Command 7 takes two values more than command 2 and is answered the same
+// way; a wrong count of argument bytes would put the parent out of step.
+TEST_F(ThumbnailRequests, APositionedRequestTakesItsPositionAndAnswersAsCommandTwo) {
+  struct Case {
+    DWORD kind;
+    DWORD value;
+    bool fraction;
+    LONGLONG start;
+  };
+  const Case cases[] = {{wire::kMilliseconds, 1500, false, 15000000},
+                        {wire::kMillionthsOfDuration, 500000, true, 500000},
+                        {77, 2, false, 20000}};  // an unknown kind counts as milliseconds
+  for (const Case& c : cases) {
+    NextGrab.width = 5;
+    NextGrab.height = 3;
+    fake.replies.clear();
+    fake.events_at.clear();
+    fake.Send({wire::kThumbnailFileAt});
+    fake.SendString("/videos/a.mp4");
+    fake.SendDword(0);
+    fake.SendDword(0);
+    fake.SendDword(c.kind);
+    fake.SendDword(c.value);
+    server.PollCommand();
+    EXPECT_EQ(fake.Waiting(), 0u);
+    EXPECT_EQ(fake.ReplyDwords(), (std::vector<DWORD>{1, 5, 3, 24}));
+    EXPECT_EQ(fake.events_at, std::vector<size_t>{16});
+    ASSERT_TRUE(LastGrabStart.has_value());
+    EXPECT_EQ(LastGrabStart->fraction, c.fraction);
+    EXPECT_EQ(LastGrabStart->value, c.start);
+    End();
+  }
+  // Command 2 keeps the fixed walk.
+  Request("/videos/a.mp4", 0, 0);
+  EXPECT_FALSE(LastGrabStart.has_value());
+  End();
+}
+
+// Command 8 answers the last request's reason and the codec only a missing
+// decoder names, each reply ended by the event; a success clears it.
+TEST_F(ThumbnailRequests, TheReasonOfTheLastFailureIsAnsweredWithItsCodec) {
+  auto reason = [this] {
+    fake.replies.clear();
+    fake.events_at.clear();
+    fake.Send({wire::kGetFailure});
+    server.PollCommand();
+    EXPECT_EQ(fake.events_at, std::vector<size_t>{fake.replies.size()});
+    return fake.replies;
+  };
+  auto bytes = [](DWORD code, const std::string& codec) {
+    std::vector<BYTE> out;
+    wire::AppendNumber(&out, code);
+    wire::AppendString(&out, codec);
+    return out;
+  };
+  EXPECT_EQ(reason(), bytes(wire::kNoFailure, ""));
+
+  NextGrab.result = 0;
+  NextGrab.failure = E_MEDIA_NO_DECODER;
+  NextGrab.codec = "hevc";
+  EXPECT_EQ(Request("a", 0, 0), std::vector<DWORD>{0});
+  EXPECT_EQ(reason(), bytes(wire::kCodecUnavailable, "hevc"));
+
+  NextGrab.failure = E_MEDIA_ENCRYPTED;  // the codec goes with no other reason
+  Request("a", 4, 2);
+  End();
+  EXPECT_EQ(reason(), bytes(wire::kEncrypted, ""));
+
+  NextGrab = ThumbnailerScript{};
+  NextGrab.width = 4;
+  NextGrab.height = 2;
+  Request("a", 0, 0);
+  End();
+  EXPECT_EQ(reason(), bytes(wire::kNoFailure, ""));
+}
+
 }  // namespace

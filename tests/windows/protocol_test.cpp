@@ -81,7 +81,7 @@ TEST(ServerCommands, StatusIsOneWithTheEvent) {
 TEST(ServerCommands, UnknownBytesAreTakenWithoutReply) {
   ServerChild server;
   ASSERT_TRUE(server.started());
-  for (uint8_t byte : {0, 7, 200, 255}) ASSERT_TRUE(server.SendByte(byte));
+  for (uint8_t byte : {0, 9, 200, 255}) ASSERT_TRUE(server.SendByte(byte));
   // Status after the unknown bytes: its 1 is the only thing on the pipe.
   ExpectStatus(server);
   EXPECT_EQ(server.Waiting(), 0u);
@@ -184,6 +184,35 @@ TEST(ThumbnailRequests, FixedSizeOfUnreadableFileSendsBlackRows) {
   EXPECT_EQ(RequestThumbnail(server, FixturePath("junk.bin"), 8, 4), (std::vector<uint32_t>{1, 8, 4, 24}));
   ASSERT_TRUE(server.WaitReply(kReplyMs));
   EXPECT_EQ(GetLines(server, 0, 4, 8 * 3), std::vector<uint8_t>(8 * 3 * 4, 0));
+}
+
+// Commands 7 and 8 over the system's DirectShow: a walk placed where the
+// fixed one starts chooses its frame, and a missing file's reason is the
+// file's, with an empty codec name.
+TEST(ThumbnailRequests, APlacedRequestAndTheReasonOfAFailure) {
+  ServerChild server;
+  ASSERT_TRUE(server.started());
+  ASSERT_TRUE(server.SendByte(wire::kThumbnailFileAt) && server.SendString(FixturePath(kBrightAvi.file)) &&
+              server.SendDword(0) && server.SendDword(0) && server.SendDword(wire::kMilliseconds) &&
+              server.SendDword(300));
+  std::vector<uint32_t> reply(4);
+  for (uint32_t& value : reply) ASSERT_TRUE(server.ReadDword(&value, kReplyMs));
+  EXPECT_EQ(reply, (std::vector<uint32_t>{1, kWidth, kHeight, 24}));
+  ASSERT_TRUE(server.WaitReply(kReplyMs));
+  ExpectChosenFrame(kBrightAvi, GetLines(server, 0, kHeight, kRowBytes));
+  ASSERT_TRUE(server.SendByte(wire::kEndThumbnail));
+
+  EXPECT_EQ(RequestThumbnail(server, FixturePath("no such file.avi"), 0, 0), std::vector<uint32_t>{0});
+  ASSERT_TRUE(server.WaitReply(kReplyMs));
+  ASSERT_TRUE(server.SendByte(wire::kGetFailure));
+  uint32_t reason = 0;
+  uint8_t codecEnd = 1;
+  ASSERT_TRUE(server.ReadDword(&reason, kReplyMs));
+  ASSERT_TRUE(server.Read(&codecEnd, 1, kReplyMs));
+  EXPECT_EQ(reason, wire::kUnreadable);
+  EXPECT_EQ(codecEnd, 0);
+  EXPECT_TRUE(server.WaitReply(kReplyMs));
+  ExpectStatus(server);
 }
 
 TEST(DirectXProbe, ReportsTheLevelAndTheFilterGraph) {
