@@ -197,7 +197,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // command still read them (the server then quits).
         const bool complete = !(server.Quit && platform.drained() && command != wire::kQuit &&
                                 platform.output().size() == replyStart && platform.events() == eventsBefore &&
-                                (command == wire::kThumbnailFile || command == wire::kGetLines));
+                                (command == wire::kThumbnailFile || command == wire::kThumbnailFileAt ||
+                                 command == wire::kGetLines));
         CheckReply(command, data + start + 1, taken, platform.output().data() + replyStart,
                    platform.output().size() - replyStart, platform.events() - eventsBefore, complete, server,
                    request);
