@@ -13,11 +13,7 @@ extern "C" {
 namespace media {
 namespace {
 
-bool IsYuv(AVPixelFormat format) {
-  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-  return desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PAL) &&
-         desc->nb_components >= 3;
-}
+bool IsYuv(AVPixelFormat format) { return media::IsYuv(av_pix_fmt_desc_get(format)); }
 
 int SwsColorspace(AVColorSpace space) {
   switch (space) {

@@ -63,10 +63,6 @@ const GUID* DirectSubtype(AVPixelFormat format) {
   }
 }
 
-bool IsYuv(const AVPixFmtDescriptor* desc) {
-  return desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
-}
-
 const GUID& NearestSubtype(AVPixelFormat format) {
   if (const GUID* direct = DirectSubtype(format)) return *direct;
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);

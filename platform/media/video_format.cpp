@@ -67,6 +67,10 @@ double DeclaredPeakLuminance(const uint8_t* light, size_t lightSize, const uint8
   return 0;
 }
 
+bool IsYuv(const AVPixFmtDescriptor* desc) {
+  return desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
+}
+
 const VideoFormat* FindVideoFormat(const GUID& subtype) {
   for (const VideoFormat& f : kFormats)
     if (*f.subtype == subtype) return &f;

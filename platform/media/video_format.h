@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -22,6 +23,10 @@ struct VideoFormat {
   DWORD compression;  // BI_RGB or the FOURCC
   bool bottomUp;      // RGB: DIB rows, bottom row first, padded to 32 bits
 };
+
+// True for YUV pictures of three or more components (not RGB, grey or a
+// palette); false for a null descriptor.
+bool IsYuv(const AVPixFmtDescriptor* desc);
 
 // The layout of a subtype, or null for one the graph cannot carry.
 const VideoFormat* FindVideoFormat(const GUID& subtype);
