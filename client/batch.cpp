@@ -14,22 +14,22 @@ namespace thumbnail {
 namespace {
 
 VideoOutcome Failed(const Job& job, std::string reason) {
-  return {VideoOutcome::Status::kFailed, job.picture.path, {}, std::move(reason)};
+  return {VideoOutcome::Status::kFailed, job.picture.path, {}, {}, std::move(reason)};
 }
 
 VideoOutcome Run(ThumbnailClient& client, const Job& job, const Position& where) {
   switch (KeptPicture(job)) {
     case Kept::kCurrent:
-      return {VideoOutcome::Status::kKept, job.picture.path, {}, ""};
+      return {VideoOutcome::Status::kKept, job.picture.path, {}, {}, ""};
     case Kept::kKnownFailure:
       return Failed(job, "failed before, and has not changed since");
     case Kept::kNo:
       break;
   }
   ThumbnailOutcome made = MakeThumbnail(client, job.video, job.picture, where);
-  if (made.ok) return {VideoOutcome::Status::kWritten, job.picture.path, made.size, ""};
+  if (made.ok) return {VideoOutcome::Status::kWritten, job.picture.path, made.size, made.origin, ""};
   std::string error;
-  if (!job.failure_record.empty() && !RecordFailure(job, made.request, &error))
+  if (!job.failure_record.empty() && !RecordFailure(job, made.request, made.error, &error))
     made.error += "; and its failure record: " + error;
   return Failed(job, made.error);
 }

@@ -34,10 +34,14 @@ const char* StatusName(VideoOutcome::Status status) {
 std::string JsonLine(const std::string& video, const VideoOutcome& outcome) {
   using json = nlohmann::ordered_json;
   bool written = outcome.status == VideoOutcome::Status::kWritten;
+  const FrameOrigin& origin = outcome.origin;
   json line = {{"path", video},
                {"picture", outcome.status == VideoOutcome::Status::kFailed ? json(nullptr) : json(outcome.picture)},
                {"status", StatusName(outcome.status)},
                {"size", written ? json{{"width", outcome.size.width}, {"height", outcome.size.height}} : json(nullptr)},
+               {"position", origin.source == FrameOrigin::Source::kVideo ? json(origin.milliseconds / 1000.0)
+                                                                          : json(nullptr)},
+               {"cover", origin.source == FrameOrigin::Source::kCover},
                {"reason", outcome.reason.empty() ? json(nullptr) : json(outcome.reason)}};
   // A path is bytes, not always UTF-8; bytes that are not become U+FFFD
   // rather than failing the line.

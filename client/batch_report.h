@@ -8,6 +8,7 @@
 #include <string>
 
 #include "client/image_scale.h"
+#include "client/thumbnail_client.h"
 
 namespace thumbnail {
 
@@ -16,6 +17,7 @@ struct VideoOutcome {
   Status status = Status::kFailed;
   std::string picture;  // where the picture is, or would have been
   PictureSize size;     // of a picture written
+  FrameOrigin origin;   // of a picture written
   std::string reason;   // of a failure
 };
 
@@ -46,7 +48,8 @@ class BatchReport {
   std::chrono::steady_clock::time_point start_;
 };
 
-// The JSON line of one video: path, picture, status, size and reason.
+// The JSON line of one video: path, picture, status, size, where its frame
+// came from (position in seconds, cover) and reason.
 std::string JsonLine(const std::string& video, const VideoOutcome& outcome);
 
 // The one-terminal-row progress line: `head`, then as much of the end of

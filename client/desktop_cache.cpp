@@ -108,7 +108,7 @@ std::vector<Job> CacheJobs(const std::vector<std::string>& videos, const CacheSi
   return jobs;
 }
 
-bool RecordFailure(const Job& job, Failure why, std::string* error) {
+bool RecordFailure(const Job& job, Failure why, const std::string& reason, std::string* error) {
   // Only what the file itself caused is recorded: trying it again before it
   // changes would fail the same way.
   switch (why) {
@@ -125,10 +125,13 @@ bool RecordFailure(const Job& job, Failure why, std::string* error) {
       return true;
   }
   // The record is an image too, the smallest there is, carrying the same
-  // chunks as the thumbnail it stands for.
+  // chunks as the thumbnail it stands for and, in a key of our own, why:
+  // a user who finds it can tell a damaged file from a missing codec.
   Frame pixel{1, 1, {0, 0, 0}};
+  std::vector<PngText> text = job.picture.text;
+  text.push_back({kFailureKey, reason});
   std::vector<uint8_t> bytes;
-  return EncodePng(pixel, job.picture.text, &bytes, error) &&
+  return EncodePng(pixel, text, &bytes, error) &&
          WriteFileAtomically(job.failure_record, bytes, 0600, error);
 }
 

@@ -32,9 +32,12 @@ bool WalkFolders(const std::vector<std::string>& paths, std::vector<std::string>
 std::vector<Job> CacheJobs(const std::vector<std::string>& videos, const CacheSize& size,
                            const std::string& cache_folder);
 
+// The text key of a failure record that holds the sentence of its reason.
+constexpr const char* kFailureKey = "X-Thumbnail::Failure";
+
 // Writes the failure record of `job` when its video is at fault (the server
-// read it and found no picture, or broke on it). False with the reason in
-// *error when the record cannot be written.
-bool RecordFailure(const Job& job, Failure why, std::string* error);
+// read it and found no picture, or broke on it), `reason` in it. False with
+// the reason in *error when the record cannot be written.
+bool RecordFailure(const Job& job, Failure why, const std::string& reason, std::string* error);
 
 }  // namespace thumbnail

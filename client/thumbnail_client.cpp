@@ -252,6 +252,22 @@ Status ThumbnailClient::GetStatus() {
   return Status::Ok();
 }
 
+Status ThumbnailClient::GetFrameOrigin(FrameOrigin* origin) {
+  *origin = FrameOrigin{};
+  // A server that has gone took what it knew with it.
+  if (!server_ || server_->HasGoneAway()) return Status::Ok();
+  uint8_t reply[8];
+  Status status = Ask({wire::kGetFrameOrigin}, reply, sizeof reply);
+  if (!status.ok()) return Drop(status);
+  const uint32_t source = wire::DecodeNumber(reply);
+  if (source > wire::kFrameOfUnknownTime) return Drop(BadReply("a frame origin of " + std::to_string(source)));
+  constexpr FrameOrigin::Source kSources[] = {FrameOrigin::Source::kNone, FrameOrigin::Source::kVideo,
+                                              FrameOrigin::Source::kCover, FrameOrigin::Source::kUnknownTime};
+  origin->source = kSources[source];
+  origin->milliseconds = origin->source == FrameOrigin::Source::kVideo ? wire::DecodeNumber(reply + 4) : 0;
+  return Status::Ok();
+}
+
 Status ThumbnailClient::GetDirectXLevel(DirectXLevel* level) {
   *level = DirectXLevel{};
   Status status = EnsureServer();

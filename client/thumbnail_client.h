@@ -75,6 +75,18 @@ struct Frame {
   std::vector<uint8_t> bgr;
 };
 
+// Where the frame of a request came from.
+struct FrameOrigin {
+  enum class Source {
+    kNone,         // the request gave no frame, or this server made none
+    kVideo,        // a frame of the video, shown at `milliseconds`
+    kCover,        // the file's cover picture
+    kUnknownTime,  // a frame of a video the server could not seek in
+  };
+  Source source = Source::kNone;
+  uint32_t milliseconds = 0;
+};
+
 // What the server reports for its DirectX level command.
 struct DirectXLevel {
   uint32_t level = 0;             // major * 256 + minor, 0 for none
@@ -114,6 +126,10 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
   // file it cannot read comes back as a black picture, not as a failure;
   // ask at the frame's own size to learn whether a file can be read.
   Status ThumbnailAtSize(const std::string& path, int width, int height, Frame* frame, const Position& where = {});
+
+  // Where the frame of the last request came from. Asked of the server, so
+  // after a request that ended its server the answer is kNone.
+  Status GetFrameOrigin(FrameOrigin* origin);
 
   // Asks the server whether it is up.
   Status GetStatus();

@@ -28,6 +28,9 @@ ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video
   Status status = client.Thumbnail(video, &frame, where);
   if (!status.ok()) return Failed(status.reason, status.failure);
   ThumbnailOutcome outcome;
+  // Where the frame came from only informs the user: a server that cannot
+  // say leaves it unknown, and the picture is made all the same.
+  if (!client.GetFrameOrigin(&outcome.origin).ok()) outcome.origin = FrameOrigin{};
   outcome.size = FitLongerEdge(frame.width, frame.height, picture.longer_edge, picture.enlarge);
   Frame scaled;
   if (!ScaleFrame(frame, outcome.size.width, outcome.size.height, &scaled)) return Failed("cannot scale the frame");

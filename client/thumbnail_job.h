@@ -24,6 +24,7 @@ struct PictureOutput {
 struct ThumbnailOutcome {
   bool ok = false;
   PictureSize size;                        // of the picture written
+  FrameOrigin origin;                      // of its frame, kNone when the server could not tell
   Failure request = Failure::kNone;        // why the server gave no frame, if it did not
   std::string error;                       // what went wrong, for the user
 };

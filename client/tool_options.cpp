@@ -131,7 +131,7 @@ std::string UsageText() {
          "               (- for standard input)\n"
          "  -0, --null   the list of --files-from is separated by NUL bytes\n"
          "  --json       one JSON object a line per video on standard output:\n"
-         "               path, picture, status, size, reason\n"
+         "               path, picture, status, size, position, cover, reason\n"
          "  --shard K/N  do only shard K (0 to N-1) of N: a stable split of the\n"
          "               videos by their paths, for runs on several machines\n"
          "  --cache      fill the desktop thumbnail cache ($XDG_CACHE_HOME or\n"

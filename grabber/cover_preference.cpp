@@ -44,6 +44,7 @@ void TDirectShowThumbnailer::KeepOnlyCover() {
     if (!hasCover) continue;
     for (const ComPtr<IPin>& pin : pins)
       if (pin && !IsCover(pin.get()) && CarriesVideo(pin.get())) RemoveBranch(pin.get());
+    FromCover = true;
     return;
   }
 }

@@ -123,6 +123,7 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
 }
 
 void TDirectShowThumbnailer::SeekTo(LONGLONG position) {
+  FramePosition = -1;
   if (!Seeking(*this)) return;
   LONGLONG duration = 0;
   // A negative duration is as unknown as none: halving it would seek far past
@@ -132,7 +133,9 @@ void TDirectShowThumbnailer::SeekTo(LONGLONG position) {
   if (duration <= position) position = duration / 2;
   LONGLONG current = position;
   LONGLONG stop = position;
-  pSeeking->SetPositions(&current, AM_SEEKING_AbsolutePositioning, &stop, AM_SEEKING_AbsolutePositioning);
+  if (SUCCEEDED(pSeeking->SetPositions(&current, AM_SEEKING_AbsolutePositioning, &stop,
+                                       AM_SEEKING_AbsolutePositioning)))
+    FramePosition = position;
 }
 
 LONGLONG TDirectShowThumbnailer::WalkPosition(size_t n, LONGLONG start) const {

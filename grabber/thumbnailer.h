@@ -48,6 +48,13 @@ class TDirectShowThumbnailer {
   // The codec whose video could not be shown, when the graph names one.
   char FailureCodec[kMaxCodecNameBytes] = {};
 
+  // Where the frame came from, after a success: the time the walk stopped
+  // at, in 100 ns units, or a negative value when the graph could not seek
+  // to it; FromCover when it is the
+  // file's cover picture, which has no time.
+  LONGLONG FramePosition = -1;
+  bool FromCover = false;
+
   // The format of the current frame (cleared at construction, so a
   // thumbnailer that captured nothing reports 0 x 0) and its pixels inside
   // the DIB section Bitmap; Bits is null whenever there is no frame.
@@ -79,8 +86,8 @@ class TDirectShowThumbnailer {
   int AddSampleGrabber();
   IPin* InsertColorConverter(IPin* pin);
   void RemoveNonVideoBranches();
-  // Cuts every video branch of the source but its cover picture's; nothing
-  // when the source has no cover.
+  // Cuts every video branch of the source but its cover picture's and sets
+  // FromCover; nothing when the source has no cover.
   void KeepOnlyCover();
   void RemoveBranch(IPin* pin);
   IPin* FindInputPin(IBaseFilter* filter);

@@ -23,6 +23,7 @@ enum Command : uint8_t {
   // Added later; a parent that never sends them sees the server as before.
   kThumbnailFileAt = 7,
   kGetFailure = 8,
+  kGetFrameOrigin = 9,
 };
 
 // How command 7 names its position, in the low byte of its kind value: a
@@ -51,6 +52,16 @@ enum Reason : uint32_t {
   kDamaged = 6,           // the video is there but nothing in it decoded
   kTooLarge = 7,          // the picture is larger than the server takes
   kCutOffByWatchdog = 8,  // the request ran past the server's time limit
+};
+
+// Where the frame of the last thumbnail request came from, as command 9
+// answers it, followed by the frame's time in milliseconds (0 unless
+// kVideoFrame; the largest number stands for any later time).
+enum FrameOrigin : uint32_t {
+  kNoFrame = 0,           // the last request gave no frame, or none was made
+  kVideoFrame = 1,        // a frame of the video, shown at the time that follows
+  kCoverPicture = 2,      // the file's cover picture
+  kFrameOfUnknownTime = 3,  // a frame of a video the server could not seek in
 };
 
 // The longest string on the wire, its NUL included. The server stops at this

@@ -67,6 +67,9 @@ void TThumbnailServer::PollCommand() {
     case wire::kGetFailure:
       ReportFailure();
       break;
+    case wire::kGetFrameOrigin:
+      ReportFrameOrigin();
+      break;
     default:
       break;
   }

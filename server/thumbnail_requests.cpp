@@ -58,13 +58,13 @@ void TThumbnailServer::OpenRequest(bool placed) {
   // 260 bytes without a NUL are a path cut short; opening the cut path could
   // open another file.
   const bool pathComplete = std::strlen(path) < wire::kMaxStringBytes;
-  // The grab, its reason kept for command 8.
+  // The grab, what it gave kept for commands 8 and 9.
   auto grab = [&] {
     Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
     Thumbnailer->Start = start;
     Thumbnailer->PreferCover = preferCover;
     const int result = pathComplete ? Thumbnailer->ThumbnailFile(path) : 0;
-    KeepReason(pathComplete, result);
+    KeepOutcome(pathComplete, result);
     return result;
   };
 
@@ -99,10 +99,21 @@ void TThumbnailServer::OpenRequest(bool placed) {
   DebugTrace("TThumbnailServer::ThumbnailFile done\n");
 }
 
-void TThumbnailServer::KeepReason(bool pathComplete, int result) {
+void TThumbnailServer::KeepOutcome(bool pathComplete, int result) {
   lastCodec_.clear();
+  lastOrigin_ = wire::kNoFrame;
+  lastFrameMs_ = 0;
   if (result == 1) {
     lastReason_ = wire::kNoFailure;
+    const LONGLONG position = Thumbnailer->FramePosition;
+    if (Thumbnailer->FromCover) {
+      lastOrigin_ = wire::kCoverPicture;
+    } else if (position < 0) {
+      lastOrigin_ = wire::kFrameOfUnknownTime;
+    } else {
+      lastOrigin_ = wire::kVideoFrame;
+      lastFrameMs_ = static_cast<DWORD>(std::min<LONGLONG>(position / 10000, 0xFFFFFFFF));
+    }
   } else if (!pathComplete) {
     lastReason_ = wire::kUnreadable;
   } else {
@@ -118,6 +129,13 @@ void TThumbnailServer::ReportFailure() {
   // The name and its NUL, as every string on the wire.
   platform_.WriteFile(HandleFromValue(WritePipe), lastCodec_.c_str(), static_cast<DWORD>(lastCodec_.size() + 1),
                       &written);
+  SignalReply();
+}
+
+void TThumbnailServer::ReportFrameOrigin() {
+  DebugTrace("TThumbnailServer::ReportFrameOrigin\n");
+  WriteDword(lastOrigin_);
+  WriteDword(lastFrameMs_);
   SignalReply();
 }
 

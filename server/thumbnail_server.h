@@ -76,6 +76,8 @@ class TThumbnailServer {
   void ThumbnailFileAt();
   // The reason the last thumbnail request failed and the codec it names.
   void ReportFailure();
+  // Where the frame of the last thumbnail request came from and its time.
+  void ReportFrameOrigin();
   void GetLines();
   void EndThumbnail();
   void GetStatus();
@@ -96,10 +98,10 @@ class TThumbnailServer {
 
  private:
   // Commands 2 and 7 after their own arguments: the grab, the reply, and
-  // the reason kept for command 8.
+  // what commands 8 and 9 tell of it.
   void OpenRequest(bool placed);
-  // Keeps the reason of the request that just ran.
-  void KeepReason(bool pathComplete, int result);
+  // Keeps the reason and the frame's origin of the request that just ran.
+  void KeepOutcome(bool pathComplete, int result);
   // Writes count zero bytes, in blocks of bounded size.
   void WriteZeros(size_t count);
   // Sets the reply event.
@@ -111,7 +113,9 @@ class TThumbnailServer {
   // The command pipe ended in the middle of a command's arguments: the
   // command is not acted on and the server quits.
   bool command_pipe_ended_ = false;
-  // Of the last thumbnail request, for command 8.
+  // Of the last thumbnail request, for commands 8 and 9.
   wire::Reason lastReason_ = wire::kNoFailure;
   std::string lastCodec_;
+  wire::FrameOrigin lastOrigin_ = wire::kNoFrame;
+  DWORD lastFrameMs_ = 0;
 };

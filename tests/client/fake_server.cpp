@@ -122,6 +122,9 @@ int main() {
       case wire::kGetFailure:
         Reply({wire::kNotMedia}, {0});
         break;
+      case wire::kGetFrameOrigin:
+        Reply({wire::kVideoFrame, 300});
+        break;
       default:
         break;
     }

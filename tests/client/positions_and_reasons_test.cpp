@@ -20,15 +20,6 @@ std::string Bytes(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The bytes of `path` with the first `from` replaced by `to`.
-std::string Patched(const std::string& path, const std::string& from, const std::string& to) {
-  std::string bytes = Bytes(path);
-  size_t at = bytes.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) bytes.replace(at, from.size(), to);
-  return bytes;
-}
-
 // 20 s of a still red logo, then 40 s of blue content.
 std::string LogoThenContent() {
   return Fixture("logo-then-content.mp4",
@@ -59,8 +50,10 @@ TEST(ThumbnailTool, TimeGivesTheFrameShownThen) {
   std::string folder = ScratchFolder("tool time");
   std::string video = WideVideo();
   std::string errors;
-  ASSERT_EQ(RunTool("-q -s 0 -t 0:00:01.5 -o " + ShellQuote(folder + "/at.png") + " " + ShellQuote(video), &errors), 0)
+  ASSERT_EQ(RunTool("-q --json -s 0 -t 0:00:01.5 -o " + ShellQuote(folder + "/at.png") + " " + ShellQuote(video),
+                    &errors), 0)
       << errors;
+  EXPECT_NE(errors.find("\"position\":1.5,\"cover\":false"), std::string::npos) << errors;
   Frame at;
   ASSERT_TRUE(ReadPng(folder + "/at.png", &at));
   Picture shown{at.width, at.height, at.bgr};
@@ -84,11 +77,13 @@ bool Green(const Frame& f) {
 TEST(ThumbnailTool, PreferCoverTakesTheEmbeddedPictureAndOnlyWhenAsked) {
   std::string folder = ScratchFolder("tool cover");
   std::string errors;
-  ASSERT_EQ(RunTool("-q -s 0 -m -o " + ShellQuote(folder + "/cover.png") + " " + ShellQuote(VideoWithCover()),
+  ASSERT_EQ(RunTool("-q --json -s 0 -m -o " + ShellQuote(folder + "/cover.png") + " " + ShellQuote(VideoWithCover()),
                     &errors), 0) << errors;
+  EXPECT_NE(errors.find("\"position\":null,\"cover\":true"), std::string::npos) << errors;
   ASSERT_EQ(RunTool("-q -s 0 -o " + ShellQuote(folder + "/frame.png") + " " + ShellQuote(VideoWithCover())), 0);
-  ASSERT_EQ(RunTool("-q -s 0 --prefer-cover -o " + ShellQuote(folder + "/plain.png") + " " +
-                    ShellQuote(WideVideo())), 0) << "a file without a cover still gives its frame";
+  ASSERT_EQ(RunTool("-q --json -s 0 --prefer-cover -o " + ShellQuote(folder + "/plain.png") + " " +
+                    ShellQuote(WideVideo()), &errors), 0) << "a file without a cover still gives its frame";
+  EXPECT_NE(errors.find("\"position\":0.3,\"cover\":false"), std::string::npos) << errors;
   Frame cover, frame, plain;
   ASSERT_TRUE(ReadPng(folder + "/cover.png", &cover));
   ASSERT_TRUE(ReadPng(folder + "/frame.png", &frame));

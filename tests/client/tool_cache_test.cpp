@@ -76,6 +76,8 @@ TEST(ThumbnailToolCache, FillsTheEntriesADesktopReadsAndKeepsThemWhileCurrent) {
   ASSERT_TRUE(ReadPng(junk_record, &record, &record_text));
   EXPECT_EQ(record_text["Thumb::URI"], junk_uri);
   EXPECT_EQ(record_text["Thumb::MTime"], std::to_string(Stat(folder + "/junk.mp4").st_mtime));
+  EXPECT_NE(record_text["X-Thumbnail::Failure"].find("not a video"), std::string::npos)
+      << "the record says why: " << record_text["X-Thumbnail::Failure"];
 
   // A second run rewrites nothing: every entry keeps its inode.
   std::map<std::string, ino_t> inodes;

@@ -192,13 +192,18 @@ TEST(ProcessorShare, EveryServerItsOwnPartAndEveryProcessorUsed) {
 }
 
 TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {
-  VideoOutcome written{VideoOutcome::Status::kWritten, "out/a\"b.mp4.png", {256, 144}, ""};
+  VideoOutcome written{VideoOutcome::Status::kWritten, "out/a\"b.mp4.png", {256, 144},
+                       {FrameOrigin::Source::kVideo, 1500}, ""};
   EXPECT_EQ(JsonLine("a\"b\n.mp4", written), R"({"path":"a\"b\n.mp4","picture":"out/a\"b.mp4.png","status":"written",)"
-                                             R"("size":{"width":256,"height":144},"reason":null})");
-  VideoOutcome failed{VideoOutcome::Status::kFailed, "out/x.png", {}, "no such file"};
+                                             R"("size":{"width":256,"height":144},"position":1.5,"cover":false,)"
+                                             R"("reason":null})");
+  VideoOutcome cover{VideoOutcome::Status::kWritten, "c.png", {8, 8}, {FrameOrigin::Source::kCover, 0}, ""};
+  EXPECT_NE(JsonLine("c.mp4", cover).find(R"("position":null,"cover":true)"), std::string::npos)
+      << "a cover has no time in the video";
+  VideoOutcome failed{VideoOutcome::Status::kFailed, "out/x.png", {}, {}, "no such file"};
   EXPECT_EQ(JsonLine("x\xff.mp4", failed),
             "{\"path\":\"x\xEF\xBF\xBD.mp4\","
-            R"("picture":null,"status":"failed","size":null,"reason":"no such file"})");
+            R"("picture":null,"status":"failed","size":null,"position":null,"cover":false,"reason":"no such file"})");
 }
 
 // Every short option has a long one that does the same.

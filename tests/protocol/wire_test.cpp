@@ -44,7 +44,7 @@ TEST(Wire, CommandBytesKeepTheirValues) {
   const std::pair<wire::Command, uint8_t> kCommands[] = {
       {wire::kQuit, 1},      {wire::kThumbnailFile, 2}, {wire::kGetLines, 3},
       {wire::kEndThumbnail, 4}, {wire::kGetStatus, 5},     {wire::kGetDirectXLevel, 6},
-      {wire::kThumbnailFileAt, 7}, {wire::kGetFailure, 8},
+      {wire::kThumbnailFileAt, 7}, {wire::kGetFailure, 8}, {wire::kGetFrameOrigin, 9},
   };
   for (const auto& [command, byte] : kCommands) EXPECT_EQ(static_cast<uint8_t>(command), byte);
 }

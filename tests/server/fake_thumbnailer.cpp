@@ -44,6 +44,8 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
   LastGrabStart = Start;
   Failure = NextGrab.failure;
   std::snprintf(FailureCodec, sizeof FailureCodec, "%s", NextGrab.codec.c_str());
+  FramePosition = NextGrab.position;
+  FromCover = NextGrab.from_cover;
   if (NextGrab.on_grab) NextGrab.on_grab();
   BitmapInfo.bmiHeader.biWidth = NextGrab.width;
   BitmapInfo.bmiHeader.biHeight = NextGrab.height;

@@ -18,6 +18,8 @@ struct ThumbnailerScript {
   bool with_bits = true;
   HRESULT failure = S_OK;  // the reason a failed grab leaves
   std::string codec;       // and the codec it names
+  LONGLONG position = -1;  // where a frame came from, 100 ns units
+  bool from_cover = false;
   std::function<void()> on_grab;  // runs when ThumbnailFile is called
 };
 

@@ -34,7 +34,7 @@ TEST(ServerProcess, AnswersStatusAndQuitsWithCodeZero) {
 
 TEST(ServerProcess, IgnoresUnknownBytes) {
   ServerProcess server;
-  ASSERT_TRUE(server.Write({0, 9, 200, 255}));
+  ASSERT_TRUE(server.Write({0, 10, 200, 255}));
   ExpectStatus(server);
   EXPECT_FALSE(server.ReplyWaiting(100));
   EXPECT_EQ(server.WaitEvent(0), 0u);

@@ -360,4 +360,44 @@ TEST_F(ThumbnailRequests, TheReasonOfTheLastFailureIsAnsweredWithItsCodec) {
   EXPECT_EQ(reason(), bytes(wire::kNoFailure, ""));
 }
 
+// Command 9 tells where the last request's frame came from. A time kept
+// from an earlier request, a cover reported as a time, or a time not cut to
+// the reply's 32 bits would each tell a script a wrong place in the video.
+TEST_F(ThumbnailRequests, TheOriginOfTheLastFrameIsAnswered) {
+  auto origin = [this] {
+    fake.replies.clear();
+    fake.events_at.clear();
+    fake.Send({wire::kGetFrameOrigin});
+    server.PollCommand();
+    EXPECT_EQ(fake.events_at, std::vector<size_t>{8});
+    return fake.ReplyDwords();
+  };
+  EXPECT_EQ(origin(), (std::vector<DWORD>{wire::kNoFrame, 0}));
+  struct Case {
+    int result;
+    LONGLONG position;
+    bool cover;
+    std::vector<DWORD> reply;
+  };
+  const Case cases[] = {
+      {1, 15000000, false, {wire::kVideoFrame, 1500}},
+      {1, 0, false, {wire::kVideoFrame, 0}},
+      {1, LONGLONG{1} << 50, false, {wire::kVideoFrame, 0xFFFFFFFF}},
+      {1, -1, false, {wire::kFrameOfUnknownTime, 0}},
+      {1, -1, true, {wire::kCoverPicture, 0}},
+      {0, 15000000, false, {wire::kNoFrame, 0}},
+  };
+  for (const Case& c : cases) {
+    NextGrab = ThumbnailerScript{};
+    NextGrab.result = c.result;
+    NextGrab.width = c.result ? 4 : 0;
+    NextGrab.height = c.result ? 2 : 0;
+    NextGrab.position = c.position;
+    NextGrab.from_cover = c.cover;
+    Request("a", 0, 0);
+    End();
+    EXPECT_EQ(origin(), c.reply) << c.position << (c.cover ? " cover" : "");
+  }
+}
+
 }  // namespace

@@ -81,7 +81,7 @@ TEST(ServerCommands, StatusIsOneWithTheEvent) {
 TEST(ServerCommands, UnknownBytesAreTakenWithoutReply) {
   ServerChild server;
   ASSERT_TRUE(server.started());
-  for (uint8_t byte : {0, 9, 200, 255}) ASSERT_TRUE(server.SendByte(byte));
+  for (uint8_t byte : {0, 10, 200, 255}) ASSERT_TRUE(server.SendByte(byte));
   // Status after the unknown bytes: its 1 is the only thing on the pipe.
   ExpectStatus(server);
   EXPECT_EQ(server.Waiting(), 0u);
@@ -186,9 +186,9 @@ TEST(ThumbnailRequests, FixedSizeOfUnreadableFileSendsBlackRows) {
   EXPECT_EQ(GetLines(server, 0, 4, 8 * 3), std::vector<uint8_t>(8 * 3 * 4, 0));
 }
 
-// Commands 7 and 8 over the system's DirectShow: a walk placed where the
-// fixed one starts chooses its frame, and a missing file's reason is the
-// file's, with an empty codec name.
+// Commands 7 to 9 over the system's DirectShow: a walk placed where the
+// fixed one starts chooses its frame and reports that time, and a missing
+// file's reason is the file's, with an empty codec name.
 TEST(ThumbnailRequests, APlacedRequestAndTheReasonOfAFailure) {
   ServerChild server;
   ASSERT_TRUE(server.started());
@@ -201,6 +201,12 @@ TEST(ThumbnailRequests, APlacedRequestAndTheReasonOfAFailure) {
   ASSERT_TRUE(server.WaitReply(kReplyMs));
   ExpectChosenFrame(kBrightAvi, GetLines(server, 0, kHeight, kRowBytes));
   ASSERT_TRUE(server.SendByte(wire::kEndThumbnail));
+  // The walk stopped at the position asked for.
+  ASSERT_TRUE(server.SendByte(wire::kGetFrameOrigin));
+  std::vector<uint32_t> origin(2);
+  for (uint32_t& value : origin) ASSERT_TRUE(server.ReadDword(&value, kReplyMs));
+  EXPECT_EQ(origin, (std::vector<uint32_t>{wire::kVideoFrame, 300}));
+  ASSERT_TRUE(server.WaitReply(kReplyMs));
 
   EXPECT_EQ(RequestThumbnail(server, FixturePath("no such file.avi"), 0, 0), std::vector<uint32_t>{0});
   ASSERT_TRUE(server.WaitReply(kReplyMs));
