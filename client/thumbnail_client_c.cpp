@@ -27,6 +27,11 @@ static_assert(THUMBNAIL_TIMED_OUT == static_cast<int>(thumbnail::Failure::kTimed
 static_assert(THUMBNAIL_SERVER_UNAVAILABLE == static_cast<int>(thumbnail::Failure::kServerUnavailable));
 static_assert(THUMBNAIL_PROTOCOL_ERROR == static_cast<int>(thumbnail::Failure::kProtocolError));
 
+static_assert(THUMBNAIL_ORIGIN_NONE == static_cast<int>(thumbnail::FrameOrigin::Source::kNone));
+static_assert(THUMBNAIL_ORIGIN_VIDEO == static_cast<int>(thumbnail::FrameOrigin::Source::kVideo));
+static_assert(THUMBNAIL_ORIGIN_COVER == static_cast<int>(thumbnail::FrameOrigin::Source::kCover));
+static_assert(THUMBNAIL_ORIGIN_UNKNOWN_TIME == static_cast<int>(thumbnail::FrameOrigin::Source::kUnknownTime));
+
 struct thumbnail_client {
   thumbnail::ThumbnailClient client;
 };
@@ -47,6 +52,37 @@ std::unique_ptr<OwnedFrame> Outcome(thumbnail::Status status) {
   return frame;
 }
 
+thumbnail_frame* Request(thumbnail_client* client, const char* path, int width, int height,
+                         const thumbnail::Position& where) {
+  try {
+    if (!client || !path)
+      return Outcome(thumbnail::Status::Error(thumbnail::Failure::kBadRequest, "no client or no path")).release();
+    thumbnail::Frame picture;
+    thumbnail::Status status = width == 0 && height == 0
+                                   ? client->client.Thumbnail(path, &picture, where)
+                                   : client->client.ThumbnailAtSize(path, width, height, &picture, where);
+    bool ok = status.ok();
+    auto frame = Outcome(std::move(status));
+    if (ok) {
+      frame->pixels = std::move(picture.bgr);
+      frame->width = picture.width;
+      frame->height = picture.height;
+      frame->stride = picture.width * 3;
+      frame->bgr = frame->pixels.data();
+      // Where the frame came from only informs: a server that cannot say
+      // leaves it unknown, and the frame stands.
+      thumbnail::FrameOrigin origin;
+      if (client->client.GetFrameOrigin(&origin).ok()) {
+        frame->origin = static_cast<int>(origin.source);
+        frame->milliseconds = origin.milliseconds;
+      }
+    }
+    return frame.release();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -62,26 +98,17 @@ thumbnail_client* thumbnail_client_new(const char* server_path) {
 }
 
 thumbnail_frame* thumbnail_client_frame(thumbnail_client* client, const char* path, int width, int height) {
-  try {
-    if (!client || !path)
-      return Outcome(thumbnail::Status::Error(thumbnail::Failure::kBadRequest, "no client or no path")).release();
-    thumbnail::Frame picture;
-    thumbnail::Status status = width == 0 && height == 0
-                                   ? client->client.Thumbnail(path, &picture)
-                                   : client->client.ThumbnailAtSize(path, width, height, &picture);
-    bool ok = status.ok();
-    auto frame = Outcome(std::move(status));
-    if (ok) {
-      frame->pixels = std::move(picture.bgr);
-      frame->width = picture.width;
-      frame->height = picture.height;
-      frame->stride = picture.width * 3;
-      frame->bgr = frame->pixels.data();
-    }
-    return frame.release();
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
+  return Request(client, path, width, height, thumbnail::Position{});
+}
+
+thumbnail_frame* thumbnail_client_frame_at(thumbnail_client* client, const char* path, int width, int height,
+                                           int where, uint32_t value) {
+  thumbnail::Position position;
+  position.kind = (where & 0xFF) == THUMBNAIL_AT_MILLIONTHS ? thumbnail::Position::Kind::kMillionths
+                                                             : thumbnail::Position::Kind::kMilliseconds;
+  position.value = value;
+  position.prefer_cover = (where & THUMBNAIL_PREFER_COVER) != 0;
+  return Request(client, path, width, height, position);
 }
 
 void thumbnail_client_frame_free(thumbnail_frame* frame) { delete static_cast<OwnedFrame*>(frame); }

@@ -42,6 +42,22 @@ enum {
   THUMBNAIL_PROTOCOL_ERROR = 14      /* the server's reply did not fit the protocol */
 };
 
+/* Where thumbnail_client_frame_at looks: the kind of its value, with
+ * THUMBNAIL_PREFER_COVER or-ed in when wanted. */
+enum {
+  THUMBNAIL_AT_MILLISECONDS = 0, /* milliseconds from the start */
+  THUMBNAIL_AT_MILLIONTHS = 1,   /* millionths of the duration, 1000000 the end */
+  THUMBNAIL_PREFER_COVER = 0x100 /* the file's cover picture, when it has one */
+};
+
+/* Where a frame came from. */
+enum {
+  THUMBNAIL_ORIGIN_NONE = 0,        /* no frame, or the server could not tell */
+  THUMBNAIL_ORIGIN_VIDEO = 1,       /* a frame of the video, shown at milliseconds */
+  THUMBNAIL_ORIGIN_COVER = 2,       /* the file's cover picture */
+  THUMBNAIL_ORIGIN_UNKNOWN_TIME = 3 /* a frame of a video the server could not seek in */
+};
+
 typedef struct thumbnail_client thumbnail_client;
 
 /* The outcome of one request: a picture, or a status that says why not. */
@@ -53,6 +69,10 @@ typedef struct thumbnail_frame {
   int stride;          /* bytes from one row to the next: width * 3 */
   const uint8_t* bgr;  /* height rows, top row first, each pixel blue, green,
                           red; NULL on failure */
+  /* Fields are only ever added here, at the end: frames are made by the
+   * library, so a caller built against an older header reads what it knows. */
+  int origin;            /* THUMBNAIL_ORIGIN_... */
+  uint32_t milliseconds; /* the frame's time when origin is THUMBNAIL_ORIGIN_VIDEO */
 } thumbnail_frame;
 
 /* A client of the server program at server_path; NULL for the one
@@ -66,6 +86,14 @@ THUMBNAIL_CLIENT_API thumbnail_client* thumbnail_client_new(const char* server_p
  * thumbnail_client_frame_free. NULL only when memory ran out. */
 THUMBNAIL_CLIENT_API thumbnail_frame* thumbnail_client_frame(thumbnail_client* client, const char* path, int width,
                                                              int height);
+
+/* As thumbnail_client_frame, looking from a place in the video instead of
+ * the server's own eight up to 20 s: `where` is THUMBNAIL_AT_MILLISECONDS or
+ * THUMBNAIL_AT_MILLIONTHS, perhaps with THUMBNAIL_PREFER_COVER, and `value`
+ * the time or share. The server takes the first frame that is not too dark
+ * from there on (the place, then 0.5, 1, 2, 4, 8, 15 and 30 s after it). */
+THUMBNAIL_CLIENT_API thumbnail_frame* thumbnail_client_frame_at(thumbnail_client* client, const char* path, int width,
+                                                                int height, int where, uint32_t value);
 
 THUMBNAIL_CLIENT_API void thumbnail_client_frame_free(thumbnail_frame* frame);
 

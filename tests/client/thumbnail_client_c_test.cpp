@@ -42,6 +42,27 @@ TEST(ThumbnailClientC, FramesCarryTheirRowsAndStride) {
   }
 }
 
+// A place that did not reach the server, or an origin that did not come
+// back, would give a binding the fixed walk's frame under the wrong time.
+TEST(ThumbnailClientC, APlaceInTheVideoIsWhereTheFrameComesFrom) {
+  Client client(thumbnail_client_new(THUMBNAIL_SERVER_PATH));
+  struct Case {
+    bool placed;
+    int where;
+    uint32_t value, milliseconds;
+  };
+  for (Case c : {Case{false, 0, 0, 300}, Case{true, THUMBNAIL_AT_MILLISECONDS, 640, 640},
+                 Case{true, THUMBNAIL_AT_MILLIONTHS, 250000, 250},
+                 Case{true, THUMBNAIL_AT_MILLISECONDS | THUMBNAIL_PREFER_COVER, 700, 700}}) {
+    Frame frame(c.placed ? thumbnail_client_frame_at(client.get(), TestVideo().c_str(), 0, 0, c.where, c.value)
+                         : thumbnail_client_frame(client.get(), TestVideo().c_str(), 0, 0));
+    ASSERT_TRUE(frame);
+    ASSERT_EQ(frame->status, THUMBNAIL_OK) << frame->reason;
+    EXPECT_EQ(frame->origin, THUMBNAIL_ORIGIN_VIDEO) << "a file without a cover gives its frame";
+    EXPECT_EQ(frame->milliseconds, c.milliseconds) << c.where << " " << c.value;
+  }
+}
+
 // A failure must come back as a status a caller can test, never as a NULL
 // that a binding would take for running out of memory, nor as rows.
 TEST(ThumbnailClientC, FailuresAreStatusesWithReasons) {
@@ -64,6 +85,7 @@ TEST(ThumbnailClientC, FailuresAreStatusesWithReasons) {
     EXPECT_STRNE(frame->reason, "");
     EXPECT_EQ(frame->bgr, nullptr);
     EXPECT_EQ(frame->width, 0);
+    EXPECT_EQ(frame->origin, THUMBNAIL_ORIGIN_NONE);
   }
 }
 
