@@ -96,7 +96,6 @@ struct RECT {
   LONG bottom;
 };
 
-#pragma pack(push, 2)
 struct BITMAPINFOHEADER {
   DWORD biSize;
   LONG biWidth;
@@ -110,8 +109,9 @@ struct BITMAPINFOHEADER {
   DWORD biClrUsed;
   DWORD biClrImportant;
 };
-#pragma pack(pop)
-static_assert(sizeof(BITMAPINFOHEADER) == 40);
+// Naturally aligned, as on Windows: a header packed tighter would sit at
+// addresses its 32-bit fields cannot be read from.
+static_assert(sizeof(BITMAPINFOHEADER) == 40 && alignof(BITMAPINFOHEADER) == 4);
 
 struct RGBQUAD {
   BYTE rgbBlue;
