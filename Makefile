@@ -44,7 +44,8 @@ clean:
 
 # The Debian packages (thumbnail, libthumbnail-client0,
 # libthumbnail-client-dev) in $(DEB_BUILD), checked by lintian; then
-# installed and removed in a fresh Debian 12 chroot.
+# installed, used (also by GNOME's thumbnail factory and XFCE's tumblerd)
+# and removed in a fresh Debian 12 chroot.
 DEB_BUILD ?= build-deb
 DEB_PACKAGES = debhelper dpkg-dev fakeroot lintian
 CHROOT_PACKAGES = debootstrap
@@ -96,9 +97,11 @@ windows:
 test-windows: windows
 	@tests/windows/run $(WIN_BUILD)
 
-# GNOME's thumbnail factory runs the tool in its own bubblewrap sandbox,
-# which binds only /usr: so this installs under /usr (on this machine).
-DESKTOP_PACKAGES = python3-gi gir1.2-gnomedesktop-3.0 bubblewrap
+# GNOME's thumbnail factory and XFCE's tumblerd on our entry. The factory
+# runs the tool in its own bubblewrap sandbox, which binds only /usr: so
+# this installs under /usr (on this machine). make test-deb runs the same
+# test in its chroot, on the packages.
+DESKTOP_PACKAGES = python3-gi gir1.2-gnomedesktop-3.0 gir1.2-gdkpixbuf-2.0 bubblewrap tumbler dbus
 
 test-desktop:
 	@scripts/setup $(DESKTOP_PACKAGES)
