@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -118,10 +119,11 @@ bool PictureConverter::ConvertToDib(const PictureView& src, int width, int heigh
   // whole groups, and the rows are closed up to the DIB stride.
   const size_t wide = std::max(stride, ((static_cast<size_t>(width) + 7) & ~size_t{7}) * 3);
   if (wide != stride) {
-    std::vector<uint8_t> scratch(wide * rows + kSwscaleSlack);
-    if (ConvertSlice(flipped, 0, src.height, scratch.data(), static_cast<int>(wide)) != height) return false;
+    // Only the pixels of its rows are read back: no need to clear it first.
+    auto scratch = std::make_unique_for_overwrite<uint8_t[]>(wide * rows + kSwscaleSlack);
+    if (ConvertSlice(flipped, 0, src.height, scratch.get(), static_cast<int>(wide)) != height) return false;
     for (size_t y = 0; y < rows; ++y) {
-      std::memcpy(dib + y * stride, scratch.data() + y * wide, row);
+      std::memcpy(dib + y * stride, scratch.get() + y * wide, row);
       std::memset(dib + y * stride + row, 0, stride - row);
     }
     return true;
