@@ -63,7 +63,13 @@ void TDirectShowThumbnailer::GrabFrameDX7() {
   uint64_t room = DibBytes(BitmapInfo.bmiHeader);
   if (room < static_cast<ULONG>(size)) size = static_cast<LONG>(room);
   DebugTrace("TDirectShowThumbnailer::GrabFrameDX7 5\n");
-  MyGrabber->GetCurrentBuffer(&size, Bits);
+  // The renderer may make the picture only now (converting it straight into
+  // the bitmap): one it could not make must not pass for a black frame.
+  if (FAILED(MyGrabber->GetCurrentBuffer(&size, Bits))) {
+    DebugTrace("MyGrabber->GetCurrentBuffer failed\n");
+    DeleteFrameBitmap();
+    return;
+  }
   DebugTrace("TDirectShowThumbnailer::GrabFrameDX7 6\n");
 }
 

@@ -23,6 +23,10 @@ TDirectShowThumbnailer::~TDirectShowThumbnailer() {
   // The graph is released first and neither stopped nor paused: it owns the
   // filters, and the members below are only further references on them.
   DeleteFrameBitmap();
+  ReleaseGraph();
+}
+
+void TDirectShowThumbnailer::ReleaseGraph() {
   SafeRelease(pGraph);
   SafeRelease(pGrabFilter);
   SafeRelease(pSeeking);

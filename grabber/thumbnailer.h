@@ -94,4 +94,9 @@ class TDirectShowThumbnailer {
   IPin* FindOutputPin(IBaseFilter* filter);
   // Deletes Bitmap when set, clearing Bitmap and Bits.
   void DeleteFrameBitmap();
+  // Releases pGraph, pGrabFilter, pSeeking, pMediaControl, pEvent, MyGrabber
+  // and ColorspaceConverter in that order, keeping the frame and the
+  // failure: all that is read after ThumbnailFile. The graph's decoders and
+  // their pictures go then rather than with the object.
+  void ReleaseGraph();
 };

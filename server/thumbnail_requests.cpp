@@ -65,6 +65,10 @@ void TThumbnailServer::OpenRequest(bool placed) {
     Thumbnailer->PreferCover = preferCover;
     const int result = pathComplete ? Thumbnailer->ThumbnailFile(path) : 0;
     KeepOutcome(pathComplete, result);
+    // Only the frame is served from here on: the graph, its decoders and
+    // their pictures go now, within this request, rather than when the next
+    // one starts or while rows are sent.
+    Thumbnailer->ReleaseGraph();
     return result;
   };
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 HRESULT SampleRendererRules::SetAcceptedType(const AM_MEDIA_TYPE* type) {
   if (!type) return E_POINTER;
@@ -32,15 +31,13 @@ bool SampleRendererRules::Take(bool kept) {
   return oneShot_;
 }
 
-HRESULT SampleRendererRules::CopyOut(const BYTE* data, size_t count, LONG* size, BYTE* buffer) {
-  if (count > static_cast<size_t>(INT32_MAX)) return E_UNEXPECTED;
+HRESULT SampleRendererRules::Bound(size_t total, LONG* size, const BYTE* buffer, size_t* n) {
+  if (total > static_cast<size_t>(INT32_MAX)) return E_UNEXPECTED;
   if (!buffer) {
-    *size = static_cast<LONG>(count);
+    *size = static_cast<LONG>(total);
     return S_OK;
   }
   if (*size < 0) return E_INVALIDARG;
-  const size_t n = std::min(count, static_cast<size_t>(*size));
-  if (n) std::memcpy(buffer, data, n);
-  *size = static_cast<LONG>(n);
+  *n = std::min(total, static_cast<size_t>(*size));
   return S_OK;
 }

@@ -41,20 +41,31 @@ class SampleRendererRules {
 
   // GetCurrentBuffer: with a null buffer stores the kept sample's size in
   // *size, else copies at most *size bytes and stores the number copied.
-  // VFW_E_WRONG_STATE while nothing is kept. `bytes(&data, &count)` gives
-  // the kept sample's bytes; it is asked only when there is one.
-  template <class Bytes>
-  HRESULT GetCurrentBuffer(LONG* size, BYTE* buffer, Bytes bytes) const {
+  // VFW_E_WRONG_STATE while nothing is kept. `count(&n)` gives the kept
+  // sample's size and `copy(buffer, n)` copies its first n bytes; they are
+  // asked only when there is one.
+  template <class Count, class Copy>
+  HRESULT GetCurrentBuffer(LONG* size, BYTE* buffer, Count count, Copy copy) const {
     if (!size) return E_POINTER;
     if (!buffered_) return VFW_E_WRONG_STATE;
-    const BYTE* data = nullptr;
-    size_t count = 0;
-    HRESULT hr = bytes(&data, &count);
-    return FAILED(hr) ? hr : CopyOut(data, count, size, buffer);
+    size_t total = 0;
+    HRESULT hr = count(&total);
+    if (FAILED(hr)) return hr;
+    size_t n = 0;
+    hr = Bound(total, size, buffer, &n);
+    if (hr != S_OK || !buffer) return hr;
+    if (n) {
+      hr = copy(buffer, n);
+      if (FAILED(hr)) return hr;
+    }
+    *size = static_cast<LONG>(n);
+    return S_OK;
   }
 
  private:
-  static HRESULT CopyOut(const BYTE* data, size_t count, LONG* size, BYTE* buffer);
+  // How many of `total` bytes a copy into buffer takes (*n); with a null
+  // buffer, *size is set to total instead. S_OK or the call's failure.
+  static HRESULT Bound(size_t total, LONG* size, const BYTE* buffer, size_t* n);
 
   GUID major_ = GUID_NULL;
   GUID sub_ = GUID_NULL;

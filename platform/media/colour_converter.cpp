@@ -22,10 +22,22 @@ bool InputGeometry(const AM_MEDIA_TYPE& type, Geometry* g) {
   return g->format && DibGeometryAcceptable(g->width, g->height, 24);
 }
 
+// The picture a sample holds, as the input type lays it out. False for a
+// sample too short to be one.
+bool ViewOfSample(const Sample& sample, const Geometry& g, PictureView* view) {
+  if (sample.frame()) {
+    *view = ViewOfFrame(*sample.frame());
+    return true;
+  }
+  return ViewOfBytes(*g.format, g.width, g.height, sample.data(), sample.size(), view);
+}
+
 }  // namespace
 
 ColourConverter::ColourConverter()
-    : input_(AddPin(PINDIR_INPUT, L"Input")), output_(AddPin(PINDIR_OUTPUT, L"XForm Out")) {}
+    : input_(AddPin(PINDIR_INPUT, L"Input")),
+      output_(AddPin(PINDIR_OUTPUT, L"XForm Out")),
+      converter_(std::make_shared<DisplayConverter>()) {}
 
 HRESULT ColourConverter::CheckInputType(Pin*, const AM_MEDIA_TYPE& type) {
   Geometry g;
@@ -45,15 +57,13 @@ HRESULT ColourConverter::Receive(Pin*, const SamplePtr& sample) {
   Geometry g;
   if (!output_->connected() || !InputGeometry(input_->type(), &g)) return S_OK;
   PictureView view;
-  if (sample->frame()) {
-    view = ViewOfFrame(*sample->frame());
-  } else if (!ViewOfBytes(*g.format, g.width, g.height, sample->data(), sample->size(), &view)) {
-    return S_OK;  // a short sample cannot be a picture of this type: dropped
-  }
-  std::vector<uint8_t> dib;
-  size_t size = converter_.ToDib(view, g.width, g.height, &dib);
-  if (size == 0) return S_OK;
-  return output_->Deliver(Sample::FromBytes(std::move(dib), size, sample->time()));
+  if (!ViewOfSample(*sample, g, &view)) return S_OK;  // a short sample cannot be a picture of this type: dropped
+  const size_t size = DibStride(g.width, 24) * static_cast<size_t>(g.height);
+  auto draw = [converter = converter_, sample, g](uint8_t* dib) {
+    PictureView source;
+    return ViewOfSample(*sample, g, &source) && converter->ToDib(source, g.width, g.height, dib);
+  };
+  return output_->Deliver(Sample::FromDrawing(std::move(draw), size, sample->time()));
 }
 
 HRESULT ColourConverter::EndOfStream(Pin*) { return output_->DeliverEndOfStream(); }

@@ -1,7 +1,12 @@
 // The colour space converter (CLSID_Colour): any uncompressed video type the
 // graph carries in, bottom-up RGB24 in a VIDEOINFOHEADER out, at the same
-// size, with the colours a viewer sees (DisplayConverter).
+// size, with the colours a viewer sees (DisplayConverter). Its pictures are
+// drawings (Sample::FromDrawing): converted when they are read, straight
+// into the reader's memory, so that a kept picture costs its source alone
+// and the one that is read exists once, in the reader's bitmap.
 #pragma once
+
+#include <memory>
 
 #include "platform/media/display_converter.h"
 #include "platform/media/filter.h"
@@ -21,7 +26,9 @@ class ColourConverter final : public Filter {
  private:
   Pin* input_;
   Pin* output_;
-  DisplayConverter converter_;
+  // Shared with the pictures it delivered, which may be read after the
+  // filter is gone; they are read one at a time, on the graph's thread.
+  std::shared_ptr<DisplayConverter> converter_;
 };
 
 }  // namespace media

@@ -351,18 +351,20 @@ bool DisplayConverter::ThroughLight(const PictureView& picture, ColourRoute rout
   return std::all_of(done.begin(), done.end(), [](char ok) { return ok != 0; });
 }
 
-size_t DisplayConverter::ToDib(const PictureView& src, int width, int height, std::vector<uint8_t>* out) {
+bool DisplayConverter::ToDib(const PictureView& src, int width, int height, uint8_t* dib) {
   ColourRoute route = RouteOf(src);
   if (route != ColourRoute::kDirect && DibGeometryAcceptable(width, height, 24) && src.width > 0 && src.height > 0) {
-    size_t stride = DibStride(width, 24);
-    size_t size = stride * static_cast<size_t>(height);
-    out->assign(size + kSwscaleSlack, 0);
+    const size_t stride = DibStride(width, 24);
+    const size_t row = static_cast<size_t>(width) * 3;
+    // The mapping writes the pixels of each row, the padding is zero.
+    if (stride != row)
+      for (size_t y = 0; y < static_cast<size_t>(height); ++y) std::memset(dib + y * stride + row, 0, stride - row);
     // The DIB's top row is its last.
-    uint8_t* top = out->data() + (static_cast<size_t>(height) - 1) * stride;
-    if (ThroughLight(src, route, width, height, top, -static_cast<ptrdiff_t>(stride))) return size;
+    uint8_t* top = dib + (static_cast<size_t>(height) - 1) * stride;
+    if (ThroughLight(src, route, width, height, top, -static_cast<ptrdiff_t>(stride))) return true;
   }
   // Colours libzimg cannot take are still shown, as libswscale sees them.
-  return direct_.ConvertToDib(src, width, height, out);
+  return direct_.ConvertToDib(src, width, height, dib);
 }
 
 FramePtr DisplayConverter::ToBgrFrame(const PictureView& src, int width, int height) {

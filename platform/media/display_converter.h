@@ -28,10 +28,10 @@ ColourRoute RouteOf(const PictureView& picture);
 
 class DisplayConverter {
  public:
-  // A bottom-up 24-bit DIB of width x height (rows padded to 32 bits) in
-  // *out, sized to the image plus kSwscaleSlack. Returns the image size, 0
-  // on failure.
-  size_t ToDib(const PictureView& src, int width, int height, std::vector<uint8_t>* out);
+  // The bottom-up 24-bit DIB of width x height (rows padded to 32 bits) at
+  // dib, which holds exactly DibStride(width, 24) * height bytes: every one
+  // of them is written, none beyond. False on failure.
+  bool ToDib(const PictureView& src, int width, int height, uint8_t* dib);
 
   // A new BGR24 frame of width x height, described as BT.709 RGB. Null on
   // failure.

@@ -71,6 +71,7 @@ class FfmpegSourceFilter final : public Filter, public IEarlierSeek {
   bool CanReadOnTo(LONGLONG target) const;
   bool CanReadOnTo(const Stream& s, LONGLONG target) const;
   bool SearchesTimestamps() const;
+  bool IndexListsEveryKeyFrame() const;
   bool SeekToFileStart();
   bool ReopenAtStart();
   void StartSegment();

@@ -50,9 +50,10 @@ bool FfmpegSourceFilter::CanReadOnTo(LONGLONG target) const {
 
 // Whether every packet delivered so far lies before the target and the key
 // frame at or before the target is among them. Only an index that reaches
-// past the target can tell: one that ends earlier holds just what was read.
-// The index of a format found by timestamp search holds only the key frames
-// that search came across, so there the answer is no.
+// past the target can tell, or one that lists every key frame of the file:
+// elsewhere an index that ends earlier holds just what was read. The index
+// of a format found by timestamp search holds only the key frames that
+// search came across, so there the answer is no.
 bool FfmpegSourceFilter::CanReadOnTo(const Stream& s, LONGLONG target) const {
   if (SearchesTimestamps() || s.skipped || s.lastDts == AV_NOPTS_VALUE || s.maxPts == AV_NOPTS_VALUE ||
       (s.stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
@@ -61,10 +62,20 @@ bool FfmpegSourceFilter::CanReadOnTo(const Stream& s, LONGLONG target) const {
   if (s.maxPts >= ts) return false;
   const int count = avformat_index_get_entries_count(s.stream);
   const AVIndexEntry* last = count > 0 ? avformat_index_get_entry(s.stream, count - 1) : nullptr;
-  if (!last || last->timestamp <= ts) return false;
+  if (!last || (last->timestamp <= ts && !IndexListsEveryKeyFrame())) return false;
   const int index = av_index_search_timestamp(s.stream, ts, AVSEEK_FLAG_BACKWARD);
   const AVIndexEntry* key = index >= 0 ? avformat_index_get_entry(s.stream, index) : nullptr;
   return key && key->timestamp <= s.lastDts;
+}
+
+// The sample tables of MP4 and QuickTime, the cues of Matroska and the index
+// of AVI list every key frame of the file once it has been sought (the first
+// position always is). Where that fails (a Matroska file without cues), the
+// key frame read on from is only further back than a seek's: the same frame
+// comes, later.
+bool FfmpegSourceFilter::IndexListsEveryKeyFrame() const {
+  const char* name = format()->iformat->name;
+  return std::strncmp(name, "mov,", 4) == 0 || std::strncmp(name, "matroska", 8) == 0 || std::strcmp(name, "avi") == 0;
 }
 
 // Transport and program streams carry no index: a seek searches their

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -36,10 +37,13 @@ bool IsFullRangeFormat(AVPixelFormat format) {
          format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
 }
 
+// The source rows of the last slice of a DIB conversion, which goes through
+// scratch memory.
+constexpr int kTailRows = 16;
+
 }  // namespace
 
-bool PictureConverter::Convert(const PictureView& src, AVPixelFormat format, int width, int height,
-                               uint8_t* const dst[4], const int dstLinesize[4]) {
+bool PictureConverter::Prepare(const PictureView& src, AVPixelFormat format, int width, int height) {
   if (src.width <= 0 || src.height <= 0 || width <= 0 || height <= 0) return false;
   int flags = SWS_BICUBIC;
   // sws_getCachedContext frees the old context itself when it makes a new one.
@@ -53,6 +57,12 @@ bool PictureConverter::Convert(const PictureView& src, AVPixelFormat format, int
     int dstFull = IsYuv(format) ? full : 1;
     sws_setColorspaceDetails(context_.get(), table, full, table, dstFull, 0, 1 << 16, 1 << 16);
   }
+  return true;
+}
+
+bool PictureConverter::Convert(const PictureView& src, AVPixelFormat format, int width, int height,
+                               uint8_t* const dst[4], const int dstLinesize[4]) {
+  if (!Prepare(src, format, width, height)) return false;
   int rows = sws_scale(context_.get(), src.data, src.linesize, 0, src.height, dst, dstLinesize);
   return rows > 0;
 }
@@ -78,32 +88,65 @@ FramePtr PictureConverter::ConvertToFrame(const PictureView& src, AVPixelFormat 
   return frame;
 }
 
-size_t PictureConverter::ConvertToDib(const PictureView& src, int width, int height, std::vector<uint8_t>* out) {
-  if (!DibGeometryAcceptable(width, height, 24)) return 0;
-  size_t stride = DibStride(width, 24);
-  size_t size = stride * static_cast<size_t>(height);
-  // libswscale's fast YUV to RGB path converts whole groups of 8 pixels and
-  // leaves the last group out (black) when a row of such groups is longer
-  // than the destination stride. Convert at a stride that holds whole groups,
-  // then close the rows up to the DIB stride.
-  size_t wide = std::max(stride, ((static_cast<size_t>(width) + 7) & ~size_t{7}) * 3);
-  out->resize(wide * static_cast<size_t>(height) + kSwscaleSlack);
+int PictureConverter::ConvertSlice(const PictureView& src, int first, int rows, uint8_t* base, int stride) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(src.format);
+  if (!d) return -1;
+  const uint8_t* planes[4] = {};
+  for (int p = 0; p < 4; ++p) {
+    if (!src.data[p]) continue;
+    // Chroma planes hold fewer rows; a palette is no plane of rows at all.
+    const bool palette = p == 1 && (d->flags & AV_PIX_FMT_FLAG_PAL);
+    const int row = palette ? 0 : (p == 1 || p == 2) ? first >> d->log2_chroma_h : first;
+    planes[p] = src.data[p] + static_cast<ptrdiff_t>(row) * src.linesize[p];
+  }
+  uint8_t* dst[4] = {base, nullptr, nullptr, nullptr};
+  int lines[4] = {stride, 0, 0, 0};
+  return sws_scale(context_.get(), planes, src.linesize, first, rows, dst, lines);
+}
+
+bool PictureConverter::ConvertToDib(const PictureView& src, int width, int height, uint8_t* dib) {
+  if (!DibGeometryAcceptable(width, height, 24) || !Prepare(src, AV_PIX_FMT_BGR24, width, height)) return false;
+  const size_t stride = DibStride(width, 24);
+  const size_t row = static_cast<size_t>(width) * 3;
+  const size_t rows = static_cast<size_t>(height);
   // Reading the source upside down writes the DIB's bottom row first while the
   // destination rows still follow each other upwards in memory, so a block
   // written past a row's end lands in the next row before that row is written.
-  PictureView flipped = Flipped(src);
-  uint8_t* dst[4] = {out->data(), nullptr, nullptr, nullptr};
-  int lines[4] = {static_cast<int>(wide), 0, 0, 0};
-  if (!Convert(flipped, AV_PIX_FMT_BGR24, width, height, dst, lines)) return 0;
+  const PictureView flipped = Flipped(src);
+  // libswscale's fast YUV to RGB path converts whole groups of 8 pixels and
+  // leaves the last group out (black) when a row of such groups is longer
+  // than the destination stride. Such widths convert at a stride that holds
+  // whole groups, and the rows are closed up to the DIB stride.
+  const size_t wide = std::max(stride, ((static_cast<size_t>(width) + 7) & ~size_t{7}) * 3);
   if (wide != stride) {
-    size_t row = static_cast<size_t>(width) * 3;
-    uint8_t* base = out->data();
-    for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
-      std::memmove(base + y * stride, base + y * wide, row);
-      std::memset(base + y * stride + row, 0, stride - row);
+    // Only the pixels of its rows are read back: no need to clear it first.
+    auto scratch = std::make_unique_for_overwrite<uint8_t[]>(wide * rows + kSwscaleSlack);
+    if (ConvertSlice(flipped, 0, src.height, scratch.get(), static_cast<int>(wide)) != height) return false;
+    for (size_t y = 0; y < rows; ++y) {
+      std::memcpy(dib + y * stride, scratch.get() + y * wide, row);
+      std::memset(dib + y * stride + row, 0, stride - row);
     }
+    return true;
   }
-  return size;
+  // Bytes of the row padding the conversion leaves alone are zero.
+  if (stride != row)
+    for (size_t y = 0; y < rows; ++y) std::memset(dib + y * stride + row, 0, stride - row);
+  // The last source rows go through scratch memory: the blocks written past
+  // the DIB's top row would land beyond its end. The first slice ends on a
+  // boundary of every chroma subsampling.
+  const int tail = std::min(src.height, kTailRows);
+  const int first = (src.height - tail) & ~3;
+  const int written = first > 0 ? ConvertSlice(flipped, 0, first, dib, static_cast<int>(stride)) : 0;
+  if (written < 0 || written > height) return false;
+  const size_t done = static_cast<size_t>(written);
+  std::vector<uint8_t> scratch((rows - done) * stride + kSwscaleSlack);
+  // Output rows are placed by their number in the whole picture: the base
+  // lies `done` rows before the scratch memory, which they never reach.
+  uint8_t* base = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(scratch.data()) - done * stride);
+  if (ConvertSlice(flipped, first, src.height - first, base, static_cast<int>(stride)) != height - written)
+    return false;
+  std::memcpy(dib + done * stride, scratch.data(), (rows - done) * stride);
+  return true;
 }
 
 }  // namespace media

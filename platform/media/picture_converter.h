@@ -25,12 +25,21 @@ class PictureConverter {
   // results keep the source's colour description. Null on failure.
   FramePtr ConvertToFrame(const PictureView& src, AVPixelFormat format, int width, int height);
 
-  // Converts `src` into a bottom-up 24-bit DIB of width x height (rows padded
-  // to 32 bits) in *out, which is sized to the image plus slack. Returns the
-  // image size, 0 on failure.
-  size_t ConvertToDib(const PictureView& src, int width, int height, std::vector<uint8_t>* out);
+  // Converts `src` into the bottom-up 24-bit DIB of width x height (rows
+  // padded to 32 bits) at dib, which holds exactly DibStride(width, 24) *
+  // height bytes: every one of them is written, none beyond. False on
+  // failure.
+  bool ConvertToDib(const PictureView& src, int width, int height, uint8_t* dib);
 
  private:
+  // Sets up the cached context for a conversion of `src` into `format` at
+  // width x height, with the source's matrix and range. False on failure.
+  bool Prepare(const PictureView& src, AVPixelFormat format, int width, int height);
+  // The source rows from `first` on, given as a slice of the conversion that
+  // `Convert` would make in one call; output row y goes to base + y * stride.
+  // Returns the number of output rows written, which follow those before.
+  int ConvertSlice(const PictureView& src, int first, int rows, uint8_t* base, int stride);
+
   SwsContextPtr context_;  // reused while the geometry and formats hold
 };
 

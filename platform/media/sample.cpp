@@ -1,5 +1,7 @@
 #include "platform/media/sample.h"
 
+#include <cstring>
+
 #include "platform/media/picture_converter.h"
 
 namespace media {
@@ -28,8 +30,23 @@ SamplePtr Sample::FromBytes(std::vector<uint8_t> bytes, size_t size, LONGLONG ti
   return s;
 }
 
+SamplePtr Sample::FromDrawing(Drawing draw, size_t size, LONGLONG time) {
+  std::shared_ptr<Sample> s(new Sample);
+  s->draw_ = std::move(draw);
+  s->drawnSize_ = size;
+  s->time_ = time;
+  return s;
+}
+
 void Sample::Pack() const {
   std::call_once(packed_, [this] {
+    if (draw_) {
+      bytes_.resize(drawnSize_);
+      // A picture that cannot be drawn reads as black, never as stray bytes.
+      if (!draw_(bytes_.data())) bytes_.assign(drawnSize_, 0);
+      size_ = drawnSize_;
+      return;
+    }
     if (!frame_ || !layout_) return;
     PictureView view = ViewOfFrame(*frame_);
     FramePtr repacked;
@@ -54,8 +71,16 @@ const uint8_t* Sample::data() const {
 
 size_t Sample::size() const {
   if (packet_) return static_cast<size_t>(packet_->size);
+  if (draw_) return drawnSize_;
   Pack();
   return size_;
+}
+
+bool Sample::CopyTo(uint8_t* out, size_t count) const {
+  if (draw_ && count == drawnSize_) return draw_(out);
+  if (count > size()) return false;
+  if (count) std::memcpy(out, data(), count);
+  return true;
 }
 
 }  // namespace media

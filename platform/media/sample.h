@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -27,6 +28,12 @@ class Sample {
   static SamplePtr FromFrame(FramePtr frame, const VideoFormat* layout, LONGLONG time);
   // `size` bytes of `bytes` are the sample; the rest is slack.
   static SamplePtr FromBytes(std::vector<uint8_t> bytes, size_t size, LONGLONG time);
+  // Writes all the bytes of a drawn picture at its argument; false when it
+  // cannot. It owns whatever it draws from.
+  using Drawing = std::function<bool(uint8_t* out)>;
+  // A picture of `size` bytes that `draw` makes when it is read, straight
+  // into the reader's memory when the reader takes it whole (CopyTo).
+  static SamplePtr FromDrawing(Drawing draw, size_t size, LONGLONG time);
 
   const AVPacket* packet() const { return packet_.get(); }
   const AVFrame* frame() const { return frame_.get(); }
@@ -37,6 +44,9 @@ class Sample {
   // layout (done on first use, since most pictures are read through frame()).
   const uint8_t* data() const;
   size_t size() const;
+  // Copies the first `count` bytes (at most size()) to out. A drawing taken
+  // whole is drawn there and not kept. False when the bytes cannot be made.
+  bool CopyTo(uint8_t* out, size_t count) const;
 
  private:
   Sample() = default;
@@ -45,6 +55,8 @@ class Sample {
   PacketPtr packet_;
   FramePtr frame_;
   const VideoFormat* layout_ = nullptr;
+  Drawing draw_;
+  size_t drawnSize_ = 0;
   LONGLONG time_ = kNoTime;
   mutable std::once_flag packed_;
   mutable std::vector<uint8_t> bytes_;

@@ -33,15 +33,23 @@ HRESULT SampleRenderer::SetBufferSamples(BOOL buffer) {
 }
 
 HRESULT SampleRenderer::GetCurrentBuffer(LONG* size, BYTE* buffer) {
-  return rules_.GetCurrentBuffer(size, buffer, [this](const BYTE** data, size_t* count) {
+  auto count = [this](size_t* n) {
     try {
-      *count = buffered_->size();  // packs a picture on first use
+      *n = buffered_->size();  // packs a decoded picture on first use
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
-    *data = buffered_->data();
     return S_OK;
-  });
+  };
+  // A converted picture is drawn straight into the caller's memory.
+  auto copy = [this](BYTE* out, size_t n) {
+    try {
+      return buffered_->CopyTo(out, n) ? S_OK : E_FAIL;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+  };
+  return rules_.GetCurrentBuffer(size, buffer, count, copy);
 }
 
 HRESULT SampleRenderer::CheckInputType(Pin*, const AM_MEDIA_TYPE& type) { return rules_.CheckType(type); }

@@ -62,11 +62,16 @@ HRESULT SampleRenderer::SetBufferSamples(BOOL buffer) {
 
 HRESULT SampleRenderer::GetCurrentBuffer(LONG* pBufferSize, BYTE* pBuffer) {
   std::lock_guard<std::mutex> hold(lock_);
-  return rules_.GetCurrentBuffer(pBufferSize, pBuffer, [this](const BYTE** data, size_t* count) {
-    *data = buffer_.data();
-    *count = buffer_.size();
-    return S_OK;
-  });
+  return rules_.GetCurrentBuffer(
+      pBufferSize, pBuffer,
+      [this](size_t* count) {
+        *count = buffer_.size();
+        return S_OK;
+      },
+      [this](BYTE* out, size_t n) {
+        std::memcpy(out, buffer_.data(), n);
+        return S_OK;
+      });
 }
 
 HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {

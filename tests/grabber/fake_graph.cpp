@@ -398,6 +398,7 @@ HRESULT FakeSampleRenderer::GetCurrentBuffer(LONG* size, BYTE* buffer) {
     return S_OK;
   }
   copy_sizes.push_back(*size);
+  if (FAILED(copy_hr)) return copy_hr;
   size_t n = std::min(sample.size(), static_cast<size_t>(static_cast<ULONG>(*size)));
   std::memcpy(buffer, sample.data(), n);
   return S_OK;

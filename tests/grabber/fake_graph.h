@@ -203,6 +203,7 @@ class FakeSampleRenderer final : public ISampleRendererControl {
   HRESULT qi_filter_hr = S_OK;
   HRESULT get_media_type_hr = S_OK;
   HRESULT size_hr = S_OK;  // GetCurrentBuffer with a null buffer
+  HRESULT copy_hr = S_OK;  // GetCurrentBuffer with a buffer, which then copies nothing
   HRESULT set_one_shot_hr = S_OK;
   HRESULT set_buffer_samples_hr = S_OK;
 };

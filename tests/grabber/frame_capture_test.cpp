@@ -178,16 +178,23 @@ TEST_F(GrabFrame, NoFrameWithoutAWholeVideoHeader) {
   }
 }
 
+// Caught: no sample, or a picture the renderer could not make when it was
+// read, passing for a black frame (sent as the thumbnail at the last
+// position).
 TEST_F(GrabFrame, NoBufferedSampleLeavesNoFrame) {
-  TraceLog log;
-  renderer->Deliver(4, 2, Ramp(24));
-  renderer->size_hr = E_FAIL;
-  thumbnailer->GrabFrameDX7();
-  EXPECT_EQ(thumbnailer->Bits, nullptr);
-  EXPECT_EQ(thumbnailer->Bitmap, nullptr);
-  EXPECT_TRUE(renderer->copy_sizes.empty());
-  EXPECT_TRUE(log.Has("MyGrabber->GetCurrentBuffer failed\n"));
-  EXPECT_EQ(thumbnailer->IsTooDark(), 1);
+  for (bool atCopy : {false, true}) {
+    TraceLog log;
+    renderer->Deliver(4, 2, Ramp(24));
+    renderer->copy_sizes.clear();
+    renderer->size_hr = atCopy ? S_OK : E_FAIL;
+    renderer->copy_hr = atCopy ? E_OUTOFMEMORY : S_OK;
+    thumbnailer->GrabFrameDX7();
+    EXPECT_EQ(thumbnailer->Bits, nullptr) << atCopy;
+    EXPECT_EQ(thumbnailer->Bitmap, nullptr) << atCopy;
+    EXPECT_EQ(renderer->copy_sizes.size(), atCopy ? 1u : 0u);
+    EXPECT_TRUE(log.Has("MyGrabber->GetCurrentBuffer failed\n")) << atCopy;
+    EXPECT_EQ(thumbnailer->IsTooDark(), 1) << atCopy;
+  }
 }
 
 }  // namespace

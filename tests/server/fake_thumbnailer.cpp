@@ -7,6 +7,7 @@
 ThumbnailerScript NextGrab;
 int ThumbnailersAlive = 0;
 int GrabCalls = 0;
+int GraphReleases = 0;
 std::string LastGrabPath;
 std::optional<WalkStart> LastGrabStart;
 
@@ -14,6 +15,7 @@ void ResetThumbnailerFake() {
   NextGrab = ThumbnailerScript{};
   ThumbnailersAlive = 0;
   GrabCalls = 0;
+  GraphReleases = 0;
   LastGrabPath.clear();
   LastGrabStart.reset();
 }
@@ -37,6 +39,8 @@ TDirectShowThumbnailer::~TDirectShowThumbnailer() {
   delete[] Bits;
   --ThumbnailersAlive;
 }
+
+void TDirectShowThumbnailer::ReleaseGraph() { ++GraphReleases; }
 
 int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
   ++GrabCalls;

@@ -27,6 +27,7 @@ struct ThumbnailerScript {
 extern ThumbnailerScript NextGrab;
 extern int ThumbnailersAlive;
 extern int GrabCalls;
+extern int GraphReleases;  // ReleaseGraph calls
 extern std::string LastGrabPath;
 extern std::optional<WalkStart> LastGrabStart;
 void ResetThumbnailerFake();

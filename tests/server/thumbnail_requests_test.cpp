@@ -53,11 +53,14 @@ class ThumbnailRequests : public ServerTest {
   TThumbnailServer server{fake, kGoodTail};
 };
 
+// Also caught: the graph (decoders and their pictures) kept while rows are
+// sent, or its release taking the frame with it.
 TEST_F(ThumbnailRequests, NativeSizeRepliesFrameSizeAndSendsRowsTopDown) {
   NextGrab.width = 5;
   NextGrab.height = 3;
   EXPECT_EQ(Request("/videos/a.mp4", 0, 0), (std::vector<DWORD>{1, 5, 3, 24}));
   EXPECT_EQ(fake.events_at, std::vector<size_t>{16});
+  EXPECT_EQ(GraphReleases, 1);
   EXPECT_EQ(LastGrabPath, "/videos/a.mp4");
   EXPECT_TRUE(Traced("Reading /videos/a.mp4\n"));
 
@@ -167,6 +170,7 @@ TEST_F(ThumbnailRequests, FailedNativeGrabRepliesZeroAndLeavesNoFrame) {
   NextGrab.height = 2;
   EXPECT_EQ(Request("junk.bin", 0, 0), std::vector<DWORD>{0});
   EXPECT_EQ(fake.events_at, std::vector<size_t>{4});
+  EXPECT_EQ(GraphReleases, 1);
   EXPECT_EQ(ThumbnailersAlive, 0);
   EXPECT_TRUE(Lines(0, 2).empty());
   EXPECT_FALSE(server.Quit);

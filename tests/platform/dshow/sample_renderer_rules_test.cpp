@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <vector>
 
 namespace {
@@ -85,50 +87,60 @@ TEST(SampleRendererRules, OneShotTakesOneSamplePerRunOrSeek) {
 }
 
 // Fault caught: a buffer reported before any sample was kept, a copy that
-// writes past the caller's bound, a size query that copies, a kept sample
-// that outlives buffering being turned off.
+// writes past the caller's bound, a size query that copies, a failed copy
+// reported as a success, a kept sample that outlives buffering being turned
+// off.
 TEST(SampleRendererRules, BufferIsReadBackWithinTheCallersBound) {
   const std::vector<BYTE> sample = {1, 2, 3, 4, 5, 6, 7, 8};
   int asked = 0;
-  auto bytes = [&](const BYTE** data, size_t* count) {
+  int copies = 0;
+  auto count = [&](size_t* n) {
     ++asked;
-    *data = sample.data();
-    *count = sample.size();
+    *n = sample.size();
+    return S_OK;
+  };
+  auto copy = [&](BYTE* buffer, size_t n) {
+    ++copies;
+    std::memcpy(buffer, sample.data(), n);
     return S_OK;
   };
   SampleRendererRules rules;
   LONG size = 123;
-  EXPECT_EQ(rules.GetCurrentBuffer(&size, nullptr, bytes), VFW_E_WRONG_STATE);
-  EXPECT_EQ(rules.GetCurrentBuffer(nullptr, nullptr, bytes), E_POINTER);
+  EXPECT_EQ(rules.GetCurrentBuffer(&size, nullptr, count, copy), VFW_E_WRONG_STATE);
+  EXPECT_EQ(rules.GetCurrentBuffer(nullptr, nullptr, count, copy), E_POINTER);
   rules.Take(rules.Keeps());  // not buffering: nothing kept
-  EXPECT_EQ(rules.GetCurrentBuffer(&size, nullptr, bytes), VFW_E_WRONG_STATE);
+  EXPECT_EQ(rules.GetCurrentBuffer(&size, nullptr, count, copy), VFW_E_WRONG_STATE);
   EXPECT_EQ(asked, 0);
 
   rules.SetBufferSamples(TRUE);
   ASSERT_TRUE(rules.Keeps());
   rules.Take(true);
-  ASSERT_EQ(rules.GetCurrentBuffer(&size, nullptr, bytes), S_OK);
+  ASSERT_EQ(rules.GetCurrentBuffer(&size, nullptr, count, copy), S_OK);
   EXPECT_EQ(size, 8);
+  EXPECT_EQ(copies, 0);
   std::vector<BYTE> out(12, 0xA5);
   LONG bound = 3;
-  ASSERT_EQ(rules.GetCurrentBuffer(&bound, out.data(), bytes), S_OK);
+  ASSERT_EQ(rules.GetCurrentBuffer(&bound, out.data(), count, copy), S_OK);
   EXPECT_EQ(bound, 3);
   EXPECT_EQ(out[2], 3);
   EXPECT_EQ(out[3], 0xA5);
   LONG all = static_cast<LONG>(out.size());
-  ASSERT_EQ(rules.GetCurrentBuffer(&all, out.data(), bytes), S_OK);
+  ASSERT_EQ(rules.GetCurrentBuffer(&all, out.data(), count, copy), S_OK);
   EXPECT_EQ(all, 8);
   EXPECT_EQ(out[7], 8);
   EXPECT_EQ(out[8], 0xA5);
   LONG negative = -1;
-  EXPECT_EQ(rules.GetCurrentBuffer(&negative, out.data(), bytes), E_INVALIDARG);
+  EXPECT_EQ(rules.GetCurrentBuffer(&negative, out.data(), count, copy), E_INVALIDARG);
 
   // A failure to produce the bytes is the answer.
-  auto failing = [](const BYTE**, size_t*) { return E_OUTOFMEMORY; };
-  EXPECT_EQ(rules.GetCurrentBuffer(&size, nullptr, failing), E_OUTOFMEMORY);
+  auto failing = [](size_t*) { return E_OUTOFMEMORY; };
+  EXPECT_EQ(rules.GetCurrentBuffer(&size, nullptr, failing, copy), E_OUTOFMEMORY);
+  auto failingCopy = [](BYTE*, size_t) { return E_FAIL; };
+  LONG whole = 8;
+  EXPECT_EQ(rules.GetCurrentBuffer(&whole, out.data(), count, failingCopy), E_FAIL);
 
   rules.SetBufferSamples(FALSE);
-  EXPECT_EQ(rules.GetCurrentBuffer(&size, nullptr, bytes), VFW_E_WRONG_STATE);
+  EXPECT_EQ(rules.GetCurrentBuffer(&size, nullptr, count, copy), VFW_E_WRONG_STATE);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // show, and deep samples travel to the converter without loss.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -113,10 +114,8 @@ void DeclarePeak(AVFrame* f, double cll, double mastering) {
 
 std::vector<uint8_t> Dib(const AVFrame& f) {
   DisplayConverter converter;
-  std::vector<uint8_t> out;
-  size_t size = converter.ToDib(ViewOfFrame(f), f.width, f.height, &out);
-  EXPECT_EQ(size, DibStride(f.width, 24) * f.height);
-  out.resize(size);
+  std::vector<uint8_t> out(DibStride(f.width, 24) * f.height);
+  EXPECT_TRUE(converter.ToDib(ViewOfFrame(f), f.width, f.height, out.data()));
   return out;
 }
 
@@ -222,6 +221,108 @@ TEST(LargeHdrPicture, ComesOutWholeAcrossItsBands) {
   }
   EXPECT_GT(last, 200);
 }
+
+// A busy picture of the given format and size: the YUV 4:2:0 pattern below
+// converted, so that every format carries detail in every row and column.
+FramePtr Busy(AVPixelFormat format, int width, int height) {
+  FramePtr source(av_frame_alloc());
+  source->format = AV_PIX_FMT_YUV420P;
+  source->width = width;
+  source->height = height;
+  EXPECT_GE(av_frame_get_buffer(source.get(), 0), 0);
+  for (int p = 0; p < 3; ++p)
+    for (int y = 0; y < (p ? (height + 1) / 2 : height); ++y)
+      for (int x = 0; x < (p ? (width + 1) / 2 : width); ++x)
+        source->data[p][y * source->linesize[p] + x] = static_cast<uint8_t>(16 + (x * 7 + y * 13 + p * 71) % 220);
+  if (format == AV_PIX_FMT_YUV420P) return source;
+  if (format == AV_PIX_FMT_PAL8) {
+    // Indices from the luma pattern into a palette of distinct colours.
+    FramePtr f(av_frame_alloc());
+    f->format = format;
+    f->width = width;
+    f->height = height;
+    EXPECT_GE(av_frame_get_buffer(f.get(), 0), 0);
+    for (int y = 0; y < height; ++y) std::memcpy(f->data[0] + y * f->linesize[0], source->data[0] + y * source->linesize[0], width);
+    for (uint32_t i = 0; i < 256; ++i) reinterpret_cast<uint32_t*>(f->data[1])[i] = 0xFF000000u | (i * 0x010307u);
+    return f;
+  }
+  PictureConverter converter;
+  return converter.ConvertToFrame(ViewOfFrame(*source), format, width, height);
+}
+
+// The DIB as libswscale makes it in one call over the whole picture, into
+// memory with room to spare: what a DIB conversion must give byte for byte.
+std::vector<uint8_t> DibInOneCall(const PictureView& v, int width, int height) {
+  const size_t stride = DibStride(width, 24);
+  const size_t wide = std::max(stride, ((static_cast<size_t>(width) + 7) & ~size_t{7}) * 3);
+  std::vector<uint8_t> all(wide * height + kSwscaleSlack, 0);
+  uint8_t* dst[4] = {all.data(), nullptr, nullptr, nullptr};
+  int lines[4] = {static_cast<int>(wide), 0, 0, 0};
+  PictureConverter converter;
+  EXPECT_TRUE(converter.Convert(Flipped(v), AV_PIX_FMT_BGR24, width, height, dst, lines));
+  std::vector<uint8_t> dib(stride * height, 0);
+  for (int y = 0; y < height; ++y)
+    std::memcpy(dib.data() + y * stride, all.data() + y * wide, wide == stride ? stride : width * 3);
+  return dib;
+}
+
+struct DibCase {
+  const char* name;
+  AVPixelFormat format;
+  int width;
+  int height;
+  bool hdr;  // through linear light, which has no one-call reference
+};
+
+void PrintTo(const DibCase& c, std::ostream* os) { *os << c.name; }
+
+class ExactDib : public testing::TestWithParam<DibCase> {};
+
+// Caught: a DIB conversion straight into the reader's memory that writes
+// past its end (libswscale's blocks beyond the last row), loses or shifts
+// the rows converted apart from the others, leaves row padding unset, or
+// differs in any byte from the conversion in one call.
+TEST_P(ExactDib, FillsItsMemoryExactlyAsOneConversionWould) {
+  const DibCase& c = GetParam();
+  FramePtr f = Busy(c.format, c.width, c.height);
+  ASSERT_TRUE(f);
+  if (c.hdr) Describe(f.get(), AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020);
+  const size_t stride = DibStride(c.width, 24), size = stride * c.height;
+  constexpr size_t kGuard = 512;
+  std::vector<uint8_t> memory(size + kGuard, 0xA5);
+  DisplayConverter converter;
+  ASSERT_TRUE(converter.ToDib(ViewOfFrame(*f), c.width, c.height, memory.data()));
+  for (size_t i = size; i < memory.size(); ++i) ASSERT_EQ(memory[i], 0xA5) << "byte " << i - size << " past the end";
+  const size_t row = static_cast<size_t>(c.width) * 3;
+  for (int y = 0; y < c.height; ++y) {
+    const uint8_t* r = memory.data() + y * stride;
+    ASSERT_TRUE(std::any_of(r, r + row, [](uint8_t b) { return b != 0xA5; })) << "row " << y << " unwritten";
+    if (c.hdr) {
+      for (size_t i = row; i < stride; ++i) ASSERT_EQ(r[i], 0) << "row " << y << " padding";
+    }
+  }
+  if (c.hdr) return;
+  memory.resize(size);
+  const std::vector<uint8_t> expected = DibInOneCall(ViewOfFrame(*f), c.width, c.height);
+  for (size_t i = 0; i < size; ++i)
+    ASSERT_EQ(memory[i], expected[i]) << "row " << i / stride << " byte " << i % stride;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FormatsAndSizes, ExactDib,
+    testing::Values(DibCase{"Yuv420Wide", AV_PIX_FMT_YUV420P, 320, 240, false},
+                    DibCase{"Yuv420OddHeight", AV_PIX_FMT_YUV420P, 360, 241, false},
+                    DibCase{"Yuv420OddWidth", AV_PIX_FMT_YUV420P, 362, 37, false},
+                    DibCase{"Yuv420Tiny", AV_PIX_FMT_YUV420P, 7, 5, false},
+                    DibCase{"Yuv420Deep", AV_PIX_FMT_YUV420P10LE, 328, 64, false},
+                    DibCase{"Yuv422", AV_PIX_FMT_YUV422P, 200, 50, false},
+                    DibCase{"Yuv410", AV_PIX_FMT_YUV410P, 64, 42, false},
+                    DibCase{"SemiPlanar", AV_PIX_FMT_NV12, 96, 40, false},
+                    DibCase{"Packed", AV_PIX_FMT_YUYV422, 130, 30, false},
+                    DibCase{"Palette", AV_PIX_FMT_PAL8, 64, 33, false},
+                    DibCase{"Rgb", AV_PIX_FMT_RGB24, 101, 26, false},
+                    DibCase{"HdrPadded", AV_PIX_FMT_YUV420P10LE, 98, 34, true}),
+    [](const testing::TestParamInfo<DibCase>& info) { return std::string(info.param.name); });
 
 // Caught: a deep frame carried under an 8-bit layout whose bytes are the
 // 16-bit words themselves instead of the picture in the layout.

@@ -2,6 +2,9 @@
 // and the reference counts of the objects it and the graph hand out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/media/media_classes.h"
 #include "tests/platform/media/graph_harness.h"
 
@@ -113,10 +116,18 @@ TEST(SampleRenderer, SizeQueryAndBoundedCopy) {
   LONG bound = 100;
   ASSERT_EQ(r->GetCurrentBuffer(&bound, bytes.data()), S_OK);
   for (size_t i = 100; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], 0xA5) << "byte " << i << " written";
+  const std::vector<BYTE> start(bytes.begin(), bytes.begin() + 100);
+  // The whole picture is converted straight into the caller's memory, the
+  // part of it through the renderer's own copy: the same bytes either way.
   LONG all = size + 16;
   ASSERT_EQ(r->GetCurrentBuffer(&all, bytes.data()), S_OK);
   EXPECT_EQ(all, size);
   EXPECT_EQ(bytes[size], 0xA5);
+  EXPECT_TRUE(std::equal(start.begin(), start.end(), bytes.begin()));
+  std::vector<BYTE> again(size);
+  LONG exact = size;
+  ASSERT_EQ(r->GetCurrentBuffer(&exact, again.data()), S_OK);
+  EXPECT_TRUE(std::equal(again.begin(), again.end(), bytes.begin()));
 }
 
 TEST(SampleRenderer, OneShotTakesOneSamplePerRunAndPerSeek) {

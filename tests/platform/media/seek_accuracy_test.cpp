@@ -93,6 +93,10 @@ INSTANTIATE_TEST_SUITE_P(
                                                                          "-pix_fmt yuv420p"},
                     Container{"forward-h264-nob.mkv", std::string(kMotion) + "-c:v libx264 -preset veryfast -g 50 "
                                                                              "-bf 0 -pix_fmt yuv420p"},
+                    // Cues for the first key frame only: an index that ends
+                    // before every later position.
+                    Container{"forward-h264-onekey.mkv", std::string(kMotion) + "-c:v libx264 -preset veryfast "
+                                                                                "-g 250 -bf 3 -pix_fmt yuv420p"},
                     Container{"forward-mpeg4.avi", std::string(kMotion) + "-c:v mpeg4 -q:v 2 -bf 2 -g 250"},
                     Container{"forward-vp9.webm", std::string(kMotion) + "-c:v libvpx-vp9 -deadline realtime -g 50 "
                                                                          "-cpu-used 8 -b:v 1M"}),

@@ -44,11 +44,10 @@ TEST_P(Layout, PackedBytesConvertLikeTheFrame) {
   PictureView view;
   EXPECT_FALSE(ViewOfBytes(*format, w, h, packed.data(), packed.size() - 1, &view));
   ASSERT_TRUE(ViewOfBytes(*format, w, h, packed.data(), packed.size(), &view));
-  std::vector<uint8_t> fromBytes, fromFrame;
-  size_t size = converter.ConvertToDib(view, w, h, &fromBytes);
-  ASSERT_EQ(size, DibStride(w, 24) * h);
-  ASSERT_EQ(converter.ConvertToDib(ViewOfFrame(*picture), w, h, &fromFrame), size);
-  EXPECT_TRUE(std::equal(fromBytes.begin(), fromBytes.begin() + size, fromFrame.begin()));
+  std::vector<uint8_t> fromBytes(DibStride(w, 24) * h), fromFrame(fromBytes.size());
+  ASSERT_TRUE(converter.ConvertToDib(view, w, h, fromBytes.data()));
+  ASSERT_TRUE(converter.ConvertToDib(ViewOfFrame(*picture), w, h, fromFrame.data()));
+  EXPECT_EQ(fromBytes, fromFrame);
 
   // The video header describes those bytes.
   MediaType type = MakeVideoType(*format, w, h, 200000);
@@ -103,9 +102,8 @@ TEST(Layout, DibRowsAreWholeAtEveryWidth) {
     f->height = 4;
     ASSERT_GE(av_frame_get_buffer(f.get(), 0), 0);
     for (int p = 0; p < 3; ++p) std::memset(f->data[p], p ? 128 : 200, static_cast<size_t>(f->linesize[p]) * (p ? 2 : 4));
-    std::vector<uint8_t> dib;
-    size_t size = converter.ConvertToDib(ViewOfFrame(*f), w, 4, &dib);
-    ASSERT_EQ(size, DibStride(w, 24) * 4);
+    std::vector<uint8_t> dib(DibStride(w, 24) * 4);
+    ASSERT_TRUE(converter.ConvertToDib(ViewOfFrame(*f), w, 4, dib.data()));
     for (int y = 0; y < 4; ++y)
       for (int x = 0; x < w * 3; ++x)
         ASSERT_EQ(dib[y * DibStride(w, 24) + x], dib[0]) << "width " << w << " row " << y << " byte " << x;
