@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 
 extern "C" {
 #include <libavutil/mastering_display_metadata.h>
@@ -57,6 +58,33 @@ TEST(GamutCompression, KeepsColoursBeyondTheEdgeApart) {
   uint8_t out[3];
   mapping.MapRow(grey, grey, grey, 1, out);
   EXPECT_EQ(out[0], out[2]);
+}
+
+// Caught: an infinite value (a broken stream) indexing the encoding table
+// far outside it, which crashed the server, and a row longer than the
+// blocks the mapping works in coming out other than its pixels one by one.
+TEST(ToneMappedRow, IsItsPixelsOneByOneAndTakesBrokenValuesAsNoLight) {
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  std::vector<float> red, green, blue;
+  for (int i = 0; i < 700; ++i) {
+    red.push_back(0.013f * static_cast<float>(i % 97) - 0.1f);
+    green.push_back(0.021f * static_cast<float>(i % 61));
+    blue.push_back(0.7f);
+  }
+  red[3] = inf, green[300] = -inf, blue[511] = nan, red[699] = nan;
+  for (double peak : {1.0, kDefaultPeak / kReferenceWhite}) {
+    LightMapping mapping(peak);
+    std::vector<uint8_t> row(red.size() * 3);
+    mapping.MapRow(red.data(), green.data(), blue.data(), red.size(), row.data());
+    for (size_t i = 0; i < red.size(); ++i) {
+      const float r = std::isfinite(red[i]) ? red[i] : 0, g = std::isfinite(green[i]) ? green[i] : 0,
+                  b = std::isfinite(blue[i]) ? blue[i] : 0;
+      uint8_t alone[3];
+      mapping.MapRow(&r, &g, &b, 1, alone);
+      ASSERT_EQ(std::vector<uint8_t>(row.begin() + 3 * i, row.begin() + 3 * i + 3), std::vector<uint8_t>(alone, alone + 3))
+          << "pixel " << i << " at peak " << peak;
+    }
+  }
 }
 
 TEST(PeakLuminance, ImplausiblePeaksFallBackToTheDefault) {
