@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/win/types.h"
 
@@ -27,3 +28,12 @@ constexpr uint64_t DibBytes(const BITMAPINFOHEADER& header) {
 
 // The place in memory of the picture's row `row`, counted from the top.
 constexpr size_t DibMemoryRow(LONG height, size_t row) { return height > 0 ? DibRows(height) - 1 - row : row; }
+
+// Zeroes the bytes after each row's pixels in a 24-bit DIB of width x rows:
+// a conversion writes the pixels alone, and padding left as it was would
+// carry stray bytes.
+inline void ClearDibPadding(uint8_t* dib, LONG width, size_t rows) {
+  const size_t stride = DibStride(width, 24), row = static_cast<size_t>(width) * 3;
+  if (stride != row)
+    for (size_t y = 0; y < rows; ++y) std::memset(dib + y * stride + row, 0, stride - row);
+}

@@ -355,10 +355,8 @@ bool DisplayConverter::ToDib(const PictureView& src, int width, int height, uint
   ColourRoute route = RouteOf(src);
   if (route != ColourRoute::kDirect && DibGeometryAcceptable(width, height, 24) && src.width > 0 && src.height > 0) {
     const size_t stride = DibStride(width, 24);
-    const size_t row = static_cast<size_t>(width) * 3;
-    // The mapping writes the pixels of each row, the padding is zero.
-    if (stride != row)
-      for (size_t y = 0; y < static_cast<size_t>(height); ++y) std::memset(dib + y * stride + row, 0, stride - row);
+    // The mapping writes the pixels of each row.
+    ClearDibPadding(dib, width, static_cast<size_t>(height));
     // The DIB's top row is its last.
     uint8_t* top = dib + (static_cast<size_t>(height) - 1) * stride;
     if (ThroughLight(src, route, width, height, top, -static_cast<ptrdiff_t>(stride))) return true;

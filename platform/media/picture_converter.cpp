@@ -122,15 +122,11 @@ bool PictureConverter::ConvertToDib(const PictureView& src, int width, int heigh
     // Only the pixels of its rows are read back: no need to clear it first.
     auto scratch = std::make_unique_for_overwrite<uint8_t[]>(wide * rows + kSwscaleSlack);
     if (ConvertSlice(flipped, 0, src.height, scratch.get(), static_cast<int>(wide)) != height) return false;
-    for (size_t y = 0; y < rows; ++y) {
-      std::memcpy(dib + y * stride, scratch.get() + y * wide, row);
-      std::memset(dib + y * stride + row, 0, stride - row);
-    }
+    for (size_t y = 0; y < rows; ++y) std::memcpy(dib + y * stride, scratch.get() + y * wide, row);
+    ClearDibPadding(dib, width, rows);
     return true;
   }
-  // Bytes of the row padding the conversion leaves alone are zero.
-  if (stride != row)
-    for (size_t y = 0; y < rows; ++y) std::memset(dib + y * stride + row, 0, stride - row);
+  ClearDibPadding(dib, width, rows);
   // The last source rows go through scratch memory: the blocks written past
   // the DIB's top row would land beyond its end. The first slice ends on a
   // boundary of every chroma subsampling.
