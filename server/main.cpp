@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
   RegisterMediaClasses();
   {
     TThumbnailServer server(platform, tail.c_str());
+    if (!server.InitFailed) WidenPipe(HandleFromValue(server.WritePipe));
     // Confined from before the first command to the end.
     if (!server.InitFailed) InstallSandbox();
     // The thread has no message queue on Linux; each pass is one poll.

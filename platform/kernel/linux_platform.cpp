@@ -1,5 +1,6 @@
 #include "platform/kernel/linux_platform.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -105,6 +106,8 @@ BOOL LinuxPlatform::SetEvent(HANDLE event) {
   DWORD written = 0;
   return WriteFile(event, &one, sizeof one, &written);
 }
+
+void WidenPipe(HANDLE pipe) { ::fcntl(DescriptorOf(pipe), F_SETPIPE_SZ, 1 << 20); }
 
 BOOL LinuxPlatform::CloseHandle(HANDLE handle) { return ::close(DescriptorOf(handle)) == 0 ? TRUE : FALSE; }
 

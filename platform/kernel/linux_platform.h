@@ -62,3 +62,10 @@ class LinuxPlatform final : public Platform {
 
 // A handle as the file descriptor it stands for.
 inline int DescriptorOf(HANDLE handle) { return static_cast<int>(reinterpret_cast<intptr_t>(handle)); }
+
+// Lets the pipe hold a mebibyte (the most an unprivileged process may ask
+// for) instead of 64 KiB, so that a frame's rows cross it in a few hundred
+// wake-ups of its reader rather than thousands. Best effort: where it is
+// refused (not a pipe, or the user's pipe memory spent) the pipe works as it
+// was.
+void WidenPipe(HANDLE pipe);

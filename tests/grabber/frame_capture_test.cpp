@@ -39,11 +39,16 @@ TEST(IsTooDark, BrightnessMeasureAtItsEdges) {
   oneWhite[5 * 3] = oneWhite[5 * 3 + 1] = oneWhite[5 * 3 + 2] = 255;
   std::vector<BYTE> twoRows(4 * 2 * 3, 0);
   std::fill(twoRows.begin() + 12, twoRows.end(), 16);  // top row; the bottom row is first in memory
+  // Runs of 21 bytes: a block of sixteen summed at once and a tail of five,
+  // neither of which may be lost or counted twice.
+  std::vector<BYTE> unevenRuns(7 * 2 * 3);
+  for (size_t i = 0; i < unevenRuns.size(); ++i) unevenRuns[i] = static_cast<BYTE>(i * 37 % 256);
   const Case cases[] = {
       {"all 7", 4, 2, std::vector<BYTE>(24, 7), 63, 1},
       {"all 8", 4, 2, std::vector<BYTE>(24, 8), 72, 0},
       {"one white pixel", 4, 4, oneWhite, 143, 0},
       {"two rows", 4, 2, twoRows, 72, 0},
+      {"runs of a block and a tail", 7, 2, unevenRuns, 1066, 0},
       {"all 255", 4, 2, std::vector<BYTE>(24, 255), 2295, 0},
       {"negative height", 4, -2, std::vector<BYTE>(24, 255), 0, 1},
       {"zero width", 0, 2, std::vector<BYTE>(24, 255), 0, 1},

@@ -138,6 +138,8 @@ std::optional<uint32_t> ServerProcess::ReadDword(int timeoutMs) {
   return wire::DecodeNumber(bytes->data());
 }
 
+int ServerProcess::ReplyPipeCapacity() const { return fcntl(reply_fd_, F_GETPIPE_SZ); }
+
 bool ServerProcess::ReplyWaiting(int timeoutMs) {
   // Readable is also true at the end of the pipe; only bytes count.
   int waiting = 0;

@@ -41,6 +41,8 @@ class ServerProcess {
   // True when reply bytes are waiting (within the time); false at the end
   // of the pipe.
   bool ReplyWaiting(int timeoutMs = 0);
+  // How many bytes the reply pipe holds before its writer waits.
+  int ReplyPipeCapacity() const;
 
   // Waits for the event and consumes it: how many times it was set since it
   // was last consumed, 0 when it was not set within the time.

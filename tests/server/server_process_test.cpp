@@ -32,6 +32,14 @@ TEST(ServerProcess, AnswersStatusAndQuitsWithCodeZero) {
   EXPECT_EQ(server.Output(), "");
 }
 
+TEST(ServerProcess, WidensItsReplyPipeForTheRows) {
+  // At the default 64 KiB a 1080p frame's rows cross in about a hundred
+  // fills, each a wake-up of both sides.
+  ServerProcess server;
+  ExpectStatus(server);
+  EXPECT_EQ(server.ReplyPipeCapacity(), 1 << 20);
+}
+
 TEST(ServerProcess, IgnoresUnknownBytes) {
   ServerProcess server;
   ASSERT_TRUE(server.Write({0, 10, 200, 255}));
