@@ -6,4 +6,5 @@ void KeepPictureMemoryForReuse() {
   constexpr int kMiB = 1 << 20;
   mallopt(M_MMAP_THRESHOLD, 64 * kMiB);
   mallopt(M_TRIM_THRESHOLD, 256 * kMiB);
+  mallopt(M_ARENA_MAX, 1);
 }
