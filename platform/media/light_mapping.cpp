@@ -45,14 +45,6 @@ const float* EncodeTable() {
   return table.data();
 }
 
-// Sign-kept encoding of a value in [-1, 1]: colours outside BT.709 have
-// negative components until the gamut compression brings them in.
-inline float Encode(const float* table, float v) {
-  const float at = std::sqrt(std::min(std::fabs(v), 1.0f)) * kEncodeEntries;
-  const int i = std::min(static_cast<int>(at), kEncodeEntries - 1);
-  return std::copysign(table[i] + (table[i + 1] - table[i]) * (at - i), v);
-}
-
 // Gamut compression: a component's distance from the grey of the same
 // brightness, (max - c) / max, is 1 at BT.709's edge and beyond it outside.
 // Distances past kThreshold are squeezed so that kLimit (where BT.2020's
@@ -133,15 +125,20 @@ void LightMapping::MapRow(const float* red, const float* green, const float* blu
   // Written without branches on the pixel values, in blocks of passes that
   // each do one step for every pixel: a picture's values jump about, so
   // mispredicted branches would cost more than the arithmetic, and passes of
-  // plain arithmetic run four pixels at a time.
+  // plain arithmetic run four pixels at a time. Only the table lookups go
+  // pixel by pixel, in passes of their own, so that the square roots and
+  // divisions around them stay in the passes that run four at a time.
   constexpr size_t kBlock = 256;
   const float* table = EncodeTable();
   static const Squeeze squeeze[3] = {Squeeze(kLimit[0]), Squeeze(kLimit[1]), Squeeze(kLimit[2])};
   const float* gains = gains_.data();
   const float toIndex = static_cast<float>(kGainSamples) / peak_;
   // Per pixel of a block: its components, where its brightest lies on the
-  // curve, and the factor the curve gives it.
-  float c[3][kBlock], at[kBlock], k[kBlock];
+  // curve, and the factor the curve gives it; then one component's place in
+  // the encoding table and its encoded value; then the brightest encoded
+  // component, its inverse, and the pixel's bytes.
+  float c[3][kBlock], at[kBlock], k[kBlock], place[kBlock], encoded[kBlock], top[kBlock], inverse[kBlock];
+  uint8_t bytes[3][kBlock];
   for (size_t start = 0; start < count; start += kBlock, bgr += 3 * kBlock) {
     const size_t n = std::min(kBlock, count - start);
     const float* in[3] = {red + start, green + start, blue + start};
@@ -166,15 +163,34 @@ void LightMapping::MapRow(const float* red, const float* green, const float* blu
     } else {
       for (size_t i = 0; i < n; ++i) k[i] = std::min(1.0f, k[i]);
     }
-    for (int j = 0; j < 3; ++j)
-      for (size_t i = 0; i < n; ++i) c[j][i] = Encode(table, c[j][i] * k[i]);
+    // The encoding, sign kept: colours outside BT.709 have negative
+    // components until the gamut compression brings them in.
+    for (int j = 0; j < 3; ++j) {
+      for (size_t i = 0; i < n; ++i) {
+        c[j][i] *= k[i];
+        place[i] = std::sqrt(std::min(std::fabs(c[j][i]), 1.0f)) * kEncodeEntries;
+      }
+      for (size_t i = 0; i < n; ++i) {
+        const int e = std::min(static_cast<int>(place[i]), kEncodeEntries - 1);
+        encoded[i] = table[e] + (table[e + 1] - table[e]) * (place[i] - e);
+      }
+      for (size_t i = 0; i < n; ++i) c[j][i] = std::copysign(encoded[i], c[j][i]);
+    }
     for (size_t i = 0; i < n; ++i) {
-      const float top = std::max(std::max(c[0][i], c[1][i]), std::max(c[2][i], 1e-6f));
-      const float inverse = 1 / top;
-      uint8_t* out = bgr + 3 * i;
-      out[0] = Byte(top - squeeze[2]((top - c[2][i]) * inverse) * top);
-      out[1] = Byte(top - squeeze[1]((top - c[1][i]) * inverse) * top);
-      out[2] = Byte(top - squeeze[0]((top - c[0][i]) * inverse) * top);
+      top[i] = std::max(std::max(c[0][i], c[1][i]), std::max(c[2][i], 1e-6f));
+      inverse[i] = 1 / top[i];
+    }
+    // Blue, green, red: the order of the bytes.
+    for (int j = 0; j < 3; ++j) {
+      const float* component = c[2 - j];
+      for (size_t i = 0; i < n; ++i)
+        encoded[i] = top[i] - squeeze[2 - j]((top[i] - component[i]) * inverse[i]) * top[i];
+      for (size_t i = 0; i < n; ++i) bytes[j][i] = Byte(encoded[i]);
+    }
+    for (size_t i = 0; i < n; ++i) {
+      bgr[3 * i] = bytes[0][i];
+      bgr[3 * i + 1] = bytes[1][i];
+      bgr[3 * i + 2] = bytes[2][i];
     }
   }
 }
