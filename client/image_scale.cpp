@@ -12,7 +12,8 @@ namespace thumbnail {
 namespace {
 
 // libswscale's vector code reads and writes whole blocks past the end of
-// tightly packed rows, so both sides get a padded stride and spare rows.
+// tightly packed rows, so the rows it cannot read in place and the picture it
+// writes get a padded stride and spare rows.
 constexpr int kStrideAlign = 64;
 constexpr int kSpareRows = 2;
 
@@ -46,17 +47,28 @@ bool ScaleFrame(const Frame& in, int width, int height, Frame* out) {
                      (shrinking ? SWS_AREA : SWS_BICUBIC) | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
   if (!context) return false;
 
-  int in_stride = PaddedStride(in.width);
-  std::vector<uint8_t> source(static_cast<size_t>(in_stride) * (in.height + kSpareRows));
-  for (int y = 0; y < in.height; ++y)
-    std::memcpy(&source[static_cast<size_t>(y) * in_stride], &in.bgr[static_cast<size_t>(y) * in.width * 3],
-                static_cast<size_t>(in.width) * 3);
+  // The rows are scaled where they lie in the frame, which spares a copy of
+  // it (a hundred megabytes for an 8K frame), but for two kinds of row, read
+  // from a padded copy as a second slice: the last, since libswscale reads a
+  // little past a row's end, which for the last row is not the frame's; and
+  // every row of an odd width, since for rows at odd addresses libswscale
+  // rounds each row's last pixel another way.
+  const int in_stride = in.width * 3;
+  const int copied = in.width % 2 ? in.height : 1;
+  const int in_place = in.height - copied;
+  const int copy_stride = PaddedStride(in.width);
+  std::vector<uint8_t> copy(static_cast<size_t>(copy_stride) * (copied + kSpareRows));
+  for (int y = 0; y < copied; ++y)
+    std::memcpy(&copy[static_cast<size_t>(y) * copy_stride], &in.bgr[static_cast<size_t>(in_place + y) * in_stride],
+                static_cast<size_t>(in_stride));
   int out_stride = PaddedStride(width);
   std::vector<uint8_t> target(static_cast<size_t>(out_stride) * (height + kSpareRows));
-  const uint8_t* source_planes[1] = {source.data()};
   uint8_t* target_planes[1] = {target.data()};
-  if (sws_scale(context.get(), source_planes, &in_stride, 0, in.height, target_planes, &out_stride) != height)
-    return false;
+  const uint8_t* rows[1] = {in.bgr.data()};
+  const uint8_t* copied_rows[1] = {copy.data()};
+  int done = in_place > 0 ? sws_scale(context.get(), rows, &in_stride, 0, in_place, target_planes, &out_stride) : 0;
+  done += sws_scale(context.get(), copied_rows, &copy_stride, in_place, copied, target_planes, &out_stride);
+  if (done != height) return false;
 
   out->width = width;
   out->height = height;

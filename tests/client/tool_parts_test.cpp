@@ -7,6 +7,10 @@
 #include <fstream>
 #include <set>
 
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
 #include "client/batch_report.h"
 #include "client/file_uri.h"
 #include "client/image_encoders.h"
@@ -58,6 +62,40 @@ TEST(ScaleFrame, OddWidthsKeepFlatColours) {
       ASSERT_NEAR(scaled.bgr[i + 1], 140, 2) << i;
       ASSERT_NEAR(scaled.bgr[i + 2], 220, 2) << i;
     }
+  }
+}
+
+// libswscale on a copy of the frame whose rows are padded to 64 bytes, with
+// spare rows below: the picture ScaleFrame must give.
+std::vector<uint8_t> ScaledFromPaddedCopy(const Frame& in, int width, int height) {
+  const int in_stride = (in.width * 3 + 63) / 64 * 64, out_stride = (width * 3 + 63) / 64 * 64;
+  std::vector<uint8_t> source(static_cast<size_t>(in_stride) * (in.height + 2)), target(static_cast<size_t>(out_stride) * (height + 2));
+  for (int y = 0; y < in.height; ++y)
+    std::copy_n(in.bgr.begin() + static_cast<ptrdiff_t>(y) * in.width * 3, in.width * 3, source.begin() + static_cast<ptrdiff_t>(y) * in_stride);
+  SwsContext* context = sws_getContext(in.width, in.height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_BGR24,
+                                       SWS_AREA | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+  const uint8_t* from[1] = {source.data()};
+  uint8_t* to[1] = {target.data()};
+  sws_scale(context, from, &in_stride, 0, in.height, to, &out_stride);
+  sws_freeContext(context);
+  std::vector<uint8_t> picture;
+  for (int y = 0; y < height; ++y)
+    picture.insert(picture.end(), target.begin() + static_cast<ptrdiff_t>(y) * out_stride, target.begin() + static_cast<ptrdiff_t>(y) * out_stride + width * 3);
+  return picture;
+}
+
+// Caught: scaling the rows where they lie in the frame gave another picture
+// than scaling a padded copy: with rows at odd addresses (an odd width)
+// libswscale rounds each row's last pixel another way.
+TEST(ScaleFrame, RowsScaledInPlaceGiveThePaddedCopysPicture) {
+  for (auto [w, h, tw, th] : {std::array{1001, 563, 255, 143}, std::array{1003, 563, 255, 143},
+                              std::array{1080, 1920, 144, 256}, std::array{1920, 1080, 256, 144}}) {
+    Frame frame{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 3)};
+    uint32_t state = 1;
+    for (uint8_t& byte : frame.bgr) byte = static_cast<uint8_t>((state = state * 1664525 + 1013904223) >> 24);
+    Frame scaled;
+    ASSERT_TRUE(ScaleFrame(frame, tw, th, &scaled));
+    EXPECT_EQ(scaled.bgr, ScaledFromPaddedCopy(frame, tw, th)) << w << "x" << h;
   }
 }
 
