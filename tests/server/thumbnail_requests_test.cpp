@@ -34,6 +34,17 @@ class ThumbnailRequests : public ServerTest {
     return fake.replies;
   }
 
+  // Sends a command that takes no arguments and polls it; returns its reply,
+  // which one event must follow.
+  std::vector<BYTE> Ask(BYTE command) {
+    fake.replies.clear();
+    fake.events_at.clear();
+    fake.Send({command});
+    server.PollCommand();
+    EXPECT_EQ(fake.events_at, std::vector<size_t>{fake.replies.size()}) << "one event, after the reply";
+    return fake.replies;
+  }
+
   void End() {
     fake.Send({wire::kEndThumbnail});
     server.PollCommand();
@@ -329,14 +340,7 @@ TEST_F(ThumbnailRequests, APositionedRequestTakesItsPositionAndAnswersAsCommandT
 // Command 8 answers the last request's reason and the codec only a missing
 // decoder names, each reply ended by the event; a success clears it.
 TEST_F(ThumbnailRequests, TheReasonOfTheLastFailureIsAnsweredWithItsCodec) {
-  auto reason = [this] {
-    fake.replies.clear();
-    fake.events_at.clear();
-    fake.Send({wire::kGetFailure});
-    server.PollCommand();
-    EXPECT_EQ(fake.events_at, std::vector<size_t>{fake.replies.size()});
-    return fake.replies;
-  };
+  auto reason = [this] { return Ask(wire::kGetFailure); };
   auto bytes = [](DWORD code, const std::string& codec) {
     std::vector<BYTE> out;
     wire::AppendNumber(&out, code);
@@ -369,11 +373,7 @@ TEST_F(ThumbnailRequests, TheReasonOfTheLastFailureIsAnsweredWithItsCodec) {
 // the reply's 32 bits would each tell a script a wrong place in the video.
 TEST_F(ThumbnailRequests, TheOriginOfTheLastFrameIsAnswered) {
   auto origin = [this] {
-    fake.replies.clear();
-    fake.events_at.clear();
-    fake.Send({wire::kGetFrameOrigin});
-    server.PollCommand();
-    EXPECT_EQ(fake.events_at, std::vector<size_t>{8});
+    EXPECT_EQ(Ask(wire::kGetFrameOrigin).size(), 8u);
     return fake.ReplyDwords();
   };
   EXPECT_EQ(origin(), (std::vector<DWORD>{wire::kNoFrame, 0}));
