@@ -103,6 +103,8 @@ Status FromReason(uint32_t reason, const std::string& codec) {
       return Status::Error(Failure::kEncrypted, "its video is encrypted");
     case wire::kTooLarge:
       return Status::Error(Failure::kTooLarge, "its picture is too large");
+    case wire::kIncomplete:
+      return Status::Error(Failure::kIncomplete, "incomplete: it may still be being written");
     default:
       return Status::Error(Failure::kDamaged, "damaged: nothing in its video could be decoded");
   }

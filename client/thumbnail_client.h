@@ -42,6 +42,8 @@ enum class Failure {
                       // ten seconds or more after the command), or it never replied
   kServerUnavailable,  // the server could not be started
   kProtocolError,      // the server's reply did not fit the protocol
+  kIncomplete,         // the file ends before its index: a download or a recording
+                       // still being written, most likely
 };
 
 // The outcome of one request: kNone, or a failure with a sentence that says

@@ -26,6 +26,7 @@ static_assert(THUMBNAIL_SERVER_CRASHED == static_cast<int>(thumbnail::Failure::k
 static_assert(THUMBNAIL_TIMED_OUT == static_cast<int>(thumbnail::Failure::kTimedOut));
 static_assert(THUMBNAIL_SERVER_UNAVAILABLE == static_cast<int>(thumbnail::Failure::kServerUnavailable));
 static_assert(THUMBNAIL_PROTOCOL_ERROR == static_cast<int>(thumbnail::Failure::kProtocolError));
+static_assert(THUMBNAIL_INCOMPLETE == static_cast<int>(thumbnail::Failure::kIncomplete));
 
 static_assert(THUMBNAIL_ORIGIN_NONE == static_cast<int>(thumbnail::FrameOrigin::Source::kNone));
 static_assert(THUMBNAIL_ORIGIN_VIDEO == static_cast<int>(thumbnail::FrameOrigin::Source::kVideo));

@@ -39,7 +39,8 @@ enum {
   THUMBNAIL_SERVER_CRASHED = 11,     /* the server ended in the middle of the request */
   THUMBNAIL_TIMED_OUT = 12,          /* the server gave up on the file, or never replied */
   THUMBNAIL_SERVER_UNAVAILABLE = 13, /* the server could not be started */
-  THUMBNAIL_PROTOCOL_ERROR = 14      /* the server's reply did not fit the protocol */
+  THUMBNAIL_PROTOCOL_ERROR = 14,     /* the server's reply did not fit the protocol */
+  THUMBNAIL_INCOMPLETE = 15          /* the file ends before its index: it may still be being written */
 };
 
 /* Where thumbnail_client_frame_at looks: the kind of its value, with

@@ -1,6 +1,8 @@
-// The preference for a file's cover picture: the source's other video
-// branches go before the sample renderer is spliced, so that the splice,
-// which takes the first video branch it meets, meets the cover's.
+// The file's cover picture: when the caller prefers it, the source's other
+// video branches go before the sample renderer is spliced, so that the
+// splice, which takes the first video branch it meets, meets the cover's.
+// A file whose only picture is its cover (an audio file's album art) gives
+// the cover whatever the caller asked, and says so.
 #include <cwchar>
 #include <vector>
 
@@ -25,7 +27,7 @@ bool CarriesVideo(IPin* pin) {
 
 }  // namespace
 
-void TDirectShowThumbnailer::KeepOnlyCover() {
+void TDirectShowThumbnailer::ChooseCover() {
   ComPtr<IEnumFilters> filterEnum;
   InterfaceBatch<IBaseFilter, 100> filters;
   if (!pGraph || FAILED(pGraph->EnumFilters(filterEnum.put())) || !filterEnum ||
@@ -37,11 +39,15 @@ void TDirectShowThumbnailer::KeepOnlyCover() {
     if (!filter || FetchPins(filter.get(), batch) != PinFetch::kFetched) continue;
     std::vector<ComPtr<IPin>> pins;
     bool hasCover = false;
+    bool hasOtherVideo = false;
     for (ULONG j = 0; j < batch.size(); ++j) {
       pins.push_back(batch.Take(j));
-      if (pins.back() && IsCover(pins.back().get()) && CarriesVideo(pins.back().get())) hasCover = true;
+      IPin* pin = pins.back().get();
+      if (!pin || !CarriesVideo(pin)) continue;
+      (IsCover(pin) ? hasCover : hasOtherVideo) = true;
     }
     if (!hasCover) continue;
+    if (!PreferCover && hasOtherVideo) return;
     for (const ComPtr<IPin>& pin : pins)
       if (pin && !IsCover(pin.get()) && CarriesVideo(pin.get())) RemoveBranch(pin.get());
     FromCover = true;

@@ -69,7 +69,7 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
     DebugTrace("pGraph->RenderFile failed\n");
     return Fail(rendered);
   }
-  if (PreferCover) KeepOnlyCover();
+  ChooseCover();
   if (!AddSampleGrabber()) {
     DebugTrace("AddSampleGrabber failed\n");
     return Fail(E_MEDIA_NO_VIDEO);
@@ -104,7 +104,7 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
     DebugTrace("ThumbnailFile 11\n");
     // The graph stays running between positions: the seek re-arms the end of
     // stream and the next run delivers the frame there.
-    SeekTo(WalkPosition(i, start));
+    const bool pastEnd = SeekTo(WalkPosition(i, start));
     if (FAILED(pMediaControl->Run())) {
       DebugTrace("pMediaControl->Run failed\n");
       return Fail(E_FAIL);
@@ -116,26 +116,33 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
     }
     GrabFrameDX7();
     if (!IsTooDark()) return 1;
+    // A walk from the caller's start that reached the end has its last
+    // frame: every later position would show it again.
+    if (Start && pastEnd) break;
   }
   // The last frame stands however dark it is, but only if there is one: the
   // caller reads its size and rows after a success.
   return Bits ? 1 : Fail(E_MEDIA_NO_PICTURE);
 }
 
-void TDirectShowThumbnailer::SeekTo(LONGLONG position) {
+bool TDirectShowThumbnailer::SeekTo(LONGLONG position) {
   FramePosition = -1;
-  if (!Seeking(*this)) return;
+  if (!Seeking(*this)) return false;
   LONGLONG duration = 0;
   // A negative duration is as unknown as none: halving it would seek far past
   // the end.
-  if (FAILED(pSeeking->GetDuration(&duration)) || duration < 0) return;
-  // At or past the end the middle of the clip stands in.
-  if (duration <= position) position = duration / 2;
+  if (FAILED(pSeeking->GetDuration(&duration)) || duration < 0) return false;
+  // At or past the end the fixed walk takes the middle of the clip; a caller
+  // who asked for a time there (the end itself, 100 %) wants the last frame,
+  // which a seek to the end shows.
+  const bool pastEnd = duration <= position;
+  if (pastEnd) position = Start ? duration : duration / 2;
   LONGLONG current = position;
   LONGLONG stop = position;
   if (SUCCEEDED(pSeeking->SetPositions(&current, AM_SEEKING_AbsolutePositioning, &stop,
                                        AM_SEEKING_AbsolutePositioning)))
     FramePosition = position;
+  return pastEnd;
 }
 
 LONGLONG TDirectShowThumbnailer::WalkPosition(size_t n, LONGLONG start) const {

@@ -50,8 +50,8 @@ class TDirectShowThumbnailer {
 
   // Where the frame came from, after a success: the time the walk stopped
   // at, in 100 ns units, or a negative value when the graph could not seek
-  // to it; FromCover when it is the
-  // file's cover picture, which has no time.
+  // to it; FromCover when it is the file's cover picture, which has no
+  // time.
   LONGLONG FramePosition = -1;
   bool FromCover = false;
 
@@ -71,8 +71,11 @@ class TDirectShowThumbnailer {
   IBaseFilter* ColorspaceConverter;
 
   // The steps of ThumbnailFile, public so that each can be exercised alone.
-  // Positions at or past the end become half the duration.
-  void SeekTo(LONGLONG position);
+  // Positions at or past the end become half the duration in the fixed
+  // walk; in a walk from the caller's start they become the end itself,
+  // where the last frame is shown. True when the position was at or past
+  // the end.
+  bool SeekTo(LONGLONG position);
   // The n-th position of the walk, 0 to 7, the caller's start resolved.
   LONGLONG WalkPosition(size_t n, LONGLONG start) const;
   // The caller's start in 100 ns units: a fraction of the duration, 0 when
@@ -86,9 +89,10 @@ class TDirectShowThumbnailer {
   int AddSampleGrabber();
   IPin* InsertColorConverter(IPin* pin);
   void RemoveNonVideoBranches();
-  // Cuts every video branch of the source but its cover picture's and sets
-  // FromCover; nothing when the source has no cover.
-  void KeepOnlyCover();
+  // When the source has a cover picture and PreferCover is set, or the cover
+  // is its only video, cuts every other video branch and sets FromCover;
+  // nothing otherwise.
+  void ChooseCover();
   void RemoveBranch(IPin* pin);
   IPin* FindInputPin(IBaseFilter* filter);
   IPin* FindOutputPin(IBaseFilter* filter);

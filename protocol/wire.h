@@ -52,6 +52,7 @@ enum Reason : uint32_t {
   kDamaged = 6,           // the video is there but nothing in it decoded
   kTooLarge = 7,          // the picture is larger than the server takes
   kCutOffByWatchdog = 8,  // the request ran past the server's time limit
+  kIncomplete = 9,        // the file ends before its index: it may still be being written
 };
 
 // Where the frame of the last thumbnail request came from, as command 9

@@ -32,6 +32,8 @@ wire::Reason ReasonOf(HRESULT failure) {
       return wire::kCodecUnavailable;
     case E_MEDIA_ENCRYPTED:
       return wire::kEncrypted;
+    case E_MEDIA_INCOMPLETE:
+      return wire::kIncomplete;
     case E_MEDIA_TOO_LARGE:
     case E_OUTOFMEMORY:
       return wire::kTooLarge;

@@ -18,6 +18,7 @@ constexpr HRESULT E_MEDIA_ENCRYPTED = static_cast<HRESULT>(0xA0040002u);   // th
 constexpr HRESULT E_MEDIA_TOO_LARGE = static_cast<HRESULT>(0xA0040003u);   // the picture exceeds the bitmap limit
 constexpr HRESULT E_MEDIA_NO_VIDEO = static_cast<HRESULT>(0xA0040004u);    // the file has no video stream
 constexpr HRESULT E_MEDIA_NO_PICTURE = static_cast<HRESULT>(0xA0040005u);  // nothing in the file decoded
+constexpr HRESULT E_MEDIA_INCOMPLETE = static_cast<HRESULT>(0xA0040006u);  // the file ends before its index
 
 // The longest codec name IMediaFailure reports, its NUL included.
 constexpr DWORD kMaxCodecNameBytes = 64;

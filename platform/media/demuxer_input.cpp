@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/dshow/media_failure.h"
+#include "platform/media/unfinished_file.h"
+
 namespace media {
 namespace {
 
@@ -59,6 +62,8 @@ class DemuxerInput::File {
   }
 
   bool Rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+
+  bool EndsBeforeItsIndex() const { return media::EndsBeforeItsIndex(fd_); }
 
   static int Read(void* opaque, uint8_t* buffer, int size) {
     int fd = static_cast<File*>(opaque)->fd_;
@@ -118,7 +123,9 @@ HRESULT DemuxerInput::OpenDemuxer(IoContextPtr* ioOut, FormatContextPtr* formatO
   // The name only helps the probe; the bytes come through our own I/O.
   int err = avformat_open_input(&raw, path_.c_str(), nullptr, &options);
   av_dict_free(&options);
-  if (err < 0) return HresultFromAvError(err);
+  // A movie whose index is still to come reads as no format at all; told
+  // apart, its user learns to wait for it rather than to delete it.
+  if (err < 0) return file_->EndsBeforeItsIndex() ? E_MEDIA_INCOMPLETE : HresultFromAvError(err);
   FormatContextPtr format(raw);
   err = avformat_find_stream_info(format.get(), nullptr);
   if (err < 0 && format->nb_streams == 0) return VFW_E_INVALID_FILE_FORMAT;

@@ -61,10 +61,30 @@ TEST(ThumbnailTool, TimeGivesTheFrameShownThen) {
   EXPECT_LT(Psnr(shown, ReferenceFrame(video, 0.3)), 30) << "the fixed walk's first frame is another one";
 }
 
+// Caught: the end of the video (-t 100%, or a time past it) gave the middle
+// of the video, which a user asking for the end never wants.
+TEST(ThumbnailTool, TheEndGivesTheLastFrame) {
+  std::string video = Fixture("content-then-end-card.mp4",
+                              "-f lavfi -i color=c=blue:s=64x48:r=5:d=10 -f lavfi -i color=c=red:s=64x48:r=5:d=1 "
+                              "-filter_complex [0][1]concat=n=2:v=1 -pix_fmt yuv420p");
+  std::string folder = ScratchFolder("tool end");
+  for (const char* time : {"100%", "10:00"}) {
+    SCOPED_TRACE(time);
+    std::string out;
+    ASSERT_EQ(RunTool(std::string("-q --json -s 0 -t ") + time + " -o " + ShellQuote(folder + "/end.png") + " " +
+                          ShellQuote(video), &out), 0) << out;
+    Frame end;
+    ASSERT_TRUE(ReadPng(folder + "/end.png", &end));
+    EXPECT_FALSE(Blue(end)) << "the middle of the video, not its end";
+    EXPECT_NE(out.find("\"position\":11"), std::string::npos) << out;
+  }
+}
+
 // A video with an embedded green cover: its frames are red.
+std::string GreenCover() { return Fixture("cover-green.png", "-f lavfi -i color=c=green:s=64x48 -frames:v 1"); }
+
 std::string VideoWithCover() {
-  std::string cover = Fixture("cover-green.png", "-f lavfi -i color=c=green:s=64x48 -frames:v 1");
-  return Fixture("with-cover.mp4", "-f lavfi -i color=c=red:s=64x48:r=5:d=3 -i " + ShellQuote(cover) +
+  return Fixture("with-cover.mp4", "-f lavfi -i color=c=red:s=64x48:r=5:d=3 -i " + ShellQuote(GreenCover()) +
                                        " -map 0 -map 1 -c:v:0 libx264 -pix_fmt yuv420p -c:v:1 png"
                                        " -disposition:v:1 attached_pic");
 }
@@ -90,6 +110,14 @@ TEST(ThumbnailTool, PreferCoverTakesTheEmbeddedPictureAndOnlyWhenAsked) {
   ASSERT_TRUE(ReadPng(folder + "/plain.png", &plain));
   EXPECT_TRUE(Green(cover));
   EXPECT_FALSE(Green(frame));
+  // Caught: a song's album art, the only picture it has, was reported as a
+  // frame of a video.
+  std::string song = Fixture("song-with-cover.mp3", "-f lavfi -i sine=duration=1 -i " +
+                                                        ShellQuote(GreenCover()) +
+                                                        " -map 0 -map 1 -c:v png -disposition:v attached_pic");
+  ASSERT_EQ(RunTool("-q --json -s 0 -o " + ShellQuote(folder + "/song.png") + " " + ShellQuote(song), &errors), 0)
+      << errors;
+  EXPECT_NE(errors.find("\"position\":null,\"cover\":true"), std::string::npos) << errors;
   EXPECT_GT(Psnr(Picture{plain.width, plain.height, plain.bgr}, ReferenceFrame(WideVideo(), 0.3)), 30);
 }
 
@@ -122,6 +150,15 @@ TEST(ThumbnailClient, EachFaultyFileGetsItsOwnReason) {
          return BytesFixture("reason-truncated.mp4", whole.substr(0, whole.find("mdat") + 200));
        },
        Failure::kDamaged, "nothing"},
+      // Caught: a recording or download without its index yet was "not a
+      // video file", and its user deleted it.
+      {"still being written",
+       [] {
+         std::string whole = Bytes(Fixture("reason-index-last.mp4",
+                                            "-f lavfi -i testsrc=size=64x48:duration=2 -c:v libx264"));
+         return BytesFixture("reason-unfinished.mp4", whole.substr(0, whole.find("moov") / 2));
+       },
+       Failure::kIncomplete, "may still be being written"},
       {"unknown codec",
        [] {
          std::string mjpeg = Fixture("reason-mjpeg.avi", "-f lavfi -i testsrc=size=64x48:duration=1 -c:v mjpeg");

@@ -162,7 +162,7 @@ void CheckReply(uint8_t command, const uint8_t* arguments, size_t argumentBytes,
       return;
     case wire::kGetFailure:
       Require(replyBytes >= 5 && replyBytes <= 4 + kMaxCodecNameBytes && reply[replyBytes - 1] == 0 &&
-              DecodeNumber(reply) <= wire::kTooLarge && events == 1);
+              (DecodeNumber(reply) <= wire::kTooLarge || DecodeNumber(reply) == wire::kIncomplete) && events == 1);
       return;
     case wire::kGetFrameOrigin:
       Require(replyBytes == 8 && DecodeNumber(reply) <= wire::kFrameOfUnknownTime && events == 1);
