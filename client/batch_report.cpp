@@ -23,7 +23,10 @@ const char* StatusName(VideoOutcome::Status status) {
       return "written";
     case VideoOutcome::Status::kKept:
       return "kept";
+    case VideoOutcome::Status::kSkipped:
+      return "skipped";
     case VideoOutcome::Status::kFailed:
+    case VideoOutcome::Status::kNotTried:
       return "failed";
   }
   return "";
@@ -33,10 +36,11 @@ const char* StatusName(VideoOutcome::Status status) {
 
 std::string JsonLine(const std::string& video, const VideoOutcome& outcome) {
   using json = nlohmann::ordered_json;
-  bool written = outcome.status == VideoOutcome::Status::kWritten;
+  const bool pictured = outcome.status == VideoOutcome::Status::kWritten || outcome.status == VideoOutcome::Status::kKept;
+  const bool written = pictured && outcome.size.width > 0;
   const FrameOrigin& origin = outcome.origin;
   json line = {{"path", video},
-               {"picture", outcome.status == VideoOutcome::Status::kFailed ? json(nullptr) : json(outcome.picture)},
+               {"picture", pictured ? json(outcome.picture) : json(nullptr)},
                {"status", StatusName(outcome.status)},
                {"size", written ? json{{"width", outcome.size.width}, {"height", outcome.size.height}} : json(nullptr)},
                {"position", origin.source == FrameOrigin::Source::kVideo ? json(origin.milliseconds / 1000.0)
@@ -59,6 +63,10 @@ BatchReport::BatchReport(int total, bool progress, bool json)
 
 BatchReport::~BatchReport() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (not_tried_ > 0) {
+    Clear();
+    std::fprintf(stderr, "thumbnail: %d %s not tried\n", not_tried_, not_tried_ == 1 ? "video was" : "videos were");
+  }
   if (!progress_) return;
   Clear();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -78,6 +86,11 @@ void BatchReport::Finished(const std::string& video, const VideoOutcome& outcome
     ++failed_;
     Clear();
     std::fprintf(stderr, "thumbnail: %s: %s\n", Printable(video).c_str(), Printable(outcome.reason).c_str());
+  }
+  // One line for them all, at the end, rather than one for each.
+  if (outcome.status == VideoOutcome::Status::kNotTried) {
+    ++failed_;
+    ++not_tried_;
   }
   if (json_) {
     std::puts(JsonLine(video, outcome).c_str());

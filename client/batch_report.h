@@ -13,12 +13,18 @@
 namespace thumbnail {
 
 struct VideoOutcome {
-  enum class Status { kWritten, kKept, kFailed };
+  enum class Status {
+    kWritten,
+    kKept,     // a current picture was there already
+    kSkipped,  // not tried, and rightly: a file given twice, a failure remembered
+    kFailed,
+    kNotTried,  // a failure, though not of this video: the batch stopped before it
+  };
   Status status = Status::kFailed;
   std::string picture;  // where the picture is, or would have been
-  PictureSize size;     // of a picture written
+  PictureSize size;     // of a picture written or kept
   FrameOrigin origin;   // of a picture written
-  std::string reason;   // of a failure
+  std::string reason;   // of a failure or a skip
 };
 
 class BatchReport {
@@ -44,12 +50,14 @@ class BatchReport {
   const bool json_;
   int done_ = 0;
   int failed_ = 0;
+  int not_tried_ = 0;
   std::string current_;
   std::chrono::steady_clock::time_point start_;
 };
 
-// The JSON line of one video: path, picture, status, size, where its frame
-// came from (position in seconds, cover) and reason.
+// The JSON line of one video: path, picture, status (written, kept,
+// skipped, failed), size, where its frame came from (position in seconds,
+// cover) and reason.
 std::string JsonLine(const std::string& video, const VideoOutcome& outcome);
 
 // The one-terminal-row progress line: `head`, then as much of the end of

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "client/image_encoders.h"
+#include "client/own_pictures.h"
 
 namespace thumbnail {
 namespace {
@@ -31,7 +32,9 @@ void EncodeBmp(const Frame& frame, std::vector<uint8_t>* out) {
   out->push_back('B');
   out->push_back('M');
   Put32(out, kFileHeaderBytes + kInfoHeaderBytes + pixels);
-  Put32(out, 0);
+  // The header's reserved bytes are the application's own: the tool's mark,
+  // so that a later run replaces only its own pictures.
+  out->insert(out->end(), kBmpMark, kBmpMark + sizeof kBmpMark);
   Put32(out, kFileHeaderBytes + kInfoHeaderBytes);
   Put32(out, kInfoHeaderBytes);
   Put32(out, static_cast<uint32_t>(frame.width));

@@ -8,11 +8,11 @@
 #include "client/atomic_file.h"
 #include "client/file_uri.h"
 #include "client/md5.h"
+#include "client/own_pictures.h"
 
 namespace thumbnail {
 namespace {
 
-constexpr const char* kSoftware = "thumbnail " THUMBNAIL_VERSION;
 // The fail folder is named for the program and its version, so that a newer
 // version tries the files an older one failed on again.
 constexpr const char* kFailFolder = "fail/thumbnail-" THUMBNAIL_VERSION;
@@ -67,6 +67,8 @@ Job CacheJob(const std::string& path, const CacheSize& size, const std::string& 
   ::stat(path.c_str(), &st);
   job.picture.text = DesktopThumbnailText(uri, st);
   job.keep = KeepPicture::kSameMTime;
+  // Entries are thumbnails, whoever made them: one that is out of date goes.
+  job.replace_any = true;
   job.failure_record = cache_folder + "/" + kFailFolder + "/" + name;
   return job;
 }
@@ -85,7 +87,7 @@ std::vector<PngText> DesktopThumbnailText(const std::string& uri, const struct s
   return {{"Thumb::URI", uri},
           {"Thumb::MTime", std::to_string(static_cast<long long>(st.st_mtime))},
           {"Thumb::Size", std::to_string(static_cast<long long>(st.st_size))},
-          {"Software", kSoftware}};
+          {"Software", SoftwareName()}};
 }
 
 bool WalkFolders(const std::vector<std::string>& paths, std::vector<std::string>* files, std::string* error) {

@@ -19,6 +19,9 @@ bool FormatFromName(const std::string& name, ImageFormat* format);
 // The extension, with its dot, that files of the format get.
 const char* FormatExtension(ImageFormat format);
 
+// The name -f knows the format by: png, jpg, bmp.
+const char* FormatName(ImageFormat format);
+
 // A PNG text chunk.
 struct PngText {
   std::string key;

@@ -30,6 +30,8 @@ const char* FormatExtension(ImageFormat format) {
   return "";
 }
 
+const char* FormatName(ImageFormat format) { return FormatExtension(format) + 1; }
+
 bool EncodeImage(ImageFormat format, const Frame& frame, int jpeg_quality, const std::vector<PngText>& text,
                  std::vector<uint8_t>* out, std::string* error) {
   switch (format) {

@@ -1,5 +1,6 @@
 #include "client/image_scale.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -76,6 +77,28 @@ bool ScaleFrame(const Frame& in, int width, int height, Frame* out) {
   for (int y = 0; y < height; ++y)
     std::memcpy(&out->bgr[static_cast<size_t>(y) * width * 3], &target[static_cast<size_t>(y) * out_stride],
                 static_cast<size_t>(width) * 3);
+  return true;
+}
+
+bool FitIntoFrame(const Frame& in, int width, int height, Frame* out) {
+  // The edge that meets the box first takes its length; the other follows
+  // the frame's aspect, rounded, at least one pixel and at most the box.
+  const auto follow = [](int edge, int other, int box, int box_other) {
+    long length = std::lround(static_cast<double>(edge) * box_other / other);
+    return static_cast<int>(std::clamp<long>(length, 1, box));
+  };
+  const bool wider = static_cast<long>(in.width) * height >= static_cast<long>(width) * in.height;
+  const PictureSize fitted = wider ? PictureSize{width, follow(in.height, in.width, height, width)}
+                                   : PictureSize{follow(in.width, in.height, width, height), height};
+  Frame scaled;
+  if (!ScaleFrame(in, fitted.width, fitted.height, &scaled)) return false;
+  out->width = width;
+  out->height = height;
+  out->bgr.assign(static_cast<size_t>(width) * height * 3, 0);
+  const int left = (width - fitted.width) / 2, top = (height - fitted.height) / 2;
+  for (int y = 0; y < fitted.height; ++y)
+    std::memcpy(&out->bgr[(static_cast<size_t>(top + y) * width + left) * 3],
+                &scaled.bgr[static_cast<size_t>(y) * fitted.width * 3], static_cast<size_t>(fitted.width) * 3);
   return true;
 }
 

@@ -3,12 +3,14 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <set>
+#include <map>
 
+#include "client/file_uri.h"
 #include "client/md5.h"
 #include "client/system.h"
 
@@ -40,28 +42,42 @@ bool ReadList(const std::string& name, char separator, std::vector<std::string>*
 
 bool ReadVideoList(const ToolOptions& options, std::vector<std::string>* videos, std::string* error) {
   *videos = options.videos;
-  return options.files_from.empty() ||
-         ReadList(options.files_from, options.null_separated ? '\0' : '\n', videos, error);
+  if (!options.files_from.empty() &&
+      !ReadList(options.files_from, options.null_separated ? '\0' : '\n', videos, error))
+    return false;
+  // File managers hand out URIs; a local one is the file it names.
+  for (std::string& video : *videos) {
+    std::string path;
+    if (video.rfind("file://", 0) == 0 && ::access(video.c_str(), F_OK) != 0 && PathFromArgument(video, &path))
+      video = path;
+  }
+  return true;
 }
 
-std::vector<std::string> ThisRunsShare(const std::vector<std::string>& paths, const ToolOptions& options) {
-  std::vector<std::string> share;
-  for (const std::string& path : WithoutRepeats(paths))
-    if (ShardOf(path, options.shards) == options.shard) share.push_back(path);
+std::vector<Input> ThisRunsShare(const std::vector<std::string>& paths, const ToolOptions& options) {
+  std::vector<Input> share;
+  for (Input& input : MarkRepeats(paths))
+    if (ShardOf(input.path, options.shards) == options.shard) share.push_back(std::move(input));
   return share;
 }
 
-std::vector<std::string> WithoutRepeats(const std::vector<std::string>& paths) {
-  std::set<std::string> names;
-  std::set<std::pair<dev_t, ino_t>> files;
-  std::vector<std::string> kept;
+std::vector<Input> MarkRepeats(const std::vector<std::string>& paths) {
+  std::map<std::string, std::string> first_by_name;
+  std::map<std::pair<dev_t, ino_t>, std::string> first_by_file;
+  std::vector<Input> inputs;
   for (const std::string& path : paths) {
-    if (!names.insert(std::filesystem::path(path).lexically_normal().string()).second) continue;
+    Input input{path, ""};
+    auto [by_name, new_name] = first_by_name.emplace(std::filesystem::path(path).lexically_normal().string(), path);
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && !files.insert({st.st_dev, st.st_ino}).second) continue;
-    kept.push_back(path);
+    if (!new_name) {
+      input.repeat_of = by_name->second;
+    } else if (::stat(path.c_str(), &st) == 0) {
+      auto [by_file, new_file] = first_by_file.emplace(std::make_pair(st.st_dev, st.st_ino), path);
+      if (!new_file) input.repeat_of = by_file->second;
+    }
+    inputs.push_back(std::move(input));
   }
-  return kept;
+  return inputs;
 }
 
 int ShardOf(const std::string& path, int shards) {

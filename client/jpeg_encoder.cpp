@@ -4,7 +4,10 @@
 #include <setjmp.h>
 #include <stdlib.h>
 
+#include <cstring>
+
 #include "client/image_encoders.h"
+#include "client/own_pictures.h"
 
 namespace thumbnail {
 namespace {
@@ -52,6 +55,10 @@ bool EncodeJpeg(const Frame& frame, int quality, std::vector<uint8_t>* out, std:
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, quality, TRUE);
   jpeg_start_compress(&info, TRUE);
+  // Its maker, so that a later run replaces only its own pictures.
+  const char* software = SoftwareName();
+  jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(software),
+                    static_cast<unsigned>(std::strlen(software)));
   while (info.next_scanline < info.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(&frame.bgr[static_cast<size_t>(info.next_scanline) * frame.width * 3]);
     jpeg_write_scanlines(&info, &row, 1);

@@ -1,16 +1,28 @@
 // Whether a picture already there is kept instead of being made again.
 #pragma once
 
+#include <string>
+
+#include "client/image_scale.h"
 #include "client/output_plan.h"
 
 namespace thumbnail {
 
-enum class Kept {
-  kNo,           // make the picture
-  kCurrent,      // the picture there is current
-  kKnownFailure  // a current failure record says the video cannot be done
+struct KeptState {
+  enum class Kind {
+    kNo,           // make the picture
+    kCurrent,      // the picture there is current, and of the size asked
+    kKnownFailure  // a current failure record says the video cannot be done
+  };
+  Kind kind = Kind::kNo;
+  PictureSize size;         // of a current picture
+  std::string reason;       // of a known failure, as it was recorded
 };
 
-Kept KeptPicture(const Job& job);
+KeptState KeptPicture(const Job& job);
+
+// The format and size of the picture at `path` from its header; false when
+// it is no PNG, JPEG or BMP file that can be read.
+bool PictureHeader(const std::string& path, ImageFormat* format, PictureSize* size);
 
 }  // namespace thumbnail

@@ -60,6 +60,7 @@ Job PictureJob(const ToolOptions& options, const std::string& video, std::string
   job.picture.longer_edge = options.size;
   job.picture.quality = options.quality;
   job.keep = options.skip_existing ? KeepPicture::kNewerThanVideo : KeepPicture::kNever;
+  job.replace_any = options.force;
   return job;
 }
 
@@ -99,11 +100,19 @@ bool PlanOutputs(const ToolOptions& options, const std::vector<std::string>& vid
   bool to_folder = output.empty() || output.back() == '/' || IsFolder(output) ||
                    (!HasExtension(output) && !Exists(output)) || videos.size() > 1 || options.tree;
   if (!to_folder) {
-    if (!options.format_given && !FormatFromName(output, &format)) {
+    // The picture's own extension chooses its format; a -f that says
+    // otherwise would write one format under another's name.
+    ImageFormat named = format;
+    bool has_format = FormatFromName(output, &named);
+    if (has_format && options.format_given && named != options.format) {
+      *error = std::string("-f ") + FormatName(options.format) + " contradicts the extension of " + output;
+      return false;
+    }
+    if (!has_format && !options.format_given) {
       *error = "cannot tell the picture format of " + output + " (use .png, .jpg or .bmp, or end a folder in /)";
       return false;
     }
-    jobs->push_back(PictureJob(options, videos[0], output, options.format_given ? options.format : format));
+    jobs->push_back(PictureJob(options, videos[0], output, has_format ? named : options.format));
     return true;
   }
   if (names_picture && !output.empty() && output.back() != '/' && !IsFolder(output)) {
@@ -130,7 +139,7 @@ bool PrepareOutputFolders(const std::vector<Job>& jobs, mode_t mode, std::string
     folders.insert(slash == std::string::npos ? "." : path.substr(0, slash + 1));
   };
   for (const Job& job : jobs) {
-    if (job.picture.path != kStandardOutput) add_folder_of(job.picture.path);
+    if (!job.picture.path.empty() && job.picture.path != kStandardOutput) add_folder_of(job.picture.path);
     if (!job.failure_record.empty()) add_folder_of(job.failure_record);
   }
   for (const std::string& folder : folders) {

@@ -27,9 +27,17 @@ struct Job {
   KeepPicture keep = KeepPicture::kNever;
   // Where a failure is recorded, as the desktop cache wants; empty for none.
   std::string failure_record;
+  // A current failure record does not stop the video being tried again.
+  bool retry_failed = false;
   // An earlier job that writes the same picture, -1 for none. Such jobs run
   // one after the other, and the first that succeeds keeps the picture.
   int same_picture_as = -1;
+  // A file already at the picture's path may be replaced though this tool
+  // did not make it (never an input of the run).
+  bool replace_any = false;
+  // The path by which this run already does the same file: this job is
+  // only reported, not run.
+  std::string repeat_of;
 };
 
 // One job per video. -o is a picture for the single video when it has a
@@ -38,7 +46,8 @@ struct Job {
 // format's extension added (film.mp4.png; film.png with --strip-extension),
 // under the folders of the videos' paths with --tree. False with a
 // complaint in *error for a picture name without a known format, or a
-// single picture for several videos.
+// single picture for several videos, or a -f that contradicts the
+// extension of -o's picture.
 bool PlanOutputs(const ToolOptions& options, const std::vector<std::string>& videos, std::vector<Job>* jobs,
                  std::string* error);
 

@@ -1,6 +1,7 @@
 #include <png.h>
 
 #include "client/image_encoders.h"
+#include "client/own_pictures.h"
 
 namespace thumbnail {
 namespace {
@@ -57,13 +58,18 @@ bool EncodePng(const Frame& frame, const std::vector<PngText>& text, std::vector
   std::vector<png_bytep> rows(static_cast<size_t>(frame.height));
   for (int y = 0; y < frame.height; ++y)
     rows[static_cast<size_t>(y)] = const_cast<png_bytep>(&frame.bgr[static_cast<size_t>(y) * frame.width * 3]);
-  std::vector<png_text> chunks(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  // Every picture names its maker: a later run replaces only its own.
+  std::vector<PngText> all = text;
+  bool named = false;
+  for (const PngText& chunk : text) named = named || chunk.key == "Software";
+  if (!named) all.push_back({"Software", SoftwareName()});
+  std::vector<png_text> chunks(all.size());
+  for (size_t i = 0; i < all.size(); ++i) {
     chunks[i] = png_text{};
     chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
-    chunks[i].key = const_cast<char*>(text[i].key.c_str());
-    chunks[i].text = const_cast<char*>(text[i].value.c_str());
-    chunks[i].text_length = text[i].value.size();
+    chunks[i].key = const_cast<char*>(all[i].key.c_str());
+    chunks[i].text = const_cast<char*>(all[i].value.c_str());
+    chunks[i].text_length = all[i].value.size();
   }
   if (EncodeRows(frame, rows.data(), chunks.data(), static_cast<int>(chunks.size()), out, error)) return true;
   out->clear();

@@ -47,21 +47,30 @@ Status NoReply() { return Status::Error(Failure::kTimedOut, "the server did not 
 
 }  // namespace
 
-ServerProcess::ServerProcess(pid_t pid, int command, int reply, int event)
-    : pid_(pid), command_fd_(command), reply_fd_(reply), event_fd_(event), last_command_(Clock::now()) {}
+ServerProcess::ServerProcess(std::string path, pid_t pid, int command, int reply, int event, int errors)
+    : path_(std::move(path)),
+      pid_(pid),
+      command_fd_(command),
+      reply_fd_(reply),
+      event_fd_(event),
+      errors_fd_(errors),
+      last_command_(Clock::now()) {}
 
 Status ServerProcess::Start(const std::string& path, std::unique_ptr<ServerProcess>* out) {
   int command[2] = {-1, -1};
   int reply[2] = {-1, -1};
   int event[2] = {-1, -1};
+  // The server writes nothing on stderr; only a program that cannot run
+  // does, a line or two, which the pipe holds until it is read.
+  int errors[2] = {-1, -1};
   // The child's ends are moved above the numbers they get in the child, so
   // that placing one never overwrites another; every descriptor made here is
   // close-on-exec, so a server started by another thread meanwhile gets none
   // of them.
-  int child_command = -1, child_reply = -1, child_event = -1;
+  int child_command = -1, child_reply = -1, child_event = -1, child_errors = -1;
   auto fail = [&](const std::string& what, int error) {
-    for (int* fd : {&command[0], &command[1], &reply[0], &reply[1], &event[0], &event[1], &child_command,
-                    &child_reply, &child_event})
+    for (int* fd : {&command[0], &command[1], &reply[0], &reply[1], &event[0], &event[1], &errors[0], &errors[1],
+                    &child_command, &child_reply, &child_event, &child_errors})
       CloseIfOpen(fd);
     return Status::Error(Failure::kServerUnavailable, "cannot start the server " + path + ": " + what +
                                                           (error ? std::string(": ") + ErrorText(error) : ""));
@@ -69,27 +78,36 @@ Status ServerProcess::Start(const std::string& path, std::unique_ptr<ServerProce
   if (int error = MakePipe(command); error != 0) return fail("pipe", error);
   if (int error = MakePipe(reply); error != 0) return fail("pipe", error);
   if (int error = MakeReplyEvent(event); error != 0) return fail("event", error);
+  if (int error = MakePipe(errors); error != 0) return fail("pipe", error);
   child_command = ::fcntl(command[0], F_DUPFD_CLOEXEC, kChildEventFd + 1);
   child_reply = ::fcntl(reply[1], F_DUPFD_CLOEXEC, kChildEventFd + 1);
   child_event = ::fcntl(event[1], F_DUPFD_CLOEXEC, kChildEventFd + 1);
-  if (child_command < 0 || child_reply < 0 || child_event < 0) return fail("dup", errno);
+  child_errors = ::fcntl(errors[1], F_DUPFD_CLOEXEC, kChildEventFd + 1);
+  if (child_command < 0 || child_reply < 0 || child_event < 0 || child_errors < 0) return fail("dup", errno);
   CloseIfOpen(&command[0]);
   CloseIfOpen(&reply[1]);
   CloseIfOpen(&event[1]);
-  if (::fcntl(command[1], F_SETFL, O_NONBLOCK) != 0 || ::fcntl(reply[0], F_SETFL, O_NONBLOCK) != 0)
+  CloseIfOpen(&errors[1]);
+  if (::fcntl(command[1], F_SETFL, O_NONBLOCK) != 0 || ::fcntl(reply[0], F_SETFL, O_NONBLOCK) != 0 ||
+      ::fcntl(errors[0], F_SETFL, O_NONBLOCK) != 0)
     return fail("fcntl", errno);
 
   pid_t pid = 0;
   const int error = SpawnWithDescriptors(
       path,
       {"-com", std::to_string(kChildCommandFd), std::to_string(kChildReplyFd), std::to_string(kChildEventFd)},
-      {{child_command, kChildCommandFd}, {child_reply, kChildReplyFd}, {child_event, kChildEventFd}}, &pid);
+      {{child_command, kChildCommandFd},
+       {child_reply, kChildReplyFd},
+       {child_event, kChildEventFd},
+       {child_errors, STDERR_FILENO}},
+      &pid);
   CloseIfOpen(&child_command);
   CloseIfOpen(&child_reply);
   CloseIfOpen(&child_event);
+  CloseIfOpen(&child_errors);
   if (error != 0) return fail("spawn", error);
   NoteServerStarted(pid);
-  out->reset(new ServerProcess(pid, command[1], reply[0], event[0]));
+  out->reset(new ServerProcess(path, pid, command[1], reply[0], event[0], errors[0]));
   return Status::Ok();
 }
 
@@ -107,6 +125,7 @@ ServerProcess::~ServerProcess() {
     }
   }
   Kill();
+  CloseIfOpen(&errors_fd_);
 }
 
 void ServerProcess::CloseDescriptors() {
@@ -193,9 +212,22 @@ bool ServerProcess::HasGoneAway() {
   return reaped_ || reply_fd_ < 0 || PollUntil(&reply, 1, Clock::now()) != 0;
 }
 
+std::string ServerProcess::FirstErrorLine() {
+  char text[512];
+  ssize_t n = errors_fd_ < 0 ? -1 : ::read(errors_fd_, text, sizeof text);
+  std::string line(text, n > 0 ? static_cast<size_t>(n) : 0);
+  return line.substr(0, line.find('\n'));
+}
+
 Status ServerProcess::EndAfter(const Status& failure) {
   Clock::duration since_command = IdleFor();
   Kill();
+  if (WIFEXITED(wait_status_) && WEXITSTATUS(wait_status_) != 0) {
+    std::string said = FirstErrorLine();
+    return Status::Error(Failure::kServerUnavailable, "cannot start the server " + path_ + ": it ended with status " +
+                                                          std::to_string(WEXITSTATUS(wait_status_)) +
+                                                          (said.empty() ? "" : ": " + said));
+  }
   if (failure.failure != Failure::kServerCrashed) return failure;
   if (WIFSIGNALED(wait_status_)) {
     return Status::Error(Failure::kServerCrashed, "the server was killed by " + SignalName(WTERMSIG(wait_status_)));

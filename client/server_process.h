@@ -21,8 +21,9 @@ using Clock = std::chrono::steady_clock;
 class ServerProcess {
  public:
   // Starts `path -com 3 4 5`: the child reads commands from descriptor 3,
-  // writes replies to 4 and sets the event 5; 0 to 2 are /dev/null and no
-  // other descriptor of this process reaches it. kServerUnavailable when the
+  // writes replies to 4 and sets the event 5; 0 and 1 are /dev/null, 2 a
+  // pipe this process reads when the server ends unasked, and no other
+  // descriptor of this process reaches it. kServerUnavailable when the
   // program cannot be started.
   static Status Start(const std::string& path, std::unique_ptr<ServerProcess>* out);
 
@@ -54,7 +55,10 @@ class ServerProcess {
 
   // Ends the server after `failure` (a failed Send, Receive or
   // AwaitReplyEnd), reaps it, and returns the failure told the way the
-  // server went: killed by a signal, cut off by its watchdog, crashed.
+  // server went: killed by a signal, cut off by its watchdog, crashed, or
+  // never started at all (an exit status other than 0, which the server
+  // itself never gives: a missing library, say), with the first line it
+  // wrote on stderr.
   Status EndAfter(const Status& failure);
 
   // Reaps a server known to have ended or to be ending, killing it first in
@@ -62,13 +66,19 @@ class ServerProcess {
   void Kill();
 
  private:
-  ServerProcess(pid_t pid, int command, int reply, int event);
+  ServerProcess(std::string path, pid_t pid, int command, int reply, int event, int errors);
   void CloseDescriptors();
+  // The first line the server wrote on stderr, what the dynamic loader or
+  // the system says when a program cannot run; empty when it wrote none.
+  std::string FirstErrorLine();
 
+  std::string path_;
   pid_t pid_;
   int command_fd_;  // write end of the command pipe, non-blocking
   int reply_fd_;    // read end of the reply pipe, non-blocking
   int event_fd_;    // the parent's end of the reply event
+  int errors_fd_;   // read end of the server's stderr, non-blocking; kept
+                    // after Kill, for EndAfter to read
   bool reaped_ = false;
   int wait_status_ = 0;
   Clock::time_point last_command_;

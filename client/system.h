@@ -50,8 +50,9 @@ bool TakeReplyEvent(int parent_end);
 // Starts path with arguments (argv[0] is path). The child keeps exactly the
 // descriptors of `inherited`: each pair is a descriptor of this process,
 // numbered above every child number so that placing one overwrites no other,
-// and the number (above 2) it gets in the child. 0 to 2 are /dev/null. The
-// child starts with no signal blocked and every handler at its default.
+// and the number it gets in the child. Standard descriptors not among them
+// are /dev/null. The child starts with no signal blocked and every handler
+// at its default.
 // 0 or an errno value.
 int SpawnWithDescriptors(const std::string& path, const std::vector<std::string>& arguments,
                          const std::vector<std::pair<int, int>>& inherited, pid_t* pid);

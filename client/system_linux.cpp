@@ -120,13 +120,15 @@ int SpawnWithDescriptors(const std::string& path, const std::vector<std::string>
   // dup2 clears close-on-exec on the copy: these, and the standard
   // descriptors on /dev/null, are all the child keeps.
   int highest = 2;
+  bool standard_given[3] = {false, false, false};
   for (const auto& [mine, childs] : inherited) {
     posix_spawn_file_actions_adddup2(&actions, mine, childs);
     if (childs > highest) highest = childs;
+    if (childs <= 2) standard_given[childs] = true;
   }
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  for (int fd = 0; fd <= 2; ++fd)
+    if (!standard_given[fd])
+      posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   posix_spawn_file_actions_addclosefrom_np(&actions, highest + 1);
 
   // Whatever this thread has set up (a write may hold SIGPIPE blocked, for

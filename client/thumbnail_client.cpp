@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "client/default_server.h"
+#include "client/image_scale.h"
 #include "client/server_process.h"
 #include "client/system.h"
 #include "protocol/wire.h"
@@ -17,8 +18,8 @@ namespace {
 // The largest frame accepted from the server, as the server's own bitmaps
 // are limited: a bigger size in a reply is a broken reply.
 constexpr uint64_t kMaxFrameBytes = uint64_t{1} << 30;
-// The largest size a fixed-size request may name.
-constexpr int kMaxFixedEdge = 16384;
+// The largest edge of a picture of a size asked.
+constexpr int kMaxEdge = 16384;
 
 // A video file checked before the server is asked about it, and the path
 // the server is given for it.
@@ -34,13 +35,13 @@ class CheckedFile {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
       if (errno == ENOENT || errno == ENOTDIR) return Status::Error(Failure::kNoSuchFile, "no such file");
-      return Status::Error(Failure::kUnreadable, ErrorText(errno));
+      return Status::Error(Failure::kUnreadable, "cannot read it: " + ErrorText(errno));
     }
     if (S_ISDIR(st.st_mode)) return Status::Error(Failure::kNotAFile, "is a directory");
     // A pipe or a device would leave the server waiting on it for good.
     if (!S_ISREG(st.st_mode)) return Status::Error(Failure::kNotAFile, "not a regular file");
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return Status::Error(Failure::kUnreadable, ErrorText(errno));
+    if (fd_ < 0) return Status::Error(Failure::kUnreadable, "cannot read it: " + ErrorText(errno));
 
     // The server runs in the folder it was started in, which need not be
     // this process's folder now.
@@ -69,15 +70,16 @@ class CheckedFile {
 // Where the server's own walk starts.
 constexpr uint32_t kServerFirstPositionMs = 300;
 
-// Command 2, or command 7 when the caller names a position or the cover.
-std::vector<uint8_t> ThumbnailCommand(const std::string& path, int width, int height, const Position& where) {
+// Command 2, or command 7 when the caller names a position or the cover,
+// at the frame's own size.
+std::vector<uint8_t> ThumbnailCommand(const std::string& path, const Position& where) {
   const bool placed = where.kind != Position::Kind::kServerChoice || where.prefer_cover;
   std::vector<uint8_t> bytes;
   bytes.reserve(1 + path.size() + 1 + 16);
   bytes.push_back(placed ? wire::kThumbnailFileAt : wire::kThumbnailFile);
   wire::AppendString(&bytes, path);
-  wire::AppendNumber(&bytes, static_cast<uint32_t>(width));
-  wire::AppendNumber(&bytes, static_cast<uint32_t>(height));
+  wire::AppendNumber(&bytes, 0);
+  wire::AppendNumber(&bytes, 0);
   if (placed) {
     uint32_t kind = where.kind == Position::Kind::kMillionths ? wire::kMillionthsOfDuration : wire::kMilliseconds;
     if (where.prefer_cover) kind |= wire::kPreferCover;
@@ -145,20 +147,26 @@ Status ThumbnailClient::Drop(const Status& what) {
 }
 
 Status ThumbnailClient::Thumbnail(const std::string& path, Frame* frame, const Position& where) {
-  return Request(path, 0, 0, where, frame);
+  return Request(path, where, frame);
 }
 
 Status ThumbnailClient::ThumbnailAtSize(const std::string& path, int width, int height, Frame* frame,
                                         const Position& where) {
-  if (width <= 0 || height <= 0 || width > kMaxFixedEdge || height > kMaxFixedEdge)
+  *frame = Frame{};
+  if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge)
     return Status::Error(Failure::kBadRequest, "size out of range");
-  return Request(path, width, height, where, frame);
+  // The server's own fixed size cuts the frame instead of scaling it, and
+  // sends black rows for a file it cannot read: the frame is asked for at
+  // its own size and fitted here.
+  Frame own;
+  Status status = Request(path, where, &own);
+  if (!status.ok()) return status;
+  if (!FitIntoFrame(own, width, height, frame)) return Status::Error(Failure::kTooLarge, "cannot scale the frame");
+  return Status::Ok();
 }
 
-Status ThumbnailClient::Request(const std::string& path, int width, int height, const Position& where,
-                                Frame* frame) {
+Status ThumbnailClient::Request(const std::string& path, const Position& where, Frame* frame) {
   *frame = Frame{};
-  bool fixed = width > 0;
   CheckedFile file;
   Status status = file.Open(path);
   if (!status.ok()) return status;
@@ -167,7 +175,7 @@ Status ThumbnailClient::Request(const std::string& path, int width, int height, 
 
   auto timeout = std::chrono::milliseconds(options_.reply_timeout_ms);
   auto deadline = Clock::now() + timeout;
-  status = server_->Send(ThumbnailCommand(file.wire_path(), width, height, where), deadline);
+  status = server_->Send(ThumbnailCommand(file.wire_path(), where), deadline);
   uint8_t reply[16];
   if (status.ok()) status = server_->Receive(reply, 4, deadline);
   if (!status.ok()) return Drop(status);
@@ -176,8 +184,6 @@ Status ThumbnailClient::Request(const std::string& path, int width, int height, 
   if (success == 0) {
     status = server_->AwaitReplyEnd(deadline);
     if (!status.ok()) return Drop(status);
-    // A fixed-size request is promised before the grab; it never fails.
-    if (fixed) return Drop(BadReply("a failure to a fixed-size request"));
     return ServerReason();
   }
   status = server_->Receive(reply + 4, 12, deadline);
@@ -185,13 +191,10 @@ Status ThumbnailClient::Request(const std::string& path, int width, int height, 
   if (!status.ok()) return Drop(status);
 
   uint32_t w = wire::DecodeNumber(reply + 4), h = wire::DecodeNumber(reply + 8), bits = wire::DecodeNumber(reply + 12);
-  if (bits != 24 || w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || uint64_t{w} * h * 3 > kMaxFrameBytes ||
-      (fixed && (w != static_cast<uint32_t>(width) || h != static_cast<uint32_t>(height))))
+  if (bits != 24 || w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || uint64_t{w} * h * 3 > kMaxFrameBytes)
     return Drop(BadReply("a frame size of " + std::to_string(w) + "x" + std::to_string(h) + "x" +
                          std::to_string(bits)));
 
-  // The rows may take as long as the grab of a fixed-size request, which
-  // runs before the server reads this command.
   deadline = Clock::now() + timeout;
   frame->bgr.resize(size_t{w} * h * 3);
   status = server_->Send(GetLinesCommand(0, h), deadline);
@@ -204,7 +207,6 @@ Status ThumbnailClient::Request(const std::string& path, int width, int height, 
   }
   frame->width = static_cast<int>(w);
   frame->height = static_cast<int>(h);
-  if (fixed) FinishFixedSize();
   return Status::Ok();
 }
 
@@ -230,18 +232,6 @@ Status ThumbnailClient::ServerReason() {
   if (status.ok()) status = server_->AwaitReplyEnd(deadline);
   if (!status.ok()) return Drop(status);
   return FromReason(wire::DecodeNumber(reason), codec);
-}
-
-void ThumbnailClient::FinishFixedSize() {
-  // Closing a fixed-size request whose frame came out at another size ends
-  // the server, without a word. A status question tells at once: the server
-  // answers it, or it has gone before reading it. Either way the rows this
-  // request received are whole.
-  uint8_t reply[4];
-  if (!Ask({wire::kGetStatus}, reply, sizeof reply).ok()) {
-    server_->Kill();
-    server_.reset();
-  }
 }
 
 Status ThumbnailClient::GetStatus() {

@@ -2,11 +2,10 @@
 // `thumbnail-server` child and asks it for frames of video files.
 //
 // The server is started on first use and restarted whenever it has gone
-// away: after a crash, after its watchdog cut a request off, after it ended
-// itself for being idle ten seconds, or after a fixed-size request whose
-// frame came out at another size. Each of these costs at most the one
-// request during which it happened; the caller never sees the server's idle
-// end or the size-check end at all.
+// away: after a crash, after its watchdog cut a request off, or after it
+// ended itself for being idle ten seconds. Each of these costs at most the
+// one request during which it happened; the caller never sees the server's
+// idle end at all.
 //
 // One client is used by one thread at a time; run several clients to run
 // several servers side by side.
@@ -122,11 +121,10 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
   // fails with its reason.
   Status Thumbnail(const std::string& path, Frame* frame, const Position& where = {});
 
-  // The frame of `path` as exactly width x height rows: the server cuts a
-  // larger frame at the right and bottom and fills a smaller one with black.
-  // In this mode the server has promised the size before it grabs, so a
-  // file it cannot read comes back as a black picture, not as a failure;
-  // ask at the frame's own size to learn whether a file can be read.
+  // The frame of `path` as a picture of exactly width x height: the frame
+  // scaled as large as fits with its aspect kept, in the middle, the rest
+  // black. A file the server cannot read fails with its reason, as at the
+  // frame's own size.
   Status ThumbnailAtSize(const std::string& path, int width, int height, Frame* frame, const Position& where = {});
 
   // Where the frame of the last request came from. Asked of the server, so
@@ -144,10 +142,9 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
 
  private:
   Status EnsureServer();
-  Status Request(const std::string& path, int width, int height, const Position& where, Frame* frame);
+  Status Request(const std::string& path, const Position& where, Frame* frame);
   // Asks the server why its last request failed.
   Status ServerReason();
-  void FinishFixedSize();
   // One command with a reply of `size` bytes, within the reply time-out.
   Status Ask(const std::vector<uint8_t>& command, uint8_t* reply, size_t size);
   // Ends the server after a failed exchange and turns the way it went into

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "client/batch.h"
+#include "client/batch_report.h"
 #include "client/desktop_cache.h"
 #include "client/input_list.h"
 #include "client/output_plan.h"
@@ -25,25 +26,56 @@ int Complain(const std::string& complaint, int status) {
   return status;
 }
 
+// An output that cannot be written fails every video: with --json each
+// still gets its line, so that a consumer counting them loses none.
+int OutputUnwritable(const std::vector<thumbnail::Job>& jobs, const std::string& error, bool json) {
+  if (json)
+    for (const thumbnail::Job& job : jobs)
+      std::puts(thumbnail::JsonLine(job.video, {thumbnail::VideoOutcome::Status::kFailed, job.picture.path, {}, {},
+                                                error})
+                    .c_str());
+  return Complain(error, kExitFailed);
+}
+
 // The jobs of a run: the videos' pictures where -o puts them, or the
-// desktop cache's entries.
+// desktop cache's entries; a file given again is a job only reported.
 int PlanJobs(const thumbnail::ToolOptions& options, std::vector<thumbnail::Job>* jobs) {
   std::vector<std::string> listed;
   std::string error;
-  if (!thumbnail::ReadVideoList(options, &listed, &error)) return Complain(error, kExitFailed);
+  if (!thumbnail::ReadVideoList(options, &listed, &error)) return Complain(error, kExitUsage);
+  if (options.output == thumbnail::kStandardOutput && ::isatty(STDOUT_FILENO))
+    return Complain("-o - would pour the picture's bytes onto the terminal: send standard output to a file or a "
+                    "program",
+                    kExitUsage);
+  std::string cache;
   if (options.cache) {
-    std::string cache = thumbnail::ThumbnailCacheFolder();
+    cache = thumbnail::ThumbnailCacheFolder();
     if (cache.empty()) return Complain("no cache folder: neither XDG_CACHE_HOME nor HOME is set", kExitFailed);
     std::vector<std::string> files;
     if (!thumbnail::WalkFolders(listed, &files, &error)) return Complain(error, kExitFailed);
-    *jobs = thumbnail::CacheJobs(thumbnail::ThisRunsShare(files, options), options.cache_size, cache);
-    // The standard keeps the cache private to its user.
-    if (!thumbnail::PrepareOutputFolders(*jobs, 0700, &error)) return Complain(error, kExitFailed);
-    return 0;
+    listed = std::move(files);
   }
-  std::vector<std::string> videos = thumbnail::ThisRunsShare(listed, options);
-  if (!thumbnail::PlanOutputs(options, videos, jobs, &error)) return Complain(error, kExitUsage);
-  if (!thumbnail::PrepareOutputFolders(*jobs, 0777, &error)) return Complain(error, kExitFailed);
+  std::vector<std::string> videos;
+  std::vector<thumbnail::Job> repeats;
+  for (thumbnail::Input& input : thumbnail::ThisRunsShare(listed, options)) {
+    if (input.repeat_of.empty()) {
+      videos.push_back(std::move(input.path));
+    } else {
+      repeats.emplace_back();
+      repeats.back().video = std::move(input.path);
+      repeats.back().repeat_of = std::move(input.repeat_of);
+    }
+  }
+  if (options.cache) {
+    *jobs = thumbnail::CacheJobs(videos, options.cache_size, cache);
+    for (thumbnail::Job& job : *jobs) job.retry_failed = options.retry_failed;
+  } else if (!thumbnail::PlanOutputs(options, videos, jobs, &error)) {
+    return Complain(error, kExitUsage);
+  }
+  jobs->insert(jobs->end(), repeats.begin(), repeats.end());
+  // The standard keeps the cache private to its user.
+  if (!thumbnail::PrepareOutputFolders(*jobs, options.cache ? 0700 : 0777, &error))
+    return OutputUnwritable(*jobs, error, options.json);
   return 0;
 }
 

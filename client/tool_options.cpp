@@ -1,6 +1,7 @@
 #include "client/tool_options.h"
 
 #include <getopt.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -87,7 +88,44 @@ enum LongOnly {
   kFilesFrom,
   kJson,
   kShard,
+  kForce,
+  kRetryFailed,
 };
+
+// Options of other thumbnailers that users type out of habit, and where
+// their meaning lives here.
+struct Habit {
+  char option;
+  const char* hint;
+};
+constexpr Habit kHabits[] = {
+    {'i', "videos are named without -i"},
+    {'c', "the picture format is -f png, jpg or bmp"},
+    {'v', "--version prints the version"},
+    {'a', "the aspect ratio is always kept"},
+    {'w', "no workaround is needed"},
+};
+
+std::string UnknownOption(int option, const char* as_typed) {
+  if (!option) return std::string("unknown option ") + as_typed;
+  std::string line = std::string("unknown option -") + static_cast<char>(option);
+  for (const Habit& habit : kHabits)
+    if (habit.option == option) line += std::string(" (") + habit.hint + ")";
+  return line;
+}
+
+bool AllDigits(const char* text) { return *text && std::strspn(text, "0123456789") == std::strlen(text); }
+
+// `-q 8`: another thumbnailer's quality, here --quiet and a video named 8.
+bool QualityHabit(int argc, char** argv, std::string* error) {
+  for (int i = 1; i + 1 < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "-q") != 0 || !AllDigits(argv[i + 1]) || ::access(argv[i + 1], F_OK) == 0) continue;
+    *error = std::string("-q is --quiet, and there is no video '") + argv[i + 1] +
+             "' (the JPEG quality is -Q 1 to 100)";
+    return true;
+  }
+  return false;
+}
 
 std::string Range(const char* what, int low, int high, const char* given) {
   return std::string(what) + " from " + std::to_string(low) + " to " + std::to_string(high) + ", not '" + given + "'";
@@ -115,7 +153,8 @@ std::string UsageText() {
          "               JPEG quality from 1 to 100 (default 90)\n"
          "  -t, --time TIME|N%\n"
          "               look from this point on ([[hh:]mm:]ss[.ms], or a share\n"
-         "               of the duration) instead of the first 20 seconds\n"
+         "               of the duration) instead of the first 20 seconds;\n"
+         "               the end (100%, or any time past it) is the last frame\n"
          "  -m, --prefer-cover\n"
          "               the video's embedded cover art, when it has one\n"
          "  -j, --jobs N thumbnail N videos side by side (default: one per core)\n"
@@ -125,7 +164,10 @@ std::string UsageText() {
          "  --tree       keep the folders of each video's path under the output\n"
          "               folder (a leading '/' and '..' left out)\n"
          "  --skip-existing\n"
-         "               keep a picture that is newer than its video\n"
+         "               keep a picture that is newer than its video and of the\n"
+         "               size asked\n"
+         "  --force      replace files at the pictures' names that this tool did\n"
+         "               not make (an input is never replaced)\n"
          "  --files-from FILE\n"
          "               also thumbnail the videos listed in FILE, one a line\n"
          "               (- for standard input)\n"
@@ -139,6 +181,9 @@ std::string UsageText() {
          "               video file in the folders given; current entries kept\n"
          "  --cache-size normal|large|x-large|xx-large\n"
          "               the cache size to fill (default normal: 128 pixels)\n"
+         "  --retry-failed\n"
+         "               with --cache, try again the files that failed before\n"
+         "               (else they are skipped until they change)\n"
          "  --thumbnailer -s N INPUT OUTPUT\n"
          "               desktop thumbnailer mode: INPUT a path or file:// URI,\n"
          "               OUTPUT a PNG with the Thumb:: text chunks\n"
@@ -173,12 +218,18 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
                                  {"files-from", required_argument, nullptr, kFilesFrom},
                                  {"json", no_argument, nullptr, kJson},
                                  {"shard", required_argument, nullptr, kShard},
+                                 {"force", no_argument, nullptr, kForce},
+                                 {"retry-failed", no_argument, nullptr, kRetryFailed},
                                  {nullptr, 0, nullptr, 0}};
   *options = ToolOptions{};
   opterr = 0;
   optind = 0;  // 0 also resets getopt's own state between calls
   bool cache_size_given = false;
   bool prefer_cover = false;  // -m, kept apart from -t, which replaces the position
+  // The options that shape pictures named by the tool, which the desktop
+  // cache names and sizes itself.
+  std::string picture_option;
+  if (QualityHabit(argc, argv, error)) return false;
   int c;
   while ((c = getopt_long(argc, argv, ":o:f:s:Q:t:mj:q0h", kLong, nullptr)) != -1) {
     switch (c) {
@@ -195,18 +246,21 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
           return false;
         }
         options->format_given = true;
+        picture_option = "-f";
         break;
       case 's':
         if (!ParseCount(optarg, 0, kMaxSize, &options->size)) {
           *error = Range("-s wants a size", 0, kMaxSize, optarg);
           return false;
         }
+        picture_option = "-s";
         break;
       case 'Q':
         if (!ParseCount(optarg, 1, 100, &options->quality)) {
           *error = Range("-Q wants a quality", 1, 100, optarg);
           return false;
         }
+        picture_option = "-Q";
         break;
       case 't':
         if (!ParsePosition(optarg, &options->position)) {
@@ -255,12 +309,20 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
       }
       case kStripExtension:
         options->strip_extension = true;
+        picture_option = "--strip-extension";
         break;
       case kTree:
         options->tree = true;
+        picture_option = "--tree";
         break;
       case kSkipExisting:
         options->skip_existing = true;
+        break;
+      case kForce:
+        options->force = true;
+        break;
+      case kRetryFailed:
+        options->retry_failed = true;
         break;
       case kFilesFrom:
         options->files_from = optarg;
@@ -281,8 +343,7 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
         return false;
       }
       default:
-        *error = optopt ? std::string("unknown option -") + static_cast<char>(optopt)
-                        : std::string("unknown option ") + argv[optind - 1];
+        *error = UnknownOption(optopt, argv[optind - 1]);
         return false;
     }
   }
@@ -301,6 +362,18 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
   }
   if (options->cache && !options->output.empty()) {
     *error = "--cache writes into the desktop cache, not to -o";
+    return false;
+  }
+  if (options->cache && !picture_option.empty()) {
+    *error = picture_option + " does not go with --cache, which names and sizes its entries itself (--cache-size)";
+    return false;
+  }
+  if (options->retry_failed && !options->cache) {
+    *error = "--retry-failed goes with --cache";
+    return false;
+  }
+  if (options->null_separated && options->files_from.empty()) {
+    *error = "-0 goes with --files-from";
     return false;
   }
   if (options->output == "-" && options->json) {

@@ -33,12 +33,14 @@ struct ToolOptions {
   bool strip_extension = false;            // the picture of film.mp4 is film.png, not film.mp4.png
   bool tree = false;                       // pictures in the folders of their videos' paths, under -o
   bool skip_existing = false;              // a picture newer than its video is kept
+  bool force = false;                      // a file this tool did not make may be replaced (never an input)
   bool json = false;                       // one JSON line per video on stdout
   int shard = 0;                           // --shard K/N: this run does the videos of shard K of N
   int shards = 1;
   bool thumbnailer = false;  // --thumbnailer
   bool cache = false;        // --cache: fill the desktop thumbnail cache
   CacheSize cache_size;
+  bool retry_failed = false;  // --retry-failed: try the files the cache remembers as failed
 };
 
 // Reads argv. False, with a one-line complaint in *error, for an unknown

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 
 #include "tests/client/picture_files.h"
@@ -79,12 +80,19 @@ TEST(ThumbnailToolCache, FillsTheEntriesADesktopReadsAndKeepsThemWhileCurrent) {
   EXPECT_NE(record_text["X-Thumbnail::Failure"].find("not a video"), std::string::npos)
       << "the record says why: " << record_text["X-Thumbnail::Failure"];
 
-  // A second run rewrites nothing: every entry keeps its inode.
+  // A second run rewrites nothing: every entry keeps its inode. The failure
+  // it remembers is a skip with its first reason, not a failure again
+  // (caught: a cron job that failed on every run, saying "failed before").
   std::map<std::string, ino_t> inodes;
   for (const auto& [entry, uri] : entries) inodes[entry] = Stat(entry).st_ino;
   inodes[junk_record] = Stat(junk_record).st_ino;
-  EXPECT_EQ(RunTool(run, &errors, environment), 1);
+  EXPECT_EQ(RunTool(run + " --json", &errors, environment), 0) << errors;
+  EXPECT_NE(errors.find("\"status\":\"skipped\""), std::string::npos) << errors;
+  EXPECT_NE(errors.find("not a video"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("thumbnail: "), std::string::npos) << errors;
   for (const auto& [entry, inode] : inodes) EXPECT_EQ(Stat(entry).st_ino, inode) << entry;
+  EXPECT_EQ(RunTool(run + " --retry-failed", &errors, environment), 1);
+  EXPECT_NE(Stat(junk_record).st_ino, inodes[junk_record]) << "tried again, and recorded again";
 
   // A video that changed gets a new entry.
   std::string clip_entry = cache + "/thumbnails/normal/" + Md5(clip_uri) + ".png";
@@ -96,6 +104,29 @@ TEST(ThumbnailToolCache, FillsTheEntriesADesktopReadsAndKeepsThemWhileCurrent) {
   EXPECT_EQ(large.width, 256);
   EXPECT_EQ(RunTool("-q --cache " + ShellQuote(videos + "/clip.mp4"), &errors, environment), 0) << errors;
   EXPECT_NE(Stat(clip_entry).st_ino, inodes[clip_entry]);
+}
+
+// Caught: a server that could not start (a missing library) was "the
+// server crashed on it" for every video, its own words lost, and each video
+// got a failure record that kept it from ever being tried again.
+TEST(ThumbnailToolCache, AServerThatCannotStartStopsTheRunAndRecordsNothing) {
+  std::string folder = ScratchFolder("tool-cache-no-server");
+  std::string server = folder + "/broken-server";
+  ASSERT_EQ(RunCommand("printf '#!/bin/sh\\necho \"broken-server: error while loading shared libraries: "
+                       "libavcodec.so.59\" >&2\\nexit 127\\n' > " + ShellQuote(server) + " && chmod +x " +
+                       ShellQuote(server) + " && cp " + ShellQuote(WideVideo()) + " " + ShellQuote(folder + "/a.mp4") +
+                       " && cp " + ShellQuote(WideVideo()) + " " + ShellQuote(folder + "/b.mp4")),
+            0);
+  std::string out;
+  EXPECT_EQ(RunTool("-q -j 1 --json --cache " + ShellQuote(folder + "/a.mp4") + " " + ShellQuote(folder + "/b.mp4"),
+                    &out, "THUMBNAIL_SERVER=" + ShellQuote(server) + " XDG_CACHE_HOME=" + ShellQuote(folder + "/cache")),
+            1);
+  EXPECT_NE(out.find("cannot start the server"), std::string::npos) << out;
+  EXPECT_NE(out.find("status 127: broken-server: error while loading shared libraries"), std::string::npos) << out;
+  EXPECT_EQ(out.find("crashed"), std::string::npos) << out;
+  EXPECT_NE(out.find("thumbnail: 1 video was not tried"), std::string::npos) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '{'), 2) << "a JSON line for each video: " << out;
+  EXPECT_EQ(ListFolder(folder + "/cache/thumbnails/fail/thumbnail-" THUMBNAIL_VERSION), "");
 }
 
 }  // namespace

@@ -49,8 +49,9 @@ TEST(ThumbnailToolPipeline, FilesFromStandardInputByLinesOrNuls) {
     EXPECT_EQ(std::count(listing.begin(), listing.end(), '.'), 18) << c.options << ": " << listing;
   }
   std::string errors;
-  EXPECT_EQ(RunTool("--files-from /nonexistent/list", &errors), 1);
-  EXPECT_EQ(errors, "thumbnail: cannot read the list /nonexistent/list: No such file or directory\n");
+  // A list that is not there is a bad argument, as a bad option is.
+  EXPECT_EQ(RunTool("--files-from /nonexistent/list", &errors), 2);
+  EXPECT_EQ(errors.rfind("thumbnail: cannot read the list /nonexistent/list: No such file or directory\n", 0), 0u);
 }
 
 TEST(ThumbnailToolPipeline, JsonLinesSayWhatHappenedToEachVideo) {
