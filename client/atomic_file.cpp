@@ -14,6 +14,10 @@
 namespace thumbnail {
 namespace {
 
+// What a temporary name adds to the name it stands for: a dot before it and
+// ".XXXXXX" after it.
+constexpr size_t kTemporaryExtra = 8;
+
 // The temporary files being written, for RemoveTemporaries.
 struct TemporaryPath {
   char path[PATH_MAX];
@@ -55,8 +59,11 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   size_t slash = path.rfind('/');
   std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  // Hidden, so a folder listing during the write shows no half picture.
-  std::string temporary = folder + "." + name + ".XXXXXX";
+  // Hidden, so a folder listing during the write shows no half picture. A
+  // name near the file system's limit gets a short temporary one, so that
+  // it fails, if it must, for its own length and not for the temporary's.
+  std::string temporary =
+      folder + "." + (name.size() + kTemporaryExtra > NAME_MAX ? std::string("thumbnail") : name) + ".XXXXXX";
   int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) {
     *error = std::string("cannot write in ") + (folder.empty() ? "." : folder) + ": " + ErrorText(errno);

@@ -1,7 +1,5 @@
 #include "client/desktop_cache.h"
 
-#include <strings.h>
-
 #include <cstdlib>
 #include <filesystem>
 
@@ -9,6 +7,7 @@
 #include "client/file_uri.h"
 #include "client/md5.h"
 #include "client/own_pictures.h"
+#include "client/video_types.h"
 
 namespace thumbnail {
 namespace {
@@ -16,18 +15,6 @@ namespace {
 // The fail folder is named for the program and its version, so that a newer
 // version tries the files an older one failed on again.
 constexpr const char* kFailFolder = "fail/thumbnail-" THUMBNAIL_VERSION;
-
-// The files a walk through a folder takes for videos.
-bool HasVideoExtension(const std::filesystem::path& path) {
-  static const char* const kExtensions[] = {".3gp", ".asf", ".avi", ".divx", ".dv",  ".f4v", ".flv", ".m2ts",
-                                            ".m2v", ".m4v", ".mkv", ".mov",  ".mp4", ".mpeg", ".mpg", ".mts",
-                                            ".mxf", ".ogv", ".qt",  ".rm",   ".rmvb", ".ts",  ".vob", ".webm",
-                                            ".wmv", ".y4m"};
-  std::string extension = path.extension().string();
-  for (const char* known : kExtensions)
-    if (strcasecmp(extension.c_str(), known) == 0) return true;
-  return false;
-}
 
 bool Hidden(const std::filesystem::path& path) {
   std::string name = path.filename().string();
@@ -43,7 +30,7 @@ bool WalkFolder(const std::string& folder, std::vector<std::string>* files, std:
       if (it->is_directory(code)) it.disable_recursion_pending();
       continue;
     }
-    if (it->is_regular_file(code) && HasVideoExtension(it->path())) files->push_back(it->path().string());
+    if (it->is_regular_file(code) && HasVideoExtension(it->path().filename().string())) files->push_back(it->path().string());
   }
   if (code) {
     *error = "cannot read the folder " + folder + ": " + code.message();

@@ -1,6 +1,8 @@
 // The thumbnail server process: serves one parent over the handles named on
 // its command line until told to quit, idle for ten seconds, or crashed.
 // Every end of the process has exit code 0.
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/kernel/heap_reuse.h"
@@ -10,7 +12,30 @@
 #include "platform/sandbox/sandbox.h"
 #include "server/thumbnail_server.h"
 
+namespace {
+
+// For a person who runs the server by hand; a parent never passes these.
+bool AnswerPerson(int argc, char** argv) {
+  if (argc != 2) return false;
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::puts("thumbnail-server " THUMBNAIL_VERSION);
+    return true;
+  }
+  if (std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0) return false;
+  std::fputs(
+      "Usage: thumbnail-server -com READ WRITE EVENT\n"
+      "Serves still frames of video files to the program that started it, over\n"
+      "the inherited descriptors READ (commands), WRITE (replies) and EVENT (an\n"
+      "eventfd set after each reply). It is not run by hand: the thumbnail tool\n"
+      "and the thumbnail-client library start it. See thumbnail-server(1).\n",
+      stdout);
+  return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (AnswerPerson(argc, argv)) return 0;
   // The command line without the program's own name, as one text.
   std::string tail;
   for (int i = 1; i < argc; ++i) {

@@ -103,12 +103,33 @@ TEST(ThumbnailTool, BadOptionsGetOneLineAndExit2) {
        {"", "-x v.mp4", "-s", "--size", "-s -1 v.mp4", "-s big v.mp4", "-j 0 v.mp4", "-Q 0 v.mp4",
         "--quality 101 v.mp4", "-f gif v.mp4", "-o out.gif v.mp4", "-o - a.mp4 b.mp4", "--thumbnailer in.mp4",
         "--bogus v.mp4", "--shard 3/3 v.mp4", "--shard x v.mp4", "--cache-size large v.mp4",
-        "--cache --cache-size huge v.mp4", "--json -o - v.mp4"}) {
+        "--cache --cache-size huge v.mp4", "--json -o - v.mp4", "--files-from /nonexistent/list"}) {
     EXPECT_EQ(RunTool(arguments, &errors), 2) << arguments;
     EXPECT_EQ(CountLines(errors), 2) << arguments << "\n" << errors;
     EXPECT_EQ(errors.rfind("thumbnail: ", 0), 0u) << arguments;
     EXPECT_NE(errors.find("Try 'thumbnail --help'"), std::string::npos) << arguments;
     EXPECT_EQ(errors.find("Usage: thumbnail"), std::string::npos) << arguments;
+  }
+  // Options that were silently ignored or taken another way, and the
+  // habits of other thumbnailers' users: each is a clear line that names
+  // what to do instead.
+  const std::pair<const char*, const char*> kMisfires[] = {
+      {"--cache -s 300 v.mp4", "--cache-size"},
+      {"--cache --tree v.mp4", "--tree does not go with --cache"},
+      {"--cache --strip-extension v.mp4", "--strip-extension does not go"},
+      {"--cache -f jpg v.mp4", "-f does not go"},
+      {"-f jpg -o x.png v.mp4", "-f jpg contradicts the extension of x.png"},
+      {"-0 v.mp4", "-0 goes with --files-from"},
+      {"--retry-failed v.mp4", "--retry-failed goes with --cache"},
+      {"-q 8 v.mp4", "-Q 1 to 100"},
+      {"-i v.mp4", "without -i"},
+      {"-v", "--version"},
+      {"-c png v.mp4", "-f png"},
+  };
+  for (const auto& [arguments, says] : kMisfires) {
+    EXPECT_EQ(RunTool(arguments, &errors), 2) << arguments;
+    EXPECT_EQ(CountLines(errors), 2) << arguments << "\n" << errors;
+    EXPECT_NE(errors.find(says), std::string::npos) << arguments << "\n" << errors;
   }
   for (std::string help : {"--help", "-h"}) {
     EXPECT_EQ(RunTool(help, &errors), 0);
@@ -117,6 +138,9 @@ TEST(ThumbnailTool, BadOptionsGetOneLineAndExit2) {
   }
   EXPECT_EQ(RunTool("--version", &errors), 0);
   EXPECT_EQ(errors.rfind("thumbnail ", 0), 0u);
+  // Caught: the server printed nothing for a person who ran it by hand.
+  EXPECT_EQ(RunCommand(ShellQuote(THUMBNAIL_SERVER_PATH) + " --help", &errors), 0);
+  EXPECT_EQ(errors.rfind("Usage: thumbnail-server -com", 0), 0u) << errors;
 }
 
 TEST(ThumbnailTool, BatchWritesTheGoodAndReportsTheBad) {

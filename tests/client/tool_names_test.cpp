@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <fstream>
 #include <thread>
 
@@ -67,6 +68,55 @@ TEST(ThumbnailToolNames, EveryVideoOfAMixedFolderGetsItsOwnPicture) {
   ASSERT_TRUE(ReadPng(folder + "/out/b/trailer.mp4.png", &b));
   EXPECT_EQ(a.width, 256);
   EXPECT_EQ(b.width, 144);
+}
+
+std::string Md5Of(const std::string& path) {
+  std::string sum;
+  RunCommand("md5sum < " + ShellQuote(path), &sum);
+  return sum.substr(0, 32);
+}
+
+// Caught: --strip-extension -f jpg replaced the photo film.jpg beside
+// film.mp4, even when film.jpg was itself given (and refused) as an input.
+// A file is replaced only when this tool made it, or with --force, and an
+// input never.
+TEST(ThumbnailToolNames, NoFileTheToolDidNotMakeIsReplaced) {
+  std::string folder = ScratchFolder("tool-replace");
+  std::string q = ShellQuote(folder);
+  struct Case {
+    const char* what;
+    const char* arguments;
+    int status;
+    const char* says;       // in the output, when not empty
+    const char* untouched;  // a file whose bytes must not change, when not empty
+  };
+  const Case kCases[] = {
+      {"a photo named as the picture", "--strip-extension -f jpg film.mp4", 1, "did not make (--force", "film.jpg"},
+      {"the photo given too", "--strip-extension -f jpg film.mp4 film.jpg", 1, "would replace", "film.jpg"},
+      {"--force spares an input", "--force --strip-extension -f jpg film.mp4 film.jpg", 1, "another input",
+       "film.jpg"},
+      {"-o naming a user's file", "-o notes.png film.mp4", 1, "did not make", "notes.png"},
+      {"--force replaces it", "--force -o notes.png film.mp4", 0, "", ""},
+      {"its own picture is made again", "-o notes.png film.mp4", 0, "", ""},
+      {"a BMP of its own too", "-f bmp film.mp4 && " THUMBNAIL_TOOL_PATH " -q -f bmp film.mp4", 0, "", ""},
+      {"a JPEG of its own too", "-o again.jpg film.mp4 && " THUMBNAIL_TOOL_PATH " -q -o again.jpg film.mp4", 0, "",
+       ""},
+      {"in one folder --tree cannot help", "--strip-extension film.mp4 film.mkv", 1,
+       "without --strip-extension each has its own", ""},
+  };
+  ASSERT_EQ(RunCommand("cd " + q + " && cp " + ShellQuote(WideVideo()) + " film.mp4 && cp " + ShellQuote(WideVideo()) +
+                       " film.mkv && ffmpeg -loglevel error -y -f lavfi -i color=c=red:s=32x32 -frames:v 1 film.jpg" +
+                       " && echo 'a user file' > notes.png"),
+            0);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::string before = *c.untouched ? Md5Of(folder + "/" + c.untouched) : "";
+    std::string out;
+    EXPECT_EQ(RunCommand("cd " + q + " && " + THUMBNAIL_TOOL_PATH + " -q " + c.arguments + " 2>&1", &out), c.status)
+        << out;
+    if (*c.says) EXPECT_NE(out.find(c.says), std::string::npos) << out;
+    if (*c.untouched) EXPECT_EQ(Md5Of(folder + "/" + c.untouched), before);
+  }
 }
 
 TEST(ThumbnailToolNames, SkipExistingKeepsPicturesNewerThanTheirVideos) {
@@ -129,12 +179,52 @@ TEST(ThumbnailToolNames, OutputProblemsAreFoundBeforeAnyDecoding) {
               &errors, "THUMBNAIL_SERVER=/nonexistent/server"),
       1);
   EXPECT_EQ(errors, "thumbnail: cannot make the folder " + folder + "/file/sub: Not a directory\n");
+  // Caught: with --json nothing was printed, and a consumer counting lines
+  // lost every video.
+  EXPECT_EQ(RunTool("-q --json -o " + ShellQuote(folder + "/file/sub") + " " + ShellQuote(WideVideo()) + " " +
+                        ShellQuote(TallVideo()),
+                    &errors, "THUMBNAIL_SERVER=/nonexistent/server"),
+            1);
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '{'), 2) << errors;
+  EXPECT_NE(errors.find("\"status\":\"failed\""), std::string::npos) << errors;
 
   // A name without an extension is a folder, for one video too.
   ASSERT_EQ(RunCommand("cd " + ShellQuote(folder) + " && " + ShellQuote(THUMBNAIL_TOOL_PATH) + " -q -o thumbs " +
                        ShellQuote(WideVideo()) + " 2>&1"),
             0);
   EXPECT_EQ(ListFolder(folder + "/thumbs"), WideVideo().substr(WideVideo().rfind('/') + 1) + ".png");
+}
+
+// Reasons that misled: a URL and a URI were "no such file", a folder got no
+// hint of how its videos are done, and a long name blamed its folder.
+TEST(ThumbnailToolNames, ReasonsSayWhatIsWrong) {
+  std::string folder = ScratchFolder("tool-reasons");
+  std::string video = folder + "/clip.mp4";
+  ASSERT_EQ(RunCommand("cp " + ShellQuote(WideVideo()) + " " + ShellQuote(video)), 0);
+  std::string long_name = std::string(250, 'v') + ".mp4";
+  ASSERT_EQ(RunCommand("cp " + ShellQuote(WideVideo()) + " " + ShellQuote(folder + "/" + long_name)), 0);
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string says;
+  };
+  const Case kCases[] = {
+      {"http://example.com/v.mp4", 1, "a URL, not a file"},
+      {"file://" + video, 0, ""},
+      {ShellQuote(folder), 1, "--files-from"},
+      {ShellQuote(folder + "/" + long_name), 1, "cannot write " + long_name + ".png: File name too long"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.arguments);
+    std::string out;
+    EXPECT_EQ(RunCommand("cd " + ShellQuote(folder) + " && " + THUMBNAIL_TOOL_PATH + " -q " + c.arguments + " 2>&1",
+                         &out),
+              c.status)
+        << out;
+    EXPECT_EQ(CountLines(out), c.status == 0 ? 0 : 1) << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
+  }
+  EXPECT_EQ(ListFolder(folder), "clip.mp4 clip.mp4.png " + long_name) << "the URI's picture beside its file";
 }
 
 // An escape sequence in a file name would rewrite the screen, and a newline

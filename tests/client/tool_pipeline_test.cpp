@@ -58,12 +58,14 @@ TEST(ThumbnailToolPipeline, JsonLinesSayWhatHappenedToEachVideo) {
   std::string folder = NineVideosAndJunk("tool-json");
   std::string output;
   EXPECT_EQ(RunCommand("cd " + ShellQuote(folder) + " && " + ShellQuote(THUMBNAIL_TOOL_PATH) +
-                           " -q --json -o out 'clip 0.mp4' junk.mp4 2>/dev/null",
+                           " -q --json -o out 'clip 0.mp4' junk.mp4 './clip 0.mp4' 2>/dev/null",
                        &output),
             1);
   std::map<std::string, nlohmann::json> by_path;
   for (const nlohmann::json& line : JsonLines(output)) by_path[line["path"]] = line;
-  ASSERT_EQ(by_path.size(), 2u) << output;
+  ASSERT_EQ(by_path.size(), 3u) << "a line for every path given, a repeat too: " << output;
+  EXPECT_EQ(by_path["./clip 0.mp4"]["status"], "skipped");
+  EXPECT_NE(by_path["./clip 0.mp4"]["reason"].get<std::string>().find("same file as clip 0.mp4"), std::string::npos);
   nlohmann::json clip = by_path["clip 0.mp4"];
   EXPECT_EQ(clip["status"], "written");
   EXPECT_EQ(clip["picture"], "out/clip 0.mp4.png");
@@ -75,6 +77,24 @@ TEST(ThumbnailToolPipeline, JsonLinesSayWhatHappenedToEachVideo) {
   EXPECT_TRUE(junk["picture"].is_null());
   EXPECT_TRUE(junk["reason"].is_string());
   EXPECT_FALSE(junk["reason"].get<std::string>().empty());
+
+  // Caught: --skip-existing kept a picture of another size than the one
+  // asked, and a kept line said no size.
+  struct Again {
+    const char* size;
+    const char* status;
+    int width;
+  };
+  for (Again again : {Again{"256", "kept", 256}, Again{"64", "written", 64}, Again{"64", "kept", 64}}) {
+    EXPECT_EQ(RunCommand("cd " + ShellQuote(folder) + " && " + ShellQuote(THUMBNAIL_TOOL_PATH) +
+                             " -q --json --skip-existing -s " + again.size + " -o out 'clip 0.mp4'",
+                         &output),
+              0);
+    std::vector<nlohmann::json> lines = JsonLines(output);
+    ASSERT_EQ(lines.size(), 1u) << output;
+    EXPECT_EQ(lines[0]["status"], again.status) << again.size;
+    EXPECT_EQ(lines[0]["size"]["width"], again.width) << output;
+  }
 }
 
 // Three machines given one list and --shard 0/3, 1/3 and 2/3 do each video
