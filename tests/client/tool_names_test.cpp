@@ -140,6 +140,18 @@ TEST(ThumbnailToolNames, SkipExistingKeepsPicturesNewerThanTheirVideos) {
   EXPECT_NE(Inode(picture), first);
 }
 
+// Caught: -o - on a terminal poured PNG bytes onto it.
+TEST(ThumbnailToolNames, StandardOutputIsNoTerminal) {
+  std::string out;
+  if (RunCommand("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) to give the tool a terminal";
+  EXPECT_NE(RunCommand("script -qec " + ShellQuote(ShellQuote(THUMBNAIL_TOOL_PATH) + " -o - " + ShellQuote(WideVideo())) +
+                           " /dev/null",
+                       &out),
+            0);
+  EXPECT_NE(out.find("onto the terminal"), std::string::npos) << out;
+  EXPECT_EQ(out.find("PNG"), std::string::npos);
+}
+
 TEST(ThumbnailToolNames, StandardOutputAndJpegQuality) {
   std::string folder = ScratchFolder("tool-stdout");
   std::string errors;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -22,6 +23,7 @@ extern "C" {
 #include "client/server_lookup.h"
 #include "client/terminal_text.h"
 #include "client/tool_options.h"
+#include "client/video_types.h"
 #include "protocol/wire.h"
 
 namespace thumbnail {
@@ -204,6 +206,36 @@ TEST(InputList, AFileGivenTwiceIsDoneOnceAndItsRepeatsNamed) {
     EXPECT_EQ(inputs[i].repeat_of, first_of[i]) << given[i];
   }
   std::filesystem::remove_all(root);
+}
+
+// Caught: the desktop entry claimed types whose files the cache's walk
+// skipped (.3g2, .nut, .ogm, .m2t), and lacked types other thumbnailers
+// claim. Both now read one table; these are the kinds users reported.
+TEST(VideoTypes, TheEntryAndTheWalkAgreeAndCoverWhatUsersHave) {
+  const std::string entry = ThumbnailerEntry();
+  std::set<std::string> claimed;
+  std::istringstream mime_types(entry.substr(entry.find("MimeType=") + 9));
+  for (std::string type; std::getline(mime_types, type, ';') && type != "\n";) claimed.insert(type);
+  const std::pair<const char*, const char*> kReported[] = {
+      {"video/x-flv", "clip.flv"},          {"video/divx", "clip.DIVX"},
+      {"application/vnd.rn-realmedia", "clip.rmvb"}, {"video/x-ms-wvx", "clip.wvx"},
+      {"video/3gp", "clip.3gp"},            {"video/3gpp2", "clip.3g2"},
+      {"video/x-nut", "clip.nut"},          {"video/x-ogm+ogg", "clip.ogm"},
+      {"video/mp2t", "clip.m2t"},           {"video/x-matroska", "clip.mkv"},
+  };
+  for (const auto& [mime, name] : kReported) {
+    EXPECT_EQ(claimed.count(mime), 1u) << mime;
+    EXPECT_TRUE(HasVideoExtension(name)) << name;
+  }
+  for (const VideoType& type : VideoTypes()) {
+    EXPECT_EQ(claimed.count(type.mime_type), 1u) << type.mime_type;
+    EXPECT_FALSE(type.extensions.empty()) << type.mime_type << " has no file the walk would find";
+  }
+  for (const char* not_video : {"notes.txt", "song.mp3", "photo.jpg", "video", "archive.mp4/inner"})
+    EXPECT_FALSE(HasVideoExtension(not_video)) << not_video;
+  // What is installed is what the table says.
+  std::ifstream built(THUMBNAILER_ENTRY_PATH);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(built), std::istreambuf_iterator<char>()), entry);
 }
 
 // Machines that split one list must agree on the split, whatever their
