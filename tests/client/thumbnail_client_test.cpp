@@ -1,6 +1,6 @@
 // The client library against the real server process.
-#include "client/thumbnail_client.h"
 #include "client/image_scale.h"
+#include "client/thumbnail_client.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

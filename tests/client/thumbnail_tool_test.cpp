@@ -124,7 +124,7 @@ TEST(ThumbnailTool, BadOptionsGetOneLineAndExit2) {
       {"-q 8 v.mp4", "-Q 1 to 100"},
       {"-i v.mp4", "without -i"},
       {"-v", "--version"},
-      {"-c png v.mp4", "-f png"},
+      {"-c png v.mp4", "format is -f"},
   };
   for (const auto& [arguments, says] : kMisfires) {
     EXPECT_EQ(RunTool(arguments, &errors), 2) << arguments;

@@ -101,6 +101,7 @@ TEST(ThumbnailToolNames, NoFileTheToolDidNotMakeIsReplaced) {
       {"a BMP of its own too", "-f bmp film.mp4 && " THUMBNAIL_TOOL_PATH " -q -f bmp film.mp4", 0, "", ""},
       {"a JPEG of its own too", "-o again.jpg film.mp4 && " THUMBNAIL_TOOL_PATH " -q -o again.jpg film.mp4", 0, "",
        ""},
+      {"a WebP of its own too", "-Q 60 -f webp film.mp4 && " THUMBNAIL_TOOL_PATH " -q -f webp film.mp4", 0, "", ""},
       {"in one folder --tree cannot help", "--strip-extension film.mp4 film.mkv", 1,
        "without --strip-extension each has its own", ""},
   };

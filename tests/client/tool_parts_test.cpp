@@ -12,19 +12,19 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "client/batch_report.h"
-#include "client/file_uri.h"
-#include "client/image_encoders.h"
 #include "client/image_scale.h"
-#include "client/input_list.h"
-#include "client/md5.h"
-#include "client/output_plan.h"
-#include "client/processor_share.h"
-#include "client/server_lookup.h"
-#include "client/terminal_text.h"
-#include "client/tool_options.h"
-#include "client/video_types.h"
 #include "protocol/wire.h"
+#include "tool/batch/batch_report.h"
+#include "tool/batch/processor_share.h"
+#include "tool/desktop/video_types.h"
+#include "tool/encode/picture_formats.h"
+#include "tool/inputs/file_uri.h"
+#include "tool/inputs/input_list.h"
+#include "tool/inputs/md5.h"
+#include "tool/server_lookup.h"
+#include "tool/terminal_text.h"
+#include "tool/tool_options.h"
+#include "tool/write/output_plan.h"
 
 namespace thumbnail {
 namespace {
@@ -301,7 +301,7 @@ TEST(ParseToolOptions, LongOptionsAreTheShortOnes) {
                          "--quiet", "--null", "--files-from", "-", "--shard=2/5", "v.mp4"});
   for (const ToolOptions& o : {s, l}) {
     EXPECT_EQ(o.output, "out/");
-    EXPECT_EQ(o.format, ImageFormat::kJpeg);
+    EXPECT_EQ(o.format, FormatNamed("jpg"));
     EXPECT_EQ(o.size, 64);
     EXPECT_EQ(o.quality, 40);
     EXPECT_EQ(o.jobs, 3);
@@ -369,7 +369,7 @@ TEST(PlanOutputs, EachVideoGetsThePictureItsNameAndTheOptionsCallFor) {
   std::vector<Job> jobs;
   std::string error;
   ASSERT_TRUE(PlanOutputs(Options("out/Shot.JPEG"), {"v.mp4"}, &jobs, &error));
-  EXPECT_EQ(jobs[0].picture.format, ImageFormat::kJpeg);
+  EXPECT_EQ(jobs[0].picture.format, FormatNamed("jpg"));
 }
 
 TEST(PlanOutputs, VideosWithOnePictureNameAreChainedToTheFirst) {
@@ -413,7 +413,8 @@ TEST(EncodeBmp, RowsBottomUpPaddedToFourBytes) {
   Frame frame{3, 2, {}};
   for (int i = 0; i < 18; ++i) frame.bgr.push_back(static_cast<uint8_t>(i + 1));
   std::vector<uint8_t> bmp;
-  EncodeBmp(frame, &bmp);
+  std::string error;
+  ASSERT_TRUE(EncodeImage(FormatNamed("bmp"), frame, {}, &bmp, &error)) << error;
   ASSERT_EQ(bmp.size(), 54u + 2 * 12);
   EXPECT_EQ(wire::DecodeNumber(&bmp[2]), bmp.size());
   EXPECT_EQ(wire::DecodeNumber(&bmp[10]), 54u);
@@ -424,6 +425,52 @@ TEST(EncodeBmp, RowsBottomUpPaddedToFourBytes) {
   EXPECT_EQ(bmp[62], 18);
   EXPECT_EQ(bmp[63], 0);
   EXPECT_EQ(bmp[66], 1);
+}
+
+// Every format's picture reads back as its format, at its size, and with
+// the tool's mark, which a user's file of the same format lacks: without
+// it a later run would refuse to make its own pictures again, or replace a
+// user's.
+TEST(PictureFormats, EachReadsBackWithItsSizeAndMark) {
+  const std::string folder = ::testing::TempDir() + "formats-" + std::to_string(::getpid());
+  std::filesystem::create_directories(folder);
+  Frame frame{37, 21, std::vector<uint8_t>(37 * 21 * 3, 90)};
+  for (const char* name : {"png", "jpg", "bmp", "webp"}) {
+    SCOPED_TRACE(name);
+    ImageFormat format = FormatNamed(name);
+    ASSERT_NE(format, nullptr);
+    ImageFormat by_extension = nullptr;
+    ASSERT_TRUE(FormatFromName(std::string("Picture") + FormatExtension(format), &by_extension));
+    EXPECT_EQ(by_extension, format);
+    std::vector<uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(EncodeImage(format, frame, {50, {{"Title", "x"}}}, &bytes, &error)) << error;
+    const std::string path = folder + "/p" + FormatExtension(format);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    ImageFormat read = nullptr;
+    PictureSize size;
+    bool marked = false;
+    ASSERT_TRUE(ReadPictureHead(path, &read, &size, &marked));
+    EXPECT_EQ(read, format);
+    EXPECT_EQ(size.width, 37);
+    EXPECT_EQ(size.height, 21);
+    EXPECT_TRUE(marked);
+  }
+  // The same formats as other programs write them carry no mark.
+  for (const char* other : {"other.png", "other.jpg", "other.bmp", "other.webp"}) {
+    ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i color=s=16x8 -frames:v 1 " + folder + "/" + other)
+                              .c_str()),
+              0);
+    ImageFormat read = nullptr;
+    PictureSize size;
+    bool marked = true;
+    ASSERT_TRUE(ReadPictureHead(folder + "/" + other, &read, &size, &marked)) << other;
+    EXPECT_EQ(size.width, 16) << other;
+    EXPECT_FALSE(marked) << other;
+  }
+  EXPECT_EQ(FormatNamed("gif"), nullptr);
+  std::filesystem::remove_all(folder);
 }
 
 // -t's forms: a misread field would put the picture minutes away from the

@@ -1,0 +1,41 @@
+// One video's picture, made by the tool's pipeline: its frames (frames/),
+// laid out (compose/), encoded in the format asked (encode/) and written
+// whole (write/). Which videos, and where their pictures go, the inputs
+// (inputs/) and the output plan (write/) have settled before.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "client/image_scale.h"
+#include "client/thumbnail_client.h"
+#include "tool/encode/picture_formats.h"
+
+namespace thumbnail {
+
+struct PictureOutput {
+  std::string path;  // "-" for standard output
+  ImageFormat format = DefaultFormat();
+  int longer_edge = 256;  // 0 keeps the frame's own size
+  bool enlarge = true;    // false: a smaller frame keeps its size
+  int quality = 90;       // of a lossy format
+  bool private_file = false;  // mode 0600 instead of the usual one
+  bool in_place = false;      // into the file already at path (see WriteFileInPlace)
+  std::vector<PngText> text;
+};
+
+struct ThumbnailOutcome {
+  bool ok = false;
+  PictureSize size;                        // of the picture written
+  FrameOrigin origin;                      // of its frame, kNone when the server could not tell
+  Failure request = Failure::kNone;        // why the server gave no frame, if it did not
+  std::string error;                       // what went wrong, for the user
+};
+
+// Takes the frame of `video` at `where` through `client`, scales it, encodes
+// it and writes it whole to picture.path; when it fails, nothing has been
+// written.
+ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture,
+                               const Position& where = {});
+
+}  // namespace thumbnail
