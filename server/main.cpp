@@ -7,7 +7,7 @@
 
 #include "platform/kernel/heap_reuse.h"
 #include "platform/kernel/linux_platform.h"
-#include "platform/media/media_classes.h"
+#include "platform/media/graph/media_classes.h"
 #include "platform/sandbox/address_space_limit.h"
 #include "platform/sandbox/sandbox.h"
 #include "server/thumbnail_server.h"

@@ -13,7 +13,7 @@
 
 #include "platform/com/com_runtime.h"
 #include "platform/gdi/bitmap.h"
-#include "platform/media/media_classes.h"
+#include "platform/media/graph/media_classes.h"
 #include "server/thumbnail_server.h"
 
 namespace {

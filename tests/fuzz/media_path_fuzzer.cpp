@@ -12,7 +12,7 @@
 #include "grabber/thumbnailer.h"
 #include "platform/com/com_runtime.h"
 #include "platform/gdi/bitmap.h"
-#include "platform/media/media_classes.h"
+#include "platform/media/graph/media_classes.h"
 
 namespace {
 

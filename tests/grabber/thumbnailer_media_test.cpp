@@ -9,7 +9,7 @@
 #include "grabber/media_type.h"
 #include "grabber/thumbnailer.h"
 #include "platform/com/com_runtime.h"
-#include "platform/media/media_classes.h"
+#include "platform/media/graph/media_classes.h"
 #include "tests/support/fixtures.h"
 
 namespace {

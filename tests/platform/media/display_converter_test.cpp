@@ -16,9 +16,9 @@ extern "C" {
 }
 
 #include "platform/gdi/bitmap.h"
-#include "platform/media/display_converter.h"
-#include "platform/media/light_mapping.h"
-#include "platform/media/sample.h"
+#include "platform/media/filter/sample.h"
+#include "platform/media/picture/display_converter.h"
+#include "platform/media/picture/light_mapping.h"
 
 namespace media {
 namespace {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/media/earlier_seek.h"
-#include "platform/media/media_classes.h"
-#include "platform/media/stream_description.h"
+#include "platform/media/filter/earlier_seek.h"
+#include "platform/media/graph/media_classes.h"
+#include "platform/media/source/stream_description.h"
 #include "tests/platform/media/graph_harness.h"
 
 namespace media_test {

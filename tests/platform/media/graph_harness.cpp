@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/media/media_classes.h"
+#include "platform/media/graph/media_classes.h"
 
 namespace media_test {
 namespace {

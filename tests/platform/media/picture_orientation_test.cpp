@@ -9,7 +9,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "platform/media/picture_orientation.h"
+#include "platform/media/picture/picture_orientation.h"
 
 namespace media {
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/media/media_classes.h"
+#include "platform/media/graph/media_classes.h"
 #include "tests/platform/media/graph_harness.h"
 
 namespace media_test {

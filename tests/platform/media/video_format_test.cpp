@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/gdi/bitmap.h"
-#include "platform/media/picture_converter.h"
+#include "platform/media/picture/picture_converter.h"
 
 namespace media {
 namespace {
