@@ -29,7 +29,7 @@ HRESULT AudioDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
 }
 
 HRESULT AudioDecoder::DeliverFrame(FramePtr frame, LONGLONG time) {
-  return output()->Deliver(Sample::FromFrame(std::move(frame), nullptr, time));
+  return output()->Deliver(Sample::FromFrame(std::move(frame), nullptr, {}, time));
 }
 
 LONGLONG AudioDecoder::FrameDuration(const AVFrame& frame) const {

@@ -5,13 +5,13 @@
 
 extern "C" {
 #include <libavutil/cpu.h>
-#include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include "platform/gdi/bitmap.h"
 #include "platform/media/filter/media_time.h"
 #include "platform/media/picture/field_interpolation.h"
+#include "platform/media/picture/resolve_colour.h"
 
 namespace media {
 namespace {
@@ -143,38 +143,25 @@ HRESULT VideoDecoder::Configure(const StreamInfo& info, AVCodecContext* codec, M
   return outputType->pbFormat ? S_OK : E_OUTOFMEMORY;
 }
 
-FramePtr VideoDecoder::ToLayout(FramePtr frame, int width, int height) {
+FramePtr VideoDecoder::ToLayout(FramePtr frame, PictureColour* colour, int width, int height) {
   if (frame->width == width && frame->height == height && Carries(*layout_, static_cast<AVPixelFormat>(frame->format)))
     return frame;
-  if (layout_ == &Rgb24Format()) return display_.ToBgrFrame(ViewOfFrame(*frame), width, height);
-  FramePtr converted = converter_.ConvertToFrame(ViewOfFrame(*frame), layout_->pixelFormat, width, height);
-  // The colour description and the light level go with the picture.
+  if (layout_ == &Rgb24Format()) {
+    FramePtr rgb = display_.ToBgrFrame(ViewOfFrame(*frame, *colour), width, height);
+    // Its values are now the BT.709 RGB the frame says they are.
+    if (rgb) *colour = ResolveColour(SignalsOf(*rgb));
+    return rgb;
+  }
+  // Between layouts the colours stay what they were.
+  FramePtr converted = converter_.ConvertToFrame(ViewOfFrame(*frame, *colour), layout_->pixelFormat, width, height);
   if (converted) av_frame_copy_props(converted.get(), frame.get());
   return converted;
 }
 
-FramePtr VideoDecoder::Shape(FramePtr frame) {
-  AVPixelFormat format = static_cast<AVPixelFormat>(frame->format);
-  AVPixelFormat twin = LimitedTwin(format);
-  if (twin != format) {
-    frame->format = twin;
-    frame->color_range = AVCOL_RANGE_JPEG;
-  }
+FramePtr VideoDecoder::Shape(FramePtr frame, PictureColour* colour) {
+  // The colour description already holds the full range the format stood for.
+  frame->format = LimitedTwin(static_cast<AVPixelFormat>(frame->format));
   if (!DibGeometryAcceptable(frame->width, frame->height, 24)) return nullptr;
-  // A light level the container declares stands for pictures that carry none.
-  if (peakLuminance_ > 0 && !av_frame_get_side_data(frame.get(), AV_FRAME_DATA_CONTENT_LIGHT_LEVEL) &&
-      !av_frame_get_side_data(frame.get(), AV_FRAME_DATA_MASTERING_DISPLAY_METADATA)) {
-    if (AVContentLightMetadata* light = av_content_light_metadata_create_side_data(frame.get()))
-      light->MaxCLL = static_cast<unsigned>(std::min(peakLuminance_, 1e6));
-  }
-  if (iptBaseLayer_) {
-    // IPT-PQ has no description of its own; ICtCp, its standard relative,
-    // gives the brightness and roughly the colours (the reshaping the
-    // stream's metadata carries is not applied).
-    frame->colorspace = AVCOL_SPC_ICTCP;
-    frame->color_trc = AVCOL_TRC_SMPTE2084;
-    frame->color_primaries = AVCOL_PRI_BT2020;
-  }
   if (IsInterlaced(*frame, fieldOrder_)) {
     // A layout that cannot be split into rows is shown as it came.
     if (FramePtr progressive = InterpolateFirstField(*frame, fieldOrder_)) frame = std::move(progressive);
@@ -184,19 +171,25 @@ FramePtr VideoDecoder::Shape(FramePtr frame) {
     // transpose before its scaler; otherwise in the delivered layout.
     if (!CanOrient(static_cast<AVPixelFormat>(frame->format))) {
       const int width = frame->width, height = frame->height;
-      frame = ToLayout(std::move(frame), width, height);
+      frame = ToLayout(std::move(frame), colour, width, height);
       if (!frame) return nullptr;
     }
     frame = OrientFrame(*frame, orientation_);
     if (!frame) return nullptr;
   }
-  return ToLayout(std::move(frame), width_, height_);
+  return ToLayout(std::move(frame), colour, width_, height_);
 }
 
 HRESULT VideoDecoder::DeliverFrame(FramePtr frame, LONGLONG time) {
-  frame = Shape(std::move(frame));
+  // What the stream says completes what the frame says, once, before any
+  // conversion reads it.
+  ColourSignals said = SignalsOf(*frame);
+  said.streamPeak = peakLuminance_;
+  said.iptBaseLayer = iptBaseLayer_;
+  PictureColour colour = ResolveColour(said);
+  frame = Shape(std::move(frame), &colour);
   if (!frame) return S_OK;  // a picture that cannot be shown is dropped
-  return output()->Deliver(Sample::FromFrame(std::move(frame), layout_, time));
+  return output()->Deliver(Sample::FromFrame(std::move(frame), layout_, colour, time));
 }
 
 }  // namespace media

@@ -20,9 +20,11 @@ class VideoDecoder final : public DecoderFilter {
   HRESULT DeliverFrame(FramePtr frame, LONGLONG time) override;
 
  private:
-  FramePtr Shape(FramePtr frame);
+  // The picture delivered for `frame`, whose values follow `colour`; the
+  // colour becomes the delivered picture's.
+  FramePtr Shape(FramePtr frame, PictureColour* colour);
   // The frame in the delivered layout at width x height.
-  FramePtr ToLayout(FramePtr frame, int width, int height);
+  FramePtr ToLayout(FramePtr frame, PictureColour* colour, int width, int height);
 
   const VideoFormat* layout_ = nullptr;
   Orientation orientation_;
@@ -33,7 +35,7 @@ class VideoDecoder final : public DecoderFilter {
   int width_ = 0;
   int height_ = 0;
   PictureConverter converter_;  // between layouts of the same colours
-  DisplayConverter display_;    // to RGB, where the colour rules apply
+  DisplayConverter display_;    // to RGB, as the colours ask
 };
 
 // The layout a decoder delivers pictures of `format` in, when they are shown

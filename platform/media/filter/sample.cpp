@@ -13,10 +13,11 @@ SamplePtr Sample::FromPacket(PacketPtr packet, LONGLONG time) {
   return s;
 }
 
-SamplePtr Sample::FromFrame(FramePtr frame, const VideoFormat* layout, LONGLONG time) {
+SamplePtr Sample::FromFrame(FramePtr frame, const VideoFormat* layout, const PictureColour& colour, LONGLONG time) {
   std::shared_ptr<Sample> s(new Sample);
   s->frame_ = std::move(frame);
   s->layout_ = layout;
+  s->colour_ = colour;
   s->time_ = time;
   return s;
 }
@@ -48,14 +49,14 @@ void Sample::Pack() const {
       return;
     }
     if (!frame_ || !layout_) return;
-    PictureView view = ViewOfFrame(*frame_);
+    PictureView view = ViewOfFrame(*frame_, colour_);
     FramePtr repacked;
     if (view.format != layout_->pixelFormat) {
       // Deep samples travel in the decoder's own planes; the layout's 8-bit
       // bytes are made only for a reader that asks for them.
       repacked = PictureConverter().ConvertToFrame(view, layout_->pixelFormat, view.width, view.height);
       if (!repacked) return;
-      view = ViewOfFrame(*repacked);
+      view = ViewOfFrame(*repacked, colour_);
     }
     size_ = ImageBytes(*layout_, frame_->width, frame_->height);
     bytes_.resize(size_);

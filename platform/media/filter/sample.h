@@ -22,10 +22,10 @@ class Sample {
  public:
   static SamplePtr FromPacket(PacketPtr packet, LONGLONG time);
   // A decoded frame; `layout` (may be null for audio) says how data() lays
-  // out a picture. The frame matches it in size, and in pixel format or is
-  // a deeper picture of the same chroma layout, whose bytes are then its
-  // conversion to the layout.
-  static SamplePtr FromFrame(FramePtr frame, const VideoFormat* layout, LONGLONG time);
+  // out a picture, `colour` what its values mean. The frame matches the
+  // layout in size, and in pixel format or is a deeper picture of the same
+  // chroma layout, whose bytes are then its conversion to the layout.
+  static SamplePtr FromFrame(FramePtr frame, const VideoFormat* layout, const PictureColour& colour, LONGLONG time);
   // `size` bytes of `bytes` are the sample; the rest is slack.
   static SamplePtr FromBytes(std::vector<uint8_t> bytes, size_t size, LONGLONG time);
   // Writes all the bytes of a drawn picture at its argument; false when it
@@ -37,6 +37,8 @@ class Sample {
 
   const AVPacket* packet() const { return packet_.get(); }
   const AVFrame* frame() const { return frame_.get(); }
+  // The complete colour description of a decoded picture.
+  const PictureColour& colour() const { return colour_; }
   // Presentation time in 100 ns units from the start of the file.
   LONGLONG time() const { return time_; }
 
@@ -55,6 +57,7 @@ class Sample {
   PacketPtr packet_;
   FramePtr frame_;
   const VideoFormat* layout_ = nullptr;
+  PictureColour colour_;
   Drawing draw_;
   size_t drawnSize_ = 0;
   LONGLONG time_ = kNoTime;

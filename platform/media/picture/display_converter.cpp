@@ -82,68 +82,14 @@ bool Aligned(const PictureView& v, int planes) {
 }
 
 // libzimg numbers matrices, transfers and primaries as H.273 does, like
-// FFmpeg; these are the ones it implements.
-zimg_matrix_coefficients_e Matrix(const PictureColour& c) {
-  switch (c.matrix) {
-    case AVCOL_SPC_BT709:
-    case AVCOL_SPC_FCC:
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-    case AVCOL_SPC_SMPTE240M:
-    case AVCOL_SPC_YCGCO:
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-    case AVCOL_SPC_CHROMA_DERIVED_NCL:
-    case AVCOL_SPC_CHROMA_DERIVED_CL:
-    case AVCOL_SPC_ICTCP:
-      return static_cast<zimg_matrix_coefficients_e>(c.matrix);
-    default:
-      // Untagged: what the rest of the description makes likely.
-      return IsHdrTransfer(c.transfer) || c.primaries == AVCOL_PRI_BT2020 ? ZIMG_MATRIX_BT2020_NCL
-                                                                           : ZIMG_MATRIX_BT709;
-  }
-}
+// FFmpeg, and implements every value a resolved description holds.
+zimg_matrix_coefficients_e Matrix(const PictureColour& c) { return static_cast<zimg_matrix_coefficients_e>(c.matrix); }
 
 zimg_transfer_characteristics_e Transfer(const PictureColour& c) {
-  switch (c.transfer) {
-    case AVCOL_TRC_BT709:
-    case AVCOL_TRC_GAMMA22:
-    case AVCOL_TRC_GAMMA28:
-    case AVCOL_TRC_SMPTE170M:
-    case AVCOL_TRC_SMPTE240M:
-    case AVCOL_TRC_LINEAR:
-    case AVCOL_TRC_LOG:
-    case AVCOL_TRC_LOG_SQRT:
-    case AVCOL_TRC_IEC61966_2_4:
-    case AVCOL_TRC_IEC61966_2_1:
-    case AVCOL_TRC_BT2020_10:
-    case AVCOL_TRC_BT2020_12:
-    case AVCOL_TRC_SMPTE2084:
-    case AVCOL_TRC_ARIB_STD_B67:
-      return static_cast<zimg_transfer_characteristics_e>(c.transfer);
-    default:
-      return ZIMG_TRANSFER_BT709;
-  }
+  return static_cast<zimg_transfer_characteristics_e>(c.transfer);
 }
 
-zimg_color_primaries_e Primaries(const PictureColour& c) {
-  switch (c.primaries) {
-    case AVCOL_PRI_BT709:
-    case AVCOL_PRI_BT470M:
-    case AVCOL_PRI_BT470BG:
-    case AVCOL_PRI_SMPTE170M:
-    case AVCOL_PRI_SMPTE240M:
-    case AVCOL_PRI_FILM:
-    case AVCOL_PRI_BT2020:
-    case AVCOL_PRI_SMPTE428:
-    case AVCOL_PRI_SMPTE431:
-    case AVCOL_PRI_SMPTE432:
-    case AVCOL_PRI_EBU3213:
-      return static_cast<zimg_color_primaries_e>(c.primaries);
-    default:
-      return IsHdrTransfer(c.transfer) ? ZIMG_PRIMARIES_BT2020 : ZIMG_PRIMARIES_BT709;
-  }
-}
+zimg_color_primaries_e Primaries(const PictureColour& c) { return static_cast<zimg_color_primaries_e>(c.primaries); }
 
 zimg_chroma_location_e Siting(AVChromaLocation siting) {
   switch (siting) {
@@ -158,15 +104,8 @@ zimg_chroma_location_e Siting(AVChromaLocation siting) {
     case AVCHROMA_LOC_BOTTOM:
       return ZIMG_CHROMA_BOTTOM;
     default:
-      return ZIMG_CHROMA_LEFT;  // MPEG-2's, and the default of every later codec
+      return ZIMG_CHROMA_LEFT;  // AVCHROMA_LOC_LEFT: a resolved siting is one of these six
   }
-}
-
-double PeakRelative(ColourRoute route, const PictureColour& c) {
-  if (route != ColourRoute::kHdr) return 1.0;
-  // HLG is relative: its nominal display's peak is the signal's peak.
-  double peak = c.transfer == AVCOL_TRC_ARIB_STD_B67 ? kDefaultPeak : UsablePeak(c.peakLuminance);
-  return peak / kReferenceWhite;
 }
 
 // Where libzimg hands over each finished row of linear light.
@@ -262,8 +201,8 @@ ColourRoute RouteOf(const PictureView& picture) {
   return ColourRoute::kDirect;
 }
 
-bool DisplayConverter::ThroughLight(const PictureView& picture, ColourRoute route, int width, int height,
-                                    uint8_t* top, ptrdiff_t stride) {
+bool DisplayConverter::ThroughLight(const PictureView& picture, int width, int height, uint8_t* top,
+                                    ptrdiff_t stride) {
   PictureView src = picture;
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(src.format);
   if (!d) return false;
@@ -284,9 +223,7 @@ bool DisplayConverter::ThroughLight(const PictureView& picture, ColourRoute rout
     } else if (!repack_.Convert(src, wide, src.width, src.height, spread->data, spread->linesize)) {
       return false;
     }
-    PictureColour colour = src.colour;
-    src = ViewOfFrame(*spread);
-    src.colour = colour;
+    src = ViewOfFrame(*spread, src.colour);
     d = av_pix_fmt_desc_get(src.format);
     if (!Aligned(src, 3)) return false;
   }
@@ -328,7 +265,7 @@ bool DisplayConverter::ThroughLight(const PictureView& picture, ColourRoute rout
   const int64_t pixels = static_cast<int64_t>(width) * height;
   const int bands = static_cast<int>(std::clamp<int64_t>(
       std::min<int64_t>(av_cpu_count(), pixels / kPixelsPerBand), 1, std::min(kMaxBands, height)));
-  const LightMapping mapping(PeakRelative(route, c));
+  const LightMapping mapping(c.peakLuminance / kReferenceWhite);
   std::vector<std::thread> helpers;
   std::vector<char> done(static_cast<size_t>(bands), 0);
   for (int b = 0; b < bands; ++b) {
@@ -352,30 +289,29 @@ bool DisplayConverter::ThroughLight(const PictureView& picture, ColourRoute rout
 }
 
 bool DisplayConverter::ToDib(const PictureView& src, int width, int height, uint8_t* dib) {
-  ColourRoute route = RouteOf(src);
-  if (route != ColourRoute::kDirect && DibGeometryAcceptable(width, height, 24) && src.width > 0 && src.height > 0) {
+  if (RouteOf(src) != ColourRoute::kDirect && DibGeometryAcceptable(width, height, 24) && src.width > 0 &&
+      src.height > 0) {
     const size_t stride = DibStride(width, 24);
     // The mapping writes the pixels of each row.
     ClearDibPadding(dib, width, static_cast<size_t>(height));
     // The DIB's top row is its last.
     uint8_t* top = dib + (static_cast<size_t>(height) - 1) * stride;
-    if (ThroughLight(src, route, width, height, top, -static_cast<ptrdiff_t>(stride))) return true;
+    if (ThroughLight(src, width, height, top, -static_cast<ptrdiff_t>(stride))) return true;
   }
   // Colours libzimg cannot take are still shown, as libswscale sees them.
   return direct_.ConvertToDib(src, width, height, dib);
 }
 
 FramePtr DisplayConverter::ToBgrFrame(const PictureView& src, int width, int height) {
-  ColourRoute route = RouteOf(src);
   FramePtr frame;
-  if (route != ColourRoute::kDirect && width > 0 && height > 0 && src.width > 0 && src.height > 0) {
+  if (RouteOf(src) != ColourRoute::kDirect && width > 0 && height > 0 && src.width > 0 && src.height > 0) {
     frame.reset(av_frame_alloc());
     if (!frame) return nullptr;
     frame->format = AV_PIX_FMT_BGR24;
     frame->width = width;
     frame->height = height;
     if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
-    if (!ThroughLight(src, route, width, height, frame->data[0], frame->linesize[0])) frame.reset();
+    if (!ThroughLight(src, width, height, frame->data[0], frame->linesize[0])) frame.reset();
   }
   if (!frame) frame = direct_.ConvertToFrame(src, AV_PIX_FMT_BGR24, width, height);
   if (!frame) return nullptr;

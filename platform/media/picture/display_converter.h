@@ -1,6 +1,7 @@
 // How a decoded picture becomes the 24-bit frame a person looks at: the one
 // place that reads a picture's whole colour description (matrix, range,
-// chroma siting, transfer, primaries, light level) and picks the conversion.
+// chroma siting, transfer, primaries, light level, as ResolveColour completed
+// it) and picks the conversion.
 //
 // SDR pictures with BT.601 or BT.709 primaries convert exactly as libswscale
 // converts them (the frame the ffmpeg tool shows). Wider primaries, PQ and
@@ -40,8 +41,7 @@ class DisplayConverter {
  private:
   // Writes the picture through linear light as BGR rows, the top row at
   // `top`, the next `stride` bytes on. False when libzimg cannot take it.
-  bool ThroughLight(const PictureView& src, ColourRoute route, int width, int height, uint8_t* top,
-                    ptrdiff_t stride);
+  bool ThroughLight(const PictureView& src, int width, int height, uint8_t* top, ptrdiff_t stride);
 
   PictureConverter direct_;
   PictureConverter repack_;  // formats libzimg does not read, to ones it does

@@ -16,8 +16,8 @@ namespace {
 
 bool IsYuv(AVPixelFormat format) { return media::IsYuv(av_pix_fmt_desc_get(format)); }
 
-int SwsColorspace(AVColorSpace space) {
-  switch (space) {
+int SwsColorspace(AVColorSpace matrix) {
+  switch (matrix) {
     case AVCOL_SPC_BT709:
       return SWS_CS_ITU709;
     case AVCOL_SPC_FCC:
@@ -28,13 +28,11 @@ int SwsColorspace(AVColorSpace space) {
     case AVCOL_SPC_BT2020_CL:
       return SWS_CS_BT2020;
     default:
+      // BT.601 itself, and the matrices libswscale has no table for (YCgCo,
+      // the chroma-derived ones), which it shows with BT.601's as the ffmpeg
+      // tool does.
       return SWS_CS_ITU601;
   }
-}
-
-bool IsFullRangeFormat(AVPixelFormat format) {
-  return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
-         format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
 }
 
 // The source rows of the last slice of a DIB conversion, which goes through
@@ -51,7 +49,7 @@ bool PictureConverter::Prepare(const PictureView& src, AVPixelFormat format, int
                                       flags, nullptr, nullptr, nullptr));
   if (!context_) return false;
   if (IsYuv(src.format)) {
-    int full = src.colour.range == AVCOL_RANGE_JPEG || IsFullRangeFormat(src.format);
+    int full = src.colour.range == AVCOL_RANGE_JPEG;
     const int* table = sws_getCoefficients(SwsColorspace(src.colour.matrix));
     // A YUV destination keeps the source's range; an RGB one is full range.
     int dstFull = IsYuv(format) ? full : 1;
@@ -78,9 +76,7 @@ FramePtr PictureConverter::ConvertToFrame(const PictureView& src, AVPixelFormat 
   if (!Convert(src, format, width, height, frame->data, frame->linesize)) return nullptr;
   if (IsYuv(format)) {
     frame->colorspace = src.colour.matrix;
-    frame->color_range = (src.colour.range == AVCOL_RANGE_JPEG || IsFullRangeFormat(src.format))
-                             ? AVCOL_RANGE_JPEG
-                             : AVCOL_RANGE_MPEG;
+    frame->color_range = src.colour.range;
     frame->chroma_location = src.colour.siting;
   }
   frame->color_trc = src.colour.transfer;

@@ -5,7 +5,6 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
-#include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -33,39 +32,7 @@ const VideoFormat kFormats[] = {
 
 bool IsYv12(const VideoFormat& format) { return format.subtype == &MEDIASUBTYPE_YV12; }
 
-// An enumeration field as the integer it holds, kept only when the
-// enumeration names it.
-template <typename E>
-E Checked(const E& field, int count, E unknown) {
-  int value = 0;
-  static_assert(sizeof value == sizeof field);
-  std::memcpy(&value, &field, sizeof value);
-  return value >= 0 && value < count ? static_cast<E>(value) : unknown;
-}
-
-double PeakLuminance(const AVFrame& frame) {
-  const AVFrameSideData* light = av_frame_get_side_data(&frame, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
-  const AVFrameSideData* display = av_frame_get_side_data(&frame, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
-  return DeclaredPeakLuminance(light ? light->data : nullptr, light ? light->size : 0,
-                               display ? display->data : nullptr, display ? display->size : 0);
-}
-
 }  // namespace
-
-double DeclaredPeakLuminance(const uint8_t* light, size_t lightSize, const uint8_t* display, size_t displaySize) {
-  if (light && lightSize >= sizeof(AVContentLightMetadata)) {
-    AVContentLightMetadata level;
-    std::memcpy(&level, light, sizeof level);
-    if (level.MaxCLL > 0) return level.MaxCLL;
-  }
-  if (display && displaySize >= sizeof(AVMasteringDisplayMetadata)) {
-    AVMasteringDisplayMetadata mastering;
-    std::memcpy(&mastering, display, sizeof mastering);
-    if (mastering.has_luminance && mastering.max_luminance.num > 0 && mastering.max_luminance.den > 0)
-      return av_q2d(mastering.max_luminance);
-  }
-  return 0;
-}
 
 bool IsYuv(const AVPixFmtDescriptor* desc) {
   return desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
@@ -115,7 +82,7 @@ MediaType MakeVideoType(const VideoFormat& format, int width, int height, LONGLO
   return type;
 }
 
-PictureView ViewOfFrame(const AVFrame& frame) {
+PictureView ViewOfFrame(const AVFrame& frame, const PictureColour& colour) {
   PictureView v;
   v.format = static_cast<AVPixelFormat>(frame.format);
   v.width = frame.width;
@@ -124,15 +91,11 @@ PictureView ViewOfFrame(const AVFrame& frame) {
     v.data[i] = frame.data[i];
     v.linesize[i] = frame.linesize[i];
   }
-  PictureColour& c = v.colour;
-  c.matrix = Checked(frame.colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
-  c.range = Checked(frame.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
-  c.siting = Checked(frame.chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
-  c.transfer = Checked(frame.color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
-  c.primaries = Checked(frame.color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
-  c.peakLuminance = PeakLuminance(frame);
+  v.colour = colour;
   return v;
 }
+
+PictureView ViewOfFrame(const AVFrame& frame) { return ViewOfFrame(frame, ResolveColour(SignalsOf(frame))); }
 
 bool ViewOfBytes(const VideoFormat& format, int width, int height, const uint8_t* bytes, size_t size,
                  PictureView* view) {
@@ -142,6 +105,7 @@ bool ViewOfBytes(const VideoFormat& format, int width, int height, const uint8_t
   v.format = format.pixelFormat;
   v.width = width;
   v.height = height;
+  v.colour = ResolveColour({.format = format.pixelFormat});
   if (format.bottomUp) {
     v.data[0] = bytes;
     v.linesize[0] = static_cast<int>(DibStride(width, format.bitCount));

@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "platform/dshow/media_type.h"
+#include "platform/media/picture/resolve_colour.h"
 
 namespace media {
 
@@ -39,20 +40,6 @@ size_t ImageBytes(const VideoFormat& format, int width, int height);
 // VIDEOINFOHEADER with a positive height.
 MediaType MakeVideoType(const VideoFormat& format, int width, int height, LONGLONG avgTimePerFrame);
 
-// What the values of a picture mean: how YUV becomes RGB (matrix, range,
-// where the chroma samples sit), how RGB becomes light (transfer, primaries)
-// and how bright the brightest part of the content is.
-struct PictureColour {
-  AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
-  AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
-  AVChromaLocation siting = AVCHROMA_LOC_UNSPECIFIED;
-  AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
-  AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
-  // In cd/m²: the content light level, else the mastering display's peak;
-  // 0 when the stream says neither.
-  double peakLuminance = 0;
-};
-
 // A picture somewhere in memory: plane pointers and strides (a negative
 // stride walks up), with the colour description its values follow.
 struct PictureView {
@@ -64,17 +51,14 @@ struct PictureView {
   PictureColour colour;
 };
 
-// The content light level (AVContentLightMetadata), else the mastering
-// display's peak (AVMasteringDisplayMetadata), in cd/m², from side data of
-// either kind (null or short when absent); 0 when neither says.
-double DeclaredPeakLuminance(const uint8_t* light, size_t lightSize, const uint8_t* display, size_t displaySize);
-
-// A view of the frame with its colour description, every value checked: a
-// decoder copies them from the bitstream unchecked.
+// A view of the frame whose values follow `colour`.
+PictureView ViewOfFrame(const AVFrame& frame, const PictureColour& colour);
+// A view of the frame with the colours it describes itself.
 PictureView ViewOfFrame(const AVFrame& frame);
 
 // A view of `bytes` holding one picture in `format`'s layout, top row first
-// whatever the layout stores; false when the bytes are too few.
+// whatever the layout stores, with the colours of a picture that says
+// nothing of them; false when the bytes are too few.
 bool ViewOfBytes(const VideoFormat& format, int width, int height, const uint8_t* bytes, size_t size,
                  PictureView* view);
 

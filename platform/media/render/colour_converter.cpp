@@ -26,7 +26,7 @@ bool InputGeometry(const AM_MEDIA_TYPE& type, Geometry* g) {
 // sample too short to be one.
 bool ViewOfSample(const Sample& sample, const Geometry& g, PictureView* view) {
   if (sample.frame()) {
-    *view = ViewOfFrame(*sample.frame());
+    *view = ViewOfFrame(*sample.frame(), sample.colour());
     return true;
   }
   return ViewOfBytes(*g.format, g.width, g.height, sample.data(), sample.size(), view);

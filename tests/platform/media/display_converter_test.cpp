@@ -221,6 +221,42 @@ INSTANTIATE_TEST_SUITE_P(
                      [](AVFrame* f) { Describe(f, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_SMPTE2084, AVCOL_PRI_BT2020); }}),
     [](const testing::TestParamInfo<MetadataCase>& info) { return std::string(info.param.name); });
 
+struct UntaggedCase {
+  const char* name;
+  AVPixelFormat format;
+  AVColorPrimaries primaries;  // the only thing the picture says
+  AVColorSpace shownAs;        // the matrix every path must read
+};
+
+void PrintTo(const UntaggedCase& c, std::ostream* os) { *os << c.name; }
+
+class UntaggedPicture : public testing::TestWithParam<UntaggedCase> {};
+
+// Caught: a path with its own default for an untagged matrix. The colour
+// space converter's DIB and the decoder's RGB24 frame must both be the
+// picture tagged with the resolved matrix, and differ from another matrix.
+TEST_P(UntaggedPicture, ShowsTheSameOnEveryPath) {
+  const UntaggedCase& c = GetParam();
+  FramePtr untagged = Ramp(c.format), tagged = Ramp(c.format), other = Ramp(c.format);
+  Describe(untagged.get(), AVCOL_SPC_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED, c.primaries);
+  Describe(tagged.get(), c.shownAs, AVCOL_TRC_UNSPECIFIED, c.primaries);
+  Describe(other.get(), AVCOL_SPC_SMPTE240M, AVCOL_TRC_UNSPECIFIED, c.primaries);
+  const std::vector<uint8_t> dib = Dib(*untagged);
+  FramePtr frame = DisplayConverter().ToBgrFrame(ViewOfFrame(*untagged), untagged->width, untagged->height);
+  ASSERT_TRUE(frame);
+  std::vector<uint8_t> packed(ImageBytes(Rgb24Format(), frame->width, frame->height));
+  PackPicture(ViewOfFrame(*frame), Rgb24Format(), packed.data());
+  EXPECT_EQ(packed, dib);
+  EXPECT_EQ(dib, Dib(*tagged));
+  EXPECT_NE(dib, Dib(*other));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UntaggedPicture,
+    testing::Values(UntaggedCase{"Sdr", AV_PIX_FMT_YUV420P, AVCOL_PRI_UNSPECIFIED, AVCOL_SPC_BT470BG},
+                    UntaggedCase{"Bt2020", AV_PIX_FMT_YUV420P10LE, AVCOL_PRI_BT2020, AVCOL_SPC_BT2020_NCL}),
+    [](const testing::TestParamInfo<UntaggedCase>& info) { return std::string(info.param.name); });
+
 // Caught: a large picture mapped in bands with a band misplaced, left
 // unwritten or joined with a seam: a top-to-bottom ramp must come out
 // brightening row by row.
@@ -358,7 +394,8 @@ TEST(DeepSamples, TravelInTheDecoderPlanesAndPackIntoTheLayout) {
   FramePtr frame = Ramp(AV_PIX_FMT_YUV420P10LE);
   const int w = frame->width, h = frame->height;
   const uint16_t luma = reinterpret_cast<const uint16_t*>(frame->data[0])[5];
-  SamplePtr sample = Sample::FromFrame(std::move(frame), FindVideoFormat(MEDIASUBTYPE_IYUV), 0);
+  const PictureColour colour = ResolveColour(SignalsOf(*frame));
+  SamplePtr sample = Sample::FromFrame(std::move(frame), FindVideoFormat(MEDIASUBTYPE_IYUV), colour, 0);
   ASSERT_EQ(sample->size(), static_cast<size_t>(w) * h * 3 / 2);
   EXPECT_EQ(sample->data()[5], luma >> 2);
   EXPECT_EQ(sample->frame()->format, AV_PIX_FMT_YUV420P10LE);
