@@ -40,15 +40,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "protocol/wire.h"
+#include "protocol/descriptor_ends.h"
+#include "protocol/messages.h"
+#include "protocol/parent_channel.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = wire::Clock;
 
 double Milliseconds(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
@@ -58,65 +61,18 @@ double Milliseconds(Clock::time_point from, Clock::time_point to) {
 // watchdog ends a request after ten seconds.
 constexpr auto kReplyDeadline = std::chrono::seconds(30);
 
-using Bytes = std::vector<uint8_t>;
-
 // The status command, the end of the previous request and a native-size
 // request for path, in one write.
-Bytes StatusAndNativeRequest(const std::string& path) {
-  Bytes out{wire::kGetStatus, wire::kEndThumbnail, wire::kThumbnailFile};
-  wire::AppendString(&out, path);
-  wire::AppendNumber(&out, 0);
-  wire::AppendNumber(&out, 0);
+std::vector<uint8_t> StatusAndNativeRequest(const std::string& path) {
+  std::vector<uint8_t> out;
+  for (const std::vector<uint8_t>& command :
+       {wire::EncodeRequest(wire::StatusRequest{}), wire::EncodeRequest(wire::EndThumbnailRequest{}),
+        wire::EncodeRequest(wire::ThumbnailRequest{path, 0, 0, std::nullopt})})
+    out.insert(out.end(), command.begin(), command.end());
   return out;
 }
 
-Bytes LinesRequest(uint32_t rows) {
-  Bytes out{wire::kGetLines};
-  wire::AppendNumber(&out, 0);
-  wire::AppendNumber(&out, rows);
-  return out;
-}
-
-// Waits until fd is ready for events or the deadline passes.
-bool WaitReady(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return false;
-    pollfd entry{fd, events, 0};
-    const int ready = poll(&entry, 1, static_cast<int>(left));
-    if (ready > 0) return true;
-    if (ready < 0 && errno != EINTR) return false;
-  }
-}
-
-bool ReadExact(int fd, void* buffer, size_t size, Clock::time_point deadline) {
-  auto* at = static_cast<uint8_t*>(buffer);
-  while (size > 0) {
-    if (!WaitReady(fd, POLLIN, deadline)) return false;
-    const ssize_t got = read(fd, at, size);
-    if (got == 0) return false;
-    if (got < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      return false;
-    }
-    at += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const Bytes& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
+bool Ok(wire::ChannelResult result) { return result == wire::ChannelResult::kOk; }
 
 // One server child and the parent's ends of its channel.
 class Server {
@@ -133,23 +89,22 @@ class Server {
       close(commands[1]);
       return false;
     }
-    event_ = eventfd(0, EFD_CLOEXEC);
+    const int event = eventfd(0, EFD_CLOEXEC);
     const std::string r = std::to_string(commands[0]);
     const std::string w = std::to_string(replies[1]);
-    const std::string e = std::to_string(event_);
-    pid_ = event_ < 0 ? -1 : fork();
+    const std::string e = std::to_string(event);
+    pid_ = event < 0 ? -1 : fork();
     if (pid_ == 0) {
       // Only the child's ends cross the exec.
-      for (int fd : {commands[0], replies[1], event_}) fcntl(fd, F_SETFD, 0);
+      for (int fd : {commands[0], replies[1], event}) fcntl(fd, F_SETFD, 0);
       execl(program_.c_str(), program_.c_str(), "-com", r.c_str(), w.c_str(), e.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(commands[0]);
     close(replies[1]);
-    commands_ = commands[1];
-    replies_ = replies[0];
-    events_seen_ = 0;
-    replies_awaited_ = 0;
+    channel_.reset();
+    ends_ = std::make_unique<wire::DescriptorEnds>(commands[1], replies[0], event);
+    channel_ = std::make_unique<wire::ParentChannel>(*ends_);
     if (pid_ < 0) {
       Stop();
       return false;
@@ -160,10 +115,9 @@ class Server {
   // Ends the server with the quit command, then by force if it lingers.
   // Gives its peak resident memory in KiB, or -1.
   long Stop() {
-    if (commands_ >= 0) {
-      WriteAll(commands_, {wire::kQuit});
-      close(commands_);
-      commands_ = -1;
+    if (channel_) {
+      channel_->Send(wire::QuitRequest{}, Clock::now() + kReplyDeadline);
+      ends_->CloseCommand();
     }
     long peak = -1;
     if (pid_ > 0) {
@@ -184,10 +138,7 @@ class Server {
       }
       pid_ = -1;
     }
-    for (int* fd : {&replies_, &event_}) {
-      if (*fd >= 0) close(*fd);
-      *fd = -1;
-    }
+    if (ends_) ends_->CloseAll();
     return peak;
   }
 
@@ -213,31 +164,15 @@ class Server {
   // The server's processor time in ms, from its end (see Stop).
   double ended_cpu_ms() const { return ended_cpu_ms_; }
 
-  bool Send(const Bytes& bytes) { return WriteAll(commands_, bytes); }
-  bool Receive(void* buffer, size_t size) { return ReadExact(replies_, buffer, size, Clock::now() + kReplyDeadline); }
-
-  // Waits for the event that ends the next reply. The eventfd adds up the
-  // events not yet read, and one read may take those of later replies too,
-  // so the replies are counted, not the reads.
-  bool AwaitReplyEvent() {
-    ++replies_awaited_;
-    const auto deadline = Clock::now() + kReplyDeadline;
-    while (events_seen_ < replies_awaited_) {
-      uint64_t value = 0;
-      if (!ReadExact(event_, &value, sizeof value, deadline)) return false;
-      events_seen_ += value;
-    }
-    return true;
-  }
+  // The channel of the running server; each of its waits may take up to
+  // kReplyDeadline.
+  wire::ParentChannel& channel() { return *channel_; }
 
  private:
   std::string program_;
   pid_t pid_ = -1;
-  int commands_ = -1;
-  int replies_ = -1;
-  int event_ = -1;
-  uint64_t events_seen_ = 0;
-  uint64_t replies_awaited_ = 0;
+  std::unique_ptr<wire::DescriptorEnds> ends_;
+  std::unique_ptr<wire::ParentChannel> channel_;
   double ended_cpu_ms_ = -1;
 };
 
@@ -259,26 +194,31 @@ Result Request(Server& server, const std::string& path, std::vector<uint8_t>& ro
     result.failure = reason;
     return result;
   };
-  uint8_t reply[16];
+  // Several replies are in flight at once: each event is taken as the next
+  // reply's, never as the end of the only one.
+  wire::ParentChannel& channel = server.channel();
+  auto in = [] { return Clock::now() + kReplyDeadline; };
+  wire::StatusReply status;
+  wire::ThumbnailReply reply;
   result.sent = Clock::now();
-  if (!server.Send(StatusAndNativeRequest(path))) return fail("pipe closed");
-  if (!server.Receive(reply, 4) || !server.AwaitReplyEvent()) return fail("no status reply");
+  if (!Ok(channel.SendBytes(StatusAndNativeRequest(path), in()))) return fail("pipe closed");
+  if (!Ok(channel.Receive(&status, in())) || !Ok(channel.AwaitEvent(in()))) return fail("no status reply");
   result.taken = Clock::now();
-  if (!server.Receive(reply, 4)) return fail("no reply");
-  if (wire::DecodeNumber(reply) != 1) {
-    if (!server.AwaitReplyEvent()) return fail("no event after refusal");
+  if (!Ok(channel.Receive(&reply, in()))) return fail("no reply");
+  if (reply.result != 1) {
+    if (!Ok(channel.AwaitEvent(in()))) return fail("no event after refusal");
     result.done = Clock::now();
     return fail("refused");
   }
-  if (!server.Receive(reply + 4, 12) || !server.AwaitReplyEvent()) return fail("short reply");
-  result.width = wire::DecodeNumber(reply + 4);
-  result.height = wire::DecodeNumber(reply + 8);
+  if (!Ok(channel.AwaitEvent(in()))) return fail("short reply");
+  result.width = reply.width;
+  result.height = reply.height;
   const uint64_t size = uint64_t{result.width} * result.height * 3;
-  if (wire::DecodeNumber(reply + 12) != 24 || size == 0 || size > (uint64_t{1} << 31)) return fail("bad size");
+  if (reply.bits != 24 || size == 0 || size > (uint64_t{1} << 31)) return fail("bad size");
   rows.resize(size);
-  if (!server.Send(LinesRequest(result.height))) return fail("pipe closed");
-  if (!server.Receive(rows.data(), rows.size())) return fail("rows missing");
-  if (!server.AwaitReplyEvent()) return fail("no event after rows");
+  if (!Ok(channel.Send(wire::GetLinesRequest{0, result.height}, in()))) return fail("pipe closed");
+  if (!Ok(channel.ReceiveRows(rows.data(), rows.size(), in()))) return fail("rows missing");
+  if (!Ok(channel.AwaitEvent(in()))) return fail("no event after rows");
   result.done = Clock::now();
   result.ok = true;
   return result;
@@ -349,8 +289,8 @@ int RunWarm(const std::string& program, PathSource& paths, int warmup) {
   std::vector<uint8_t> rows;
   std::string path;
   auto keep_alive = [&server] {
-    uint8_t reply[4];
-    server.Send({wire::kGetStatus}) && server.Receive(reply, sizeof reply) && server.AwaitReplyEvent();
+    wire::StatusReply status;
+    server.channel().Ask(wire::StatusRequest{}, &status, Clock::now() + kReplyDeadline);
   };
   while (paths.Next(path, keep_alive)) {
     const double cpu_start = server.CpuMilliseconds();

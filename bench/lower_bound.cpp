@@ -36,6 +36,8 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "protocol/server_timing.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -50,8 +52,6 @@ double ProcessCpuMilliseconds() {
   return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-// The positions of the server's frame selection, in 100 ns units.
-constexpr int64_t kSeekTimes[] = {3000000, 5200000, 15000000, 20000000, 30000000, 70000000, 120000000, 200000000};
 constexpr AVRational kMediaTime = {1, 10000000};
 constexpr uint32_t kDarkThreshold = 70;
 
@@ -328,7 +328,7 @@ Grab GrabThumbnail(const char* path, int threads, Converter& converter) {
   const bool opened = input->Open(path, threads);
   grab.timings.open = MillisecondsSince(start);
   if (opened) {
-    for (int64_t position : kSeekTimes) {
+    for (int64_t position : wire::kWalkPositions) {
       if (input->Duration() >= 0 && input->Duration() <= position) position = input->Duration() / 2;
       ++grab.positions;
       grab.position = position;

@@ -2,15 +2,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "client/live_servers.h"
 #include "client/system.h"
-#include "protocol/wire.h"
+#include "protocol/server_timing.h"
 
 namespace thumbnail {
 namespace {
@@ -20,41 +18,21 @@ constexpr int kChildCommandFd = 3;
 constexpr int kChildReplyFd = 4;
 constexpr int kChildEventFd = 5;
 
-// The server's watchdog ends a command after ten seconds; an end this long
-// after the last command is that, not a crash.
-constexpr auto kWatchdogCutOff = std::chrono::milliseconds(9500);
+// The server's watchdog ends a command at its idle limit; an end this close
+// to it after the last command is that, not a crash.
+constexpr auto kWatchdogCutOff = std::chrono::milliseconds(wire::kIdleLimitMs) - std::chrono::milliseconds(500);
 // How long a server asked to quit may take before it is killed.
 constexpr auto kQuitGrace = std::chrono::milliseconds(2000);
-
-// poll() until `deadline`; 0 on time-out, like poll itself.
-int PollUntil(pollfd* fds, nfds_t count, Clock::time_point deadline) {
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left < 0) left = 0;
-    // Round up, so that a deadline less than a millisecond away still waits.
-    int n = ::poll(fds, count, static_cast<int>(left) + (left == 0 ? 0 : 1));
-    if (n >= 0 || errno != EINTR) return n;
-  }
-}
 
 void CloseIfOpen(int* fd) {
   if (*fd >= 0) ::close(*fd);
   *fd = -1;
 }
 
-Status Gone() { return Status::Error(Failure::kServerCrashed, "the server ended in the middle of the request"); }
-Status NoReply() { return Status::Error(Failure::kTimedOut, "the server did not reply in time"); }
-
 }  // namespace
 
 ServerProcess::ServerProcess(std::string path, pid_t pid, int command, int reply, int event, int errors)
-    : path_(std::move(path)),
-      pid_(pid),
-      command_fd_(command),
-      reply_fd_(reply),
-      event_fd_(event),
-      errors_fd_(errors),
-      last_command_(Clock::now()) {}
+    : path_(std::move(path)), pid_(pid), ends_(command, reply, event, WriteWithoutSigpipe), errors_fd_(errors) {}
 
 Status ServerProcess::Start(const std::string& path, std::unique_ptr<ServerProcess>* out) {
   int command[2] = {-1, -1};
@@ -88,9 +66,7 @@ Status ServerProcess::Start(const std::string& path, std::unique_ptr<ServerProce
   CloseIfOpen(&reply[1]);
   CloseIfOpen(&event[1]);
   CloseIfOpen(&errors[1]);
-  if (::fcntl(command[1], F_SETFL, O_NONBLOCK) != 0 || ::fcntl(reply[0], F_SETFL, O_NONBLOCK) != 0 ||
-      ::fcntl(errors[0], F_SETFL, O_NONBLOCK) != 0)
-    return fail("fcntl", errno);
+  if (::fcntl(errors[0], F_SETFL, O_NONBLOCK) != 0) return fail("fcntl", errno);
 
   pid_t pid = 0;
   const int error = SpawnWithDescriptors(
@@ -115,27 +91,17 @@ ServerProcess::~ServerProcess() {
   if (!reaped_) {
     // The quit command is one byte into a pipe with room; if the server
     // cannot take it, the kill below ends it all the same.
-    Send({wire::kQuit}, Clock::now());
-    CloseIfOpen(&command_fd_);
+    channel_.Send(wire::QuitRequest{}, Clock::now());
+    ends_.CloseCommand();
     // The server hangs up its reply pipe as its process ends.
-    pollfd hangup{reply_fd_, POLLIN, 0};
-    char sink[4096];
-    auto deadline = Clock::now() + kQuitGrace;
-    while (PollUntil(&hangup, 1, deadline) > 0 && ::read(reply_fd_, sink, sizeof sink) > 0) {
-    }
+    ends_.DrainReply(Clock::now() + kQuitGrace);
   }
   Kill();
   CloseIfOpen(&errors_fd_);
 }
 
-void ServerProcess::CloseDescriptors() {
-  CloseIfOpen(&command_fd_);
-  CloseIfOpen(&reply_fd_);
-  CloseIfOpen(&event_fd_);
-}
-
 void ServerProcess::Kill() {
-  CloseDescriptors();
+  ends_.CloseAll();
   if (reaped_) return;
   // Killing a process that has already ended changes nothing: its status
   // stays the one it ended with.
@@ -146,70 +112,20 @@ void ServerProcess::Kill() {
   reaped_ = true;
 }
 
-Status ServerProcess::Send(const std::vector<uint8_t>& bytes, Clock::time_point deadline) {
-  if (command_fd_ < 0) return Gone();
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = WriteWithoutSigpipe(command_fd_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return Gone();
-    pollfd room{command_fd_, POLLOUT, 0};
-    int ready = PollUntil(&room, 1, deadline);
-    if (ready == 0) return NoReply();
-    if (ready < 0 || (room.revents & (POLLERR | POLLHUP | POLLNVAL))) return Gone();
-  }
-  last_command_ = Clock::now();
-  return Status::Ok();
-}
-
-Status ServerProcess::Receive(uint8_t* out, size_t size, Clock::time_point deadline) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::read(reply_fd_, out + done, size - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n == 0) return Gone();
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return Gone();
-    pollfd data{reply_fd_, POLLIN, 0};
-    int ready = PollUntil(&data, 1, deadline);
-    if (ready == 0) return NoReply();
-    if (ready < 0) return Gone();
-  }
-  return Status::Ok();
-}
-
-Status ServerProcess::AwaitReplyEnd(Clock::time_point deadline) {
-  for (;;) {
-    pollfd fds[2] = {{event_fd_, POLLIN, 0}, {reply_fd_, POLLIN, 0}};
-    int ready = PollUntil(fds, 2, deadline);
-    if (ready == 0) return NoReply();
-    if (ready < 0) return Gone();
-    if (fds[0].revents & POLLIN) {
-      if (!TakeReplyEvent(event_fd_)) continue;
-      // The server writes the whole reply before it sets the event, so
-      // anything in the pipe now is more than the reply.
-      int waiting = 0;
-      if (::ioctl(reply_fd_, FIONREAD, &waiting) == 0 && waiting > 0)
-        return Status::Error(Failure::kProtocolError, "the server sent more than its reply");
+Status ServerProcess::Told(wire::ChannelResult result) {
+  switch (result) {
+    case wire::ChannelResult::kOk:
       return Status::Ok();
-    }
-    int waiting = 0;
-    if ((fds[1].revents & POLLIN) && ::ioctl(reply_fd_, FIONREAD, &waiting) == 0 && waiting > 0)
+    case wire::ChannelResult::kTimedOut:
+      return Status::Error(Failure::kTimedOut, "the server did not reply in time");
+    case wire::ChannelResult::kOverrun:
       return Status::Error(Failure::kProtocolError, "the server sent more than its reply");
-    if (fds[1].revents) return Gone();
+    case wire::ChannelResult::kMalformed:
+      return Status::Error(Failure::kProtocolError, "the server sent a reply the protocol does not allow");
+    case wire::ChannelResult::kGone:
+      break;
   }
-}
-
-bool ServerProcess::HasGoneAway() {
-  pollfd reply{reply_fd_, POLLIN, 0};
-  return reaped_ || reply_fd_ < 0 || PollUntil(&reply, 1, Clock::now()) != 0;
+  return Status::Error(Failure::kServerCrashed, "the server ended in the middle of the request");
 }
 
 std::string ServerProcess::FirstErrorLine() {
@@ -218,6 +134,8 @@ std::string ServerProcess::FirstErrorLine() {
   std::string line(text, n > 0 ? static_cast<size_t>(n) : 0);
   return line.substr(0, line.find('\n'));
 }
+
+bool ServerProcess::HasGoneAway() { return reaped_ || ends_.ReplyPipeStirred(); }
 
 Status ServerProcess::EndAfter(const Status& failure) {
   Clock::duration since_command = IdleFor();

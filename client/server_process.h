@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "client/thumbnail_client.h"
+#include "protocol/descriptor_ends.h"
+#include "protocol/parent_channel.h"
 
 namespace thumbnail {
 
-using Clock = std::chrono::steady_clock;
+using Clock = wire::Clock;
 
 class ServerProcess {
  public:
@@ -37,21 +39,38 @@ class ServerProcess {
 
   // Writes a whole command and its arguments before the deadline. Notes the
   // time: the server's idle limit counts from its last command.
-  Status Send(const std::vector<uint8_t>& bytes, Clock::time_point deadline);
+  template <typename Request>
+  Status Send(const Request& request, Clock::time_point deadline) {
+    return Told(channel_.Send(request, deadline));
+  }
 
-  // Reads exactly `size` reply bytes, as they arrive, before the deadline.
-  Status Receive(uint8_t* out, size_t size, Clock::time_point deadline);
+  // Reads one reply, as it arrives, before the deadline.
+  template <typename Reply>
+  Status Receive(Reply* reply, Clock::time_point deadline) {
+    return Told(channel_.Receive(reply, deadline));
+  }
 
   // Waits for the event that ends a reply. Bytes beyond the reply are a
   // protocol error: the two sides would no longer be in step.
-  Status AwaitReplyEnd(Clock::time_point deadline);
+  Status AwaitReplyEnd(Clock::time_point deadline) { return Told(channel_.AwaitReplyEnd(deadline)); }
+
+  // A command, its whole reply and its event, before the deadline.
+  template <typename Request>
+  Status Ask(const Request& request, typename Request::Reply* reply, Clock::time_point deadline) {
+    return Told(channel_.Ask(request, reply, deadline));
+  }
+
+  // Command 3 for rows of rowBytes each, into out, and its event.
+  Status GetLines(uint32_t first, uint32_t count, size_t rowBytes, uint8_t* out, Clock::time_point deadline) {
+    return Told(channel_.GetLines(first, count, rowBytes, out, deadline));
+  }
 
   // True, without waiting, when the server has hung up its reply pipe (it
   // ended, by itself or otherwise) or has sent bytes nobody asked for.
   bool HasGoneAway();
 
   // How long since the last command went out.
-  Clock::duration IdleFor() const { return Clock::now() - last_command_; }
+  Clock::duration IdleFor() const { return Clock::now() - channel_.lastSent(); }
 
   // Ends the server after `failure` (a failed Send, Receive or
   // AwaitReplyEnd), reaps it, and returns the failure told the way the
@@ -67,21 +86,20 @@ class ServerProcess {
 
  private:
   ServerProcess(std::string path, pid_t pid, int command, int reply, int event, int errors);
-  void CloseDescriptors();
+  // The channel's result as the caller's status.
+  static Status Told(wire::ChannelResult result);
   // The first line the server wrote on stderr, what the dynamic loader or
   // the system says when a program cannot run; empty when it wrote none.
   std::string FirstErrorLine();
 
   std::string path_;
   pid_t pid_;
-  int command_fd_;  // write end of the command pipe, non-blocking
-  int reply_fd_;    // read end of the reply pipe, non-blocking
-  int event_fd_;    // the parent's end of the reply event
-  int errors_fd_;   // read end of the server's stderr, non-blocking; kept
-                    // after Kill, for EndAfter to read
+  wire::DescriptorEnds ends_;
+  wire::ParentChannel channel_{ends_};
+  int errors_fd_;  // read end of the server's stderr, non-blocking; kept
+                   // after Kill, for EndAfter to read
   bool reaped_ = false;
   int wait_status_ = 0;
-  Clock::time_point last_command_;
 };
 
 }  // namespace thumbnail

@@ -10,7 +10,8 @@
 #include "client/image_scale.h"
 #include "client/server_process.h"
 #include "client/system.h"
-#include "protocol/wire.h"
+#include "protocol/messages.h"
+#include "protocol/server_timing.h"
 
 namespace thumbnail {
 namespace {
@@ -67,26 +68,16 @@ class CheckedFile {
   std::string wire_path_;
 };
 
-// Where the server's own walk starts.
-constexpr uint32_t kServerFirstPositionMs = 300;
-
 // Command 2, or command 7 when the caller names a position or the cover,
 // at the frame's own size.
-std::vector<uint8_t> ThumbnailCommand(const std::string& path, const Position& where) {
-  const bool placed = where.kind != Position::Kind::kServerChoice || where.prefer_cover;
-  std::vector<uint8_t> bytes;
-  bytes.reserve(1 + path.size() + 1 + 16);
-  bytes.push_back(placed ? wire::kThumbnailFileAt : wire::kThumbnailFile);
-  wire::AppendString(&bytes, path);
-  wire::AppendNumber(&bytes, 0);
-  wire::AppendNumber(&bytes, 0);
-  if (placed) {
-    uint32_t kind = where.kind == Position::Kind::kMillionths ? wire::kMillionthsOfDuration : wire::kMilliseconds;
-    if (where.prefer_cover) kind |= wire::kPreferCover;
-    wire::AppendNumber(&bytes, kind);
-    wire::AppendNumber(&bytes, where.kind == Position::Kind::kServerChoice ? kServerFirstPositionMs : where.value);
-  }
-  return bytes;
+wire::ThumbnailRequest ThumbnailCommand(const std::string& path, const Position& where) {
+  wire::ThumbnailRequest request{path, 0, 0, std::nullopt};
+  if (where.kind == Position::Kind::kServerChoice && !where.prefer_cover) return request;
+  uint32_t kind = where.kind == Position::Kind::kMillionths ? wire::kMillionthsOfDuration : wire::kMilliseconds;
+  if (where.prefer_cover) kind |= wire::kPreferCover;
+  // The cover alone, without a position: where the server's own walk starts.
+  request.position = {kind, where.kind == Position::Kind::kServerChoice ? wire::kFirstWalkPositionMs : where.value};
+  return request;
 }
 
 // The server's reason as the caller's failure and a sentence for the user.
@@ -110,13 +101,6 @@ Status FromReason(uint32_t reason, const std::string& codec) {
     default:
       return Status::Error(Failure::kDamaged, "damaged: nothing in its video could be decoded");
   }
-}
-
-std::vector<uint8_t> GetLinesCommand(uint32_t first, uint32_t count) {
-  std::vector<uint8_t> bytes{wire::kGetLines};
-  wire::AppendNumber(&bytes, first);
-  wire::AppendNumber(&bytes, count);
-  return bytes;
 }
 
 Status BadReply(const std::string& what) { return Status::Error(Failure::kProtocolError, "the server sent " + what); }
@@ -173,34 +157,25 @@ Status ThumbnailClient::Request(const std::string& path, const Position& where, 
   status = EnsureServer();
   if (!status.ok()) return status;
 
-  auto timeout = std::chrono::milliseconds(options_.reply_timeout_ms);
-  auto deadline = Clock::now() + timeout;
+  auto deadline = ReplyDeadline();
+  wire::ThumbnailReply reply;
   status = server_->Send(ThumbnailCommand(file.wire_path(), where), deadline);
-  uint8_t reply[16];
-  if (status.ok()) status = server_->Receive(reply, 4, deadline);
+  if (status.ok()) status = server_->Receive(&reply, deadline);
   if (!status.ok()) return Drop(status);
-  uint32_t success = wire::DecodeNumber(reply);
-  if (success > 1) return Drop(BadReply("a thumbnail reply of " + std::to_string(success)));
-  if (success == 0) {
-    status = server_->AwaitReplyEnd(deadline);
-    if (!status.ok()) return Drop(status);
-    return ServerReason();
-  }
-  status = server_->Receive(reply + 4, 12, deadline);
-  if (status.ok()) status = server_->AwaitReplyEnd(deadline);
+  if (reply.result > 1) return Drop(BadReply("a thumbnail reply of " + std::to_string(reply.result)));
+  status = server_->AwaitReplyEnd(deadline);
   if (!status.ok()) return Drop(status);
+  if (reply.result == 0) return ServerReason();
 
-  uint32_t w = wire::DecodeNumber(reply + 4), h = wire::DecodeNumber(reply + 8), bits = wire::DecodeNumber(reply + 12);
+  const uint32_t w = reply.width, h = reply.height, bits = reply.bits;
   if (bits != 24 || w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || uint64_t{w} * h * 3 > kMaxFrameBytes)
     return Drop(BadReply("a frame size of " + std::to_string(w) + "x" + std::to_string(h) + "x" +
                          std::to_string(bits)));
 
-  deadline = Clock::now() + timeout;
+  deadline = ReplyDeadline();
   frame->bgr.resize(size_t{w} * h * 3);
-  status = server_->Send(GetLinesCommand(0, h), deadline);
-  if (status.ok()) status = server_->Receive(frame->bgr.data(), frame->bgr.size(), deadline);
-  if (status.ok()) status = server_->AwaitReplyEnd(deadline);
-  if (status.ok()) status = server_->Send({wire::kEndThumbnail}, deadline);
+  status = server_->GetLines(0, h, size_t{w} * 3, frame->bgr.data(), deadline);
+  if (status.ok()) status = server_->Send(wire::EndThumbnailRequest{}, deadline);
   if (!status.ok()) {
     *frame = Frame{};
     return Drop(status);
@@ -210,37 +185,24 @@ Status ThumbnailClient::Request(const std::string& path, const Position& where, 
   return Status::Ok();
 }
 
-Status ThumbnailClient::Ask(const std::vector<uint8_t>& command, uint8_t* reply, size_t size) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(options_.reply_timeout_ms);
-  Status status = server_->Send(command, deadline);
-  if (status.ok()) status = server_->Receive(reply, size, deadline);
-  if (status.ok()) status = server_->AwaitReplyEnd(deadline);
-  return status;
+std::chrono::steady_clock::time_point ThumbnailClient::ReplyDeadline() const {
+  return Clock::now() + std::chrono::milliseconds(options_.reply_timeout_ms);
 }
 
 Status ThumbnailClient::ServerReason() {
-  auto deadline = Clock::now() + std::chrono::milliseconds(options_.reply_timeout_ms);
-  Status status = server_->Send({wire::kGetFailure}, deadline);
-  uint8_t reason[wire::kNumberBytes];
-  if (status.ok()) status = server_->Receive(reason, sizeof reason, deadline);
-  std::string codec;
-  for (char c = 1; status.ok() && c != '\0';) {
-    status = server_->Receive(reinterpret_cast<uint8_t*>(&c), 1, deadline);
-    if (c != '\0') codec += c;
-    if (codec.size() >= wire::kMaxStringBytes) return Drop(BadReply("a codec name without its end"));
-  }
-  if (status.ok()) status = server_->AwaitReplyEnd(deadline);
+  wire::FailureReply reply;
+  Status status = server_->Ask(wire::FailureRequest{}, &reply, ReplyDeadline());
   if (!status.ok()) return Drop(status);
-  return FromReason(wire::DecodeNumber(reason), codec);
+  return FromReason(reply.reason, reply.codec);
 }
 
 Status ThumbnailClient::GetStatus() {
   Status status = EnsureServer();
   if (!status.ok()) return status;
-  uint8_t reply[4];
-  status = Ask({wire::kGetStatus}, reply, sizeof reply);
+  wire::StatusReply reply;
+  status = server_->Ask(wire::StatusRequest{}, &reply, ReplyDeadline());
   if (!status.ok()) return Drop(status);
-  if (wire::DecodeNumber(reply) != 1) return Drop(BadReply("a status of " + std::to_string(wire::DecodeNumber(reply))));
+  if (reply.status != 1) return Drop(BadReply("a status of " + std::to_string(reply.status)));
   return Status::Ok();
 }
 
@@ -248,15 +210,15 @@ Status ThumbnailClient::GetFrameOrigin(FrameOrigin* origin) {
   *origin = FrameOrigin{};
   // A server that has gone took what it knew with it.
   if (!server_ || server_->HasGoneAway()) return Status::Ok();
-  uint8_t reply[8];
-  Status status = Ask({wire::kGetFrameOrigin}, reply, sizeof reply);
+  wire::FrameOriginReply reply;
+  Status status = server_->Ask(wire::FrameOriginRequest{}, &reply, ReplyDeadline());
   if (!status.ok()) return Drop(status);
-  const uint32_t source = wire::DecodeNumber(reply);
+  const uint32_t source = reply.origin;
   if (source > wire::kFrameOfUnknownTime) return Drop(BadReply("a frame origin of " + std::to_string(source)));
   constexpr FrameOrigin::Source kSources[] = {FrameOrigin::Source::kNone, FrameOrigin::Source::kVideo,
                                               FrameOrigin::Source::kCover, FrameOrigin::Source::kUnknownTime};
   origin->source = kSources[source];
-  origin->milliseconds = origin->source == FrameOrigin::Source::kVideo ? wire::DecodeNumber(reply + 4) : 0;
+  origin->milliseconds = origin->source == FrameOrigin::Source::kVideo ? reply.milliseconds : 0;
   return Status::Ok();
 }
 
@@ -264,12 +226,12 @@ Status ThumbnailClient::GetDirectXLevel(DirectXLevel* level) {
   *level = DirectXLevel{};
   Status status = EnsureServer();
   if (!status.ok()) return status;
-  uint8_t reply[8];
-  status = Ask({wire::kGetDirectXLevel}, reply, sizeof reply);
+  wire::DirectXLevelReply reply;
+  status = server_->Ask(wire::DirectXLevelRequest{}, &reply, ReplyDeadline());
   if (!status.ok()) return Drop(status);
-  uint32_t flag = wire::DecodeNumber(reply + 4);
+  const uint32_t flag = reply.filterGraph;
   if (flag > 1) return Drop(BadReply("a filter graph flag of " + std::to_string(flag)));
-  level->level = wire::DecodeNumber(reply);
+  level->level = reply.level;
   level->filter_graph_available = flag == 1;
   return Status::Ok();
 }

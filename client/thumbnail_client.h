@@ -13,6 +13,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -145,8 +146,8 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
   Status Request(const std::string& path, const Position& where, Frame* frame);
   // Asks the server why its last request failed.
   Status ServerReason();
-  // One command with a reply of `size` bytes, within the reply time-out.
-  Status Ask(const std::vector<uint8_t>& command, uint8_t* reply, size_t size);
+  // When a reply asked for now is late.
+  std::chrono::steady_clock::time_point ReplyDeadline() const;
   // Ends the server after a failed exchange and turns the way it went into
   // the status of the request.
   Status Drop(const Status& what);

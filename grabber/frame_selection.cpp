@@ -4,17 +4,14 @@
 
 #include "grabber/thumbnailer.h"
 #include "platform/trace.h"
+#include "protocol/server_timing.h"
 
 namespace {
 
-// The positions tried in turn, in media time (100 ns units): the first whose
-// frame is not too dark wins, and the eighth is kept however dark it is.
-constexpr DWORD SeekTimes[8] = {3000000, 5200000, 15000000, 20000000, 30000000, 70000000, 120000000, 200000000};
-
-// After a position of the caller's the walk goes on forward, in steps that
-// grow as the fixed positions do: past a title card, then past a scene.
-constexpr LONGLONG kStepsFromStart[std::size(SeekTimes)] = {0,        5000000,  10000000,  20000000,
-                                                            40000000, 80000000, 150000000, 300000000};
+// The walk's positions, in media time (100 ns units): those of the fixed
+// walk, and the steps after a position of the caller's.
+constexpr const auto& SeekTimes = wire::kWalkPositions;
+constexpr const auto& kStepsFromStart = wire::kWalkStepsFromStart;
 
 constexpr LONGLONG kMillionths = 1000000;
 

@@ -7,6 +7,7 @@
 #include "platform/dshow/guids.h"
 #include "platform/dx/ddraw.h"
 #include "platform/trace.h"
+#include "server/pipe_fields.h"
 #include "server/thumbnail_server.h"
 
 namespace {
@@ -132,7 +133,7 @@ void TThumbnailServer::ReportDirectXLevel() {
   BYTE filterGraphAvailable = 0;
   const DWORD level = ProbeDirectXLevel(platform_, &filterGraphAvailable);
   DebugTrace("Write 6\n");
-  WriteDword(level);
-  WriteDword(filterGraphAvailable);
+  PipeFields pipe(*this);
+  wire::DirectXLevelReply{level, filterGraphAvailable}.Write(pipe);
   SignalReply();
 }

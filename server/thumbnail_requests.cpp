@@ -1,11 +1,11 @@
 // The thumbnail request commands: open a request, send the frame's rows,
 // close the request, and the status command.
 #include <algorithm>
-#include <cstring>
 
 #include "platform/gdi/dib_geometry.h"
 #include "platform/trace.h"
 #include "server/failure_reason.h"
+#include "server/pipe_fields.h"
 #include "server/thumbnail_server.h"
 
 namespace {
@@ -37,16 +37,18 @@ void TThumbnailServer::OpenRequest(bool placed) {
   InThumbnail = true;
   DebugTrace("TThumbnailServer::ThumbnailFile\n");
 
-  char path[wire::kMaxStringBytes + 1];
-  if (!ReadString(path, wire::kMaxStringBytes)) return;
+  PipeFields pipe(*this);
+  wire::ThumbnailRequest request = wire::ThumbnailRequest::Of(placed ? wire::kThumbnailFileAt : wire::kThumbnailFile);
+  request.Read(pipe);
+  if (!pipe.stringTaken()) return;
+  const char* path = request.path.c_str();
   DebugTrace("Reading %s\n", path);
-  RequestedWidth = static_cast<LONG>(ReadDword());
-  RequestedHeight = static_cast<LONG>(ReadDword());
+  RequestedWidth = request.width;
+  RequestedHeight = request.height;
   std::optional<WalkStart> start;
   bool preferCover = false;
-  if (placed) {
-    const DWORD kind = ReadDword();
-    const DWORD value = ReadDword();
+  if (request.position) {
+    const auto [kind, value] = *request.position;
     start = (kind & wire::kKindMask) == wire::kMillionthsOfDuration ? WalkStart{true, value}
                                                                     : WalkStart{false, LONGLONG{value} * 10000};
     preferCover = (kind & wire::kPreferCover) != 0;
@@ -57,7 +59,7 @@ void TThumbnailServer::OpenRequest(bool placed) {
   FixedSize = false;
   // 260 bytes without a NUL are a path cut short; opening the cut path could
   // open another file.
-  const bool pathComplete = std::strlen(path) < wire::kMaxStringBytes;
+  const bool pathComplete = request.path.size() < wire::kMaxStringBytes;
   // The grab, what it gave kept for commands 8 and 9.
   auto grab = [&] {
     Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
@@ -75,10 +77,7 @@ void TThumbnailServer::OpenRequest(bool placed) {
   if (RequestedWidth > 0 && RequestedHeight > 0) {
     FixedSize = true;
     DebugTrace("Write 1\n");
-    WriteDword(1);
-    WriteDword(static_cast<DWORD>(RequestedWidth));
-    WriteDword(static_cast<DWORD>(RequestedHeight));
-    WriteDword(24);
+    wire::ThumbnailReply::Frame(static_cast<DWORD>(RequestedWidth), static_cast<DWORD>(RequestedHeight)).Write(pipe);
     SignalReply();
     // The parent has its answer; a failed grab now only turns the rows black.
     if (grab() != 1) ThumbnailFailed = true;
@@ -89,14 +88,13 @@ void TThumbnailServer::OpenRequest(bool placed) {
     DebugTrace("Thumbnailer->ThumbnailFile Ok\n");
     DebugTrace("Write 2\n");
     const BITMAPINFOHEADER& frame = Thumbnailer->BitmapInfo.bmiHeader;
-    WriteDword(1);
-    WriteDword(static_cast<DWORD>(frame.biWidth));
-    WriteDword(static_cast<DWORD>(frame.biHeight));
-    WriteDword(frame.biBitCount);
+    wire::ThumbnailReply::Frame(static_cast<DWORD>(frame.biWidth), static_cast<DWORD>(frame.biHeight),
+                                frame.biBitCount)
+        .Write(pipe);
   } else {
     DebugTrace("Thumbnailer->ThumbnailFile Failed\n");
     DebugTrace("Write 3\n");
-    WriteDword(0);
+    wire::ThumbnailReply{}.Write(pipe);
     EndThumbnail();
   }
   SignalReply();
@@ -128,26 +126,25 @@ void TThumbnailServer::KeepOutcome(bool pathComplete, int result) {
 
 void TThumbnailServer::ReportFailure() {
   DebugTrace("TThumbnailServer::ReportFailure\n");
-  WriteDword(lastReason_);
-  DWORD written = 0;
-  // The name and its NUL, as every string on the wire.
-  platform_.WriteFile(HandleFromValue(WritePipe), lastCodec_.c_str(), static_cast<DWORD>(lastCodec_.size() + 1),
-                      &written);
+  PipeFields pipe(*this);
+  wire::FailureReply{lastReason_, lastCodec_}.Write(pipe);
   SignalReply();
 }
 
 void TThumbnailServer::ReportFrameOrigin() {
   DebugTrace("TThumbnailServer::ReportFrameOrigin\n");
-  WriteDword(lastOrigin_);
-  WriteDword(lastFrameMs_);
+  PipeFields pipe(*this);
+  wire::FrameOriginReply{lastOrigin_, lastFrameMs_}.Write(pipe);
   SignalReply();
 }
 
 void TThumbnailServer::GetLines() {
   DebugTrace("TThumbnailServer::GetLines\n");
-  const DWORD first = ReadDword();
-  const DWORD count = ReadDword();
-  if (command_pipe_ended_) return;
+  PipeFields pipe(*this);
+  wire::GetLinesRequest lines;
+  if (!lines.Read(pipe)) return;
+  const DWORD first = lines.first;
+  const DWORD count = lines.count;
   // Modulo 2^32: a count that wraps past the last row number sends nothing.
   const DWORD end = first + count;
 
@@ -215,6 +212,7 @@ void TThumbnailServer::EndThumbnail() {
 void TThumbnailServer::GetStatus() {
   DebugTrace("TThumbnailServer::GetStatus\n");
   DebugTrace("Write 5\n");
-  WriteDword(1);
+  PipeFields pipe(*this);
+  wire::StatusReply{}.Write(pipe);
   SignalReply();
 }

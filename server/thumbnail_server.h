@@ -11,15 +11,13 @@
 
 #include "grabber/thumbnailer.h"
 #include "platform/kernel/platform.h"
-#include "protocol/wire.h"
-
-// Milliseconds without a command byte after which the server ends itself.
-constexpr DWORD kIdleLimitMs = 10000;
+#include "protocol/messages.h"
+#include "protocol/server_timing.h"
 
 // True when more than the idle limit has passed from last to now, counted as
 // an unsigned 32-bit difference so that the wrap of the tick count does no
 // harm. Exactly the limit is still in time.
-constexpr bool IdleLimitPassed(DWORD now, DWORD last) { return static_cast<DWORD>(now - last) > kIdleLimitMs; }
+constexpr bool IdleLimitPassed(DWORD now, DWORD last) { return static_cast<DWORD>(now - last) > wire::kIdleLimitMs; }
 
 // The tick count at which the last command byte was taken, or at which
 // start-up ended. Written by the main thread, read by the watchdog.
@@ -106,6 +104,10 @@ class TThumbnailServer {
   void WriteZeros(size_t count);
   // Sets the reply event.
   void SignalReply();
+
+  // The command pipe and the reply pipe as fields of messages, read and
+  // written with ReadString, ReadDword and WriteDword.
+  class PipeFields;
 
   Platform& platform_;
   // A request has been closed since start; selects a trace only.

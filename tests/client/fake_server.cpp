@@ -16,11 +16,11 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "protocol/wire.h"
+#include "protocol/messages.h"
+#include "protocol/server_timing.h"
 
 namespace {
 
@@ -37,18 +37,23 @@ bool ReadAll(void* buffer, size_t size) {
   return true;
 }
 
-uint32_t ReadValue() {
-  uint8_t b[wire::kNumberBytes] = {};
-  if (!ReadAll(b, sizeof b)) ::_exit(0);
-  return wire::DecodeNumber(b);
-}
-
-std::string ReadPath() {
-  std::string path;
-  char c;
-  while (ReadAll(&c, 1) && c) path += c;
-  return path;
-}
+// The command pipe as fields; a pipe that ends in the middle of a command
+// ends the fake, as it does the real server.
+class CommandFields final : public wire::FieldSource {
+ public:
+  bool Number(uint32_t* value) override {
+    uint8_t b[wire::kNumberBytes] = {};
+    if (!ReadAll(b, sizeof b)) ::_exit(0);
+    *value = wire::DecodeNumber(b);
+    return true;
+  }
+  bool String(std::string* text) override {
+    text->clear();
+    char c;
+    while (text->size() < wire::kMaxStringBytes && ReadAll(&c, 1) && c) *text += c;
+    return true;
+  }
+};
 
 void Write(const std::vector<uint8_t>& bytes) {
   size_t done = 0;
@@ -59,9 +64,10 @@ void Write(const std::vector<uint8_t>& bytes) {
   }
 }
 
-void Reply(std::vector<uint32_t> values, std::vector<uint8_t> tail = {}) {
-  std::vector<uint8_t> bytes;
-  for (uint32_t v : values) wire::AppendNumber(&bytes, v);
+// A reply and its event.
+template <typename Message>
+void Reply(const Message& reply, const std::vector<uint8_t>& tail = {}) {
+  std::vector<uint8_t> bytes = wire::EncodeReply(reply);
   bytes.insert(bytes.end(), tail.begin(), tail.end());
   Write(bytes);
   uint64_t one = 1;
@@ -74,7 +80,8 @@ int main() {
   const char* chosen = std::getenv("THUMBNAIL_FAKE_MODE");
   std::string mode = chosen ? chosen : "serve";
   const char* idle = std::getenv("THUMBNAIL_FAKE_IDLE_MS");
-  int idle_ms = idle ? std::atoi(idle) : 10000;
+  int idle_ms = idle ? std::atoi(idle) : static_cast<int>(wire::kIdleLimitMs);
+  CommandFields fields;
   uint32_t width = 4, height = 2;
   for (;;) {
     pollfd waiting{command_fd, POLLIN, 0};
@@ -86,44 +93,44 @@ int main() {
         return 0;
       case wire::kThumbnailFile:
       case wire::kThumbnailFileAt: {
-        std::string path = ReadPath();
-        int32_t w = static_cast<int32_t>(ReadValue()), h = static_cast<int32_t>(ReadValue());
-        if (command == wire::kThumbnailFileAt) (void)ReadValue(), (void)ReadValue();
+        wire::ThumbnailRequest request = wire::ThumbnailRequest::Of(command);
+        request.Read(fields);
         if (mode == "crash") ::_exit(0);
         if (mode == "hang") ::pause();
         if (mode == "huge") {
-          Reply({1, 70000, 70000, 24});
+          Reply(wire::ThumbnailReply::Frame(70000, 70000));
           break;
         }
-        bool fixed = w > 0 && h > 0;
-        if (!fixed && path.size() > 4 && path.compare(path.size() - 4, 4, ".bad") == 0) {
-          Reply({0});
+        const std::string& path = request.path;
+        if (!request.fixedSize() && path.size() > 4 && path.compare(path.size() - 4, 4, ".bad") == 0) {
+          Reply(wire::ThumbnailReply{});
           break;
         }
-        width = fixed ? static_cast<uint32_t>(w) : 4;
-        height = fixed ? static_cast<uint32_t>(h) : 2;
-        Reply({1, width, height, 24});
+        width = request.fixedSize() ? static_cast<uint32_t>(request.width) : 4;
+        height = request.fixedSize() ? static_cast<uint32_t>(request.height) : 2;
+        Reply(wire::ThumbnailReply::Frame(width, height));
         break;
       }
       case wire::kGetLines: {
-        uint32_t first = ReadValue(), count = ReadValue();
+        wire::GetLinesRequest lines;
+        lines.Read(fields);
         std::vector<uint8_t> rows;
-        for (uint32_t r = first; r < first + count; ++r)
+        for (uint32_t r = lines.first; r < lines.first + lines.count; ++r)
           for (uint32_t i = 0; i < width * 3; ++i) rows.push_back(static_cast<uint8_t>(r * 16 + i));
-        Reply({}, rows);
+        Reply(wire::NoReply{}, rows);
         break;
       }
       case wire::kGetStatus:
-        Reply({1}, mode == "extra" ? std::vector<uint8_t>{0} : std::vector<uint8_t>{});
+        Reply(wire::StatusReply{}, mode == "extra" ? std::vector<uint8_t>{0} : std::vector<uint8_t>{});
         break;
       case wire::kGetDirectXLevel:
-        Reply({0x0800, 1});
+        Reply(wire::DirectXLevelReply{0x0800, 1});
         break;
       case wire::kGetFailure:
-        Reply({wire::kNotMedia}, {0});
+        Reply(wire::FailureReply{wire::kNotMedia, ""});
         break;
       case wire::kGetFrameOrigin:
-        Reply({wire::kVideoFrame, 300});
+        Reply(wire::FrameOriginReply{wire::kVideoFrame, 300});
         break;
       default:
         break;

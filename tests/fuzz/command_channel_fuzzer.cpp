@@ -97,10 +97,17 @@ class FuzzPlatform final : public Platform {
   DWORD now_ = 1000;
 };
 
-using wire::DecodeNumber;
-
 void Require(bool condition) {
   if (!condition) __builtin_trap();
+}
+
+// The whole of `bytes` read as one message, or nothing when they are fewer
+// or more than it.
+template <typename Message>
+std::optional<Message> Whole(Message message, const uint8_t* bytes, size_t size) {
+  wire::ByteSource source(bytes, size);
+  if (!message.Read(source) || source.left() != 0) return std::nullopt;
+  return message;
 }
 
 // What the parent knows of the open request: the length of one row.
@@ -121,32 +128,28 @@ void CheckReply(uint8_t command, const uint8_t* arguments, size_t argumentBytes,
   switch (command) {
     case wire::kThumbnailFile:
     case wire::kThumbnailFileAt: {
-      // Command 7 is command 2 with two more values after the size.
-      const size_t sizeEnd = argumentBytes - (command == wire::kThumbnailFileAt ? 8 : 0);
-      Require(argumentBytes >= (command == wire::kThumbnailFileAt ? 17u : 9u) && events == 1);
-      const int32_t width = static_cast<int32_t>(DecodeNumber(arguments + sizeEnd - 8));
-      const int32_t height = static_cast<int32_t>(DecodeNumber(arguments + sizeEnd - 4));
-      if (width > 0 && height > 0) {
-        Require(replyBytes == 16 && DecodeNumber(reply) == 1 && DecodeNumber(reply + 4) == static_cast<uint32_t>(width) &&
-                DecodeNumber(reply + 8) == static_cast<uint32_t>(height) && DecodeNumber(reply + 12) == 24);
-        request = Request{static_cast<size_t>(width) * 3};
-      } else if (replyBytes == 4) {
-        Require(DecodeNumber(reply) == 0 && !server.Thumbnailer);
+      const auto asked = Whole(wire::ThumbnailRequest::Of(command), arguments, argumentBytes);
+      const auto answer = Whole(wire::ThumbnailReply{}, reply, replyBytes);
+      Require(asked && answer && events == 1);
+      if (asked->fixedSize()) {
+        Require(*answer == wire::ThumbnailReply::Frame(asked->width, asked->height));
+        request = Request{static_cast<size_t>(asked->width) * 3};
+      } else if (answer->result == 0) {
+        Require(!server.Thumbnailer);
         request.reset();
       } else {
-        Require(replyBytes == 16 && DecodeNumber(reply) == 1 && DecodeNumber(reply + 12) == 24 && server.Thumbnailer);
-        const int32_t frameWidth = static_cast<int32_t>(DecodeNumber(reply + 4));
-        const int32_t frameHeight = static_cast<int32_t>(DecodeNumber(reply + 8));
+        Require(answer->result == 1 && answer->bits == 24 && server.Thumbnailer);
+        const int32_t frameWidth = static_cast<int32_t>(answer->width);
+        const int32_t frameHeight = static_cast<int32_t>(answer->height);
         Require(frameWidth > 0 && frameHeight != 0 && DibGeometryAcceptable(frameWidth, frameHeight, 24));
         request = Request{static_cast<size_t>(frameWidth) * 3};
       }
       return;
     }
     case wire::kGetLines: {
-      Require(argumentBytes == 8 && events == 1);
-      const uint32_t first = DecodeNumber(arguments);
-      const uint32_t count = DecodeNumber(arguments + 4);
-      const uint64_t rows = static_cast<uint32_t>(first + count) < first ? 0 : count;
+      const auto lines = Whole(wire::GetLinesRequest{}, arguments, argumentBytes);
+      Require(lines && events == 1);
+      const uint64_t rows = static_cast<uint32_t>(lines->first + lines->count) < lines->first ? 0 : lines->count;
       Require(replyBytes == (request ? rows * request->rowBytes : 0));
       return;
     }
@@ -154,19 +157,27 @@ void CheckReply(uint8_t command, const uint8_t* arguments, size_t argumentBytes,
       Require(replyBytes == 0 && events == 0);
       if (!server.Quit) request.reset();
       return;
-    case wire::kGetStatus:
-      Require(replyBytes == 4 && DecodeNumber(reply) == 1 && events == 1);
+    case wire::kGetStatus: {
+      const auto status = Whole(wire::StatusReply{}, reply, replyBytes);
+      Require(status && status->status == 1 && events == 1);
       return;
-    case wire::kGetDirectXLevel:
-      Require(replyBytes == 8 && DecodeNumber(reply + 4) <= 1 && events == 1);
+    }
+    case wire::kGetDirectXLevel: {
+      const auto level = Whole(wire::DirectXLevelReply{}, reply, replyBytes);
+      Require(level && level->filterGraph <= 1 && events == 1);
       return;
-    case wire::kGetFailure:
-      Require(replyBytes >= 5 && replyBytes <= 4 + kMaxCodecNameBytes && reply[replyBytes - 1] == 0 &&
-              (DecodeNumber(reply) <= wire::kTooLarge || DecodeNumber(reply) == wire::kIncomplete) && events == 1);
+    }
+    case wire::kGetFailure: {
+      const auto failure = Whole(wire::FailureReply{}, reply, replyBytes);
+      Require(failure && failure->codec.size() < kMaxCodecNameBytes &&
+              (failure->reason <= wire::kTooLarge || failure->reason == wire::kIncomplete) && events == 1);
       return;
-    case wire::kGetFrameOrigin:
-      Require(replyBytes == 8 && DecodeNumber(reply) <= wire::kFrameOfUnknownTime && events == 1);
+    }
+    case wire::kGetFrameOrigin: {
+      const auto origin = Whole(wire::FrameOriginReply{}, reply, replyBytes);
+      Require(origin && origin->origin <= wire::kFrameOfUnknownTime && events == 1);
       return;
+    }
     default:
       Require(replyBytes == 0 && events == 0);
       return;

@@ -3,8 +3,8 @@
 #include <dirent.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <fstream>
-#include <optional>
 
 namespace {
 
@@ -41,27 +41,24 @@ const char* KindName(RequestOutcome::Kind kind) {
 
 RequestOutcome RequestThumbnail(ServerProcess& server, const std::string& path, int32_t width, int32_t height,
                                 size_t maxBytes) {
-  std::vector<uint8_t> command{wire::kThumbnailFile};
-  wire::AppendString(&command, path);
-  wire::AppendNumber(&command, static_cast<uint32_t>(width));
-  wire::AppendNumber(&command, static_cast<uint32_t>(height));
-  if (!server.Write(command)) return Missing(server);
-
-  std::optional<uint32_t> result = server.ReadDword(kPastTheWatchdogMs);
-  if (!result) return Missing(server);
+  using wire::ChannelResult;
+  wire::ParentChannel& channel = server.channel();
+  const auto deadline = ServerProcess::In(kPastTheWatchdogMs);
+  const wire::ThumbnailRequest request{path, width, height, std::nullopt};
+  wire::ThumbnailReply reply;
+  if (channel.Send(request, deadline) != ChannelResult::kOk || channel.Receive(&reply, deadline) != ChannelResult::kOk)
+    return Missing(server);
   RequestOutcome outcome;
-  if (*result == 0) {
-    outcome.kind = server.WaitEvent(kPastTheWatchdogMs) == 1 ? RequestOutcome::kFailed : RequestOutcome::kMalformed;
+  if (reply.result == 0) {
+    outcome.kind = channel.AwaitReplyEnd(deadline) == ChannelResult::kOk ? RequestOutcome::kFailed
+                                                                         : RequestOutcome::kMalformed;
     return outcome;
   }
-  std::optional<std::vector<uint8_t>> size = server.Read(12, kPastTheWatchdogMs);
-  if (!size) return Missing(server);
-  auto at = [&](int i) { return wire::DecodeNumber(size->data() + i); };
-  outcome.width = static_cast<int32_t>(at(0));
-  outcome.height = static_cast<int32_t>(at(4));
-  const bool fixed = width > 0 && height > 0;
-  if (*result != 1 || at(8) != 24 || outcome.width <= 0 || outcome.height <= 0 ||
-      (fixed && (outcome.width != width || outcome.height != height)) || server.WaitEvent(kPastTheWatchdogMs) != 1) {
+  outcome.width = static_cast<int32_t>(reply.width);
+  outcome.height = static_cast<int32_t>(reply.height);
+  if (reply.result != 1 || reply.bits != 24 || outcome.width <= 0 || outcome.height <= 0 ||
+      (request.fixedSize() && (outcome.width != width || outcome.height != height)) ||
+      channel.AwaitReplyEnd(deadline) != ChannelResult::kOk) {
     outcome.kind = RequestOutcome::kMalformed;
     return outcome;
   }
@@ -71,28 +68,28 @@ RequestOutcome RequestThumbnail(ServerProcess& server, const std::string& path, 
   const uint32_t rows = rowBytes * static_cast<size_t>(outcome.height) <= maxBytes
                             ? static_cast<uint32_t>(outcome.height)
                             : std::min<uint32_t>(kFewRows, static_cast<uint32_t>(outcome.height));
-  std::vector<uint8_t> getLines{wire::kGetLines};
-  wire::AppendNumber(&getLines, 0);
-  wire::AppendNumber(&getLines, rows);
-  if (!server.Write(getLines)) return Missing(server);
-  std::optional<std::vector<uint8_t>> pixels = server.Read(rowBytes * rows, kPastTheWatchdogMs);
-  if (!pixels) return Missing(server);
-  if (server.WaitEvent(kPastTheWatchdogMs) != 1) {
+  const auto rowsDeadline = ServerProcess::In(kPastTheWatchdogMs);
+  std::vector<uint8_t> pixels(rowBytes * rows);
+  if (channel.Send(wire::GetLinesRequest{0, rows}, rowsDeadline) != ChannelResult::kOk ||
+      channel.ReceiveRows(pixels.data(), pixels.size(), rowsDeadline) != ChannelResult::kOk)
+    return Missing(server);
+  if (channel.AwaitReplyEnd(rowsDeadline) != ChannelResult::kOk) {
     outcome.kind = RequestOutcome::kMalformed;
     return outcome;
   }
-  outcome.rows = std::move(*pixels);
+  outcome.rows = std::move(pixels);
   // No reply; a fixed-size request whose frame came out at another size
   // ends the server here.
-  server.WriteByte(wire::kEndThumbnail);
+  channel.Send(wire::EndThumbnailRequest{}, rowsDeadline);
   outcome.kind = RequestOutcome::kPicture;
   return outcome;
 }
 
 bool ServerAnswersStatus(ServerProcess& server) {
-  if (!server.WriteByte(wire::kGetStatus)) return false;
-  std::optional<uint32_t> status = server.ReadDword(kPastTheWatchdogMs);
-  return status && *status == 1 && server.WaitEvent(kPastTheWatchdogMs) == 1;
+  wire::StatusReply status{0};
+  return server.channel().Ask(wire::StatusRequest{}, &status, ServerProcess::In(kPastTheWatchdogMs)) ==
+             wire::ChannelResult::kOk &&
+         status.status == 1;
 }
 
 int OpenDescriptors(int pid) {

@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "protocol/server_timing.h"
 #include "tests/server/server_process.h"
 
-// Longer than the watchdog's cut-off (10 to 11 s after the command byte).
-constexpr int kPastTheWatchdogMs = 13000;
+// Longer than the watchdog's cut-off (within a second after the idle limit).
+constexpr int kPastTheWatchdogMs = wire::kIdleLimitMs + 3000;
 
 struct RequestOutcome {
   enum Kind {

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,10 +74,9 @@ void ServerProcess::Start(const std::vector<std::string>& arguments) {
   close(command[0]);
   close(reply[1]);
   close(output[1]);
-  command_fd_ = command[1];
-  reply_fd_ = reply[0];
+  ends_ = std::make_unique<wire::DescriptorEnds>(command[1], reply[0], event);
+  channel_ = std::make_unique<wire::ParentChannel>(*ends_);
   output_fd_ = output[0];
-  event_fd_ = event;
   ASSERT_GT(pid_, 0);
 }
 
@@ -87,70 +85,30 @@ ServerProcess::~ServerProcess() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  CloseFd(command_fd_);
-  CloseFd(reply_fd_);
-  CloseFd(event_fd_);
   CloseFd(output_fd_);
 }
 
 bool ServerProcess::Write(const std::vector<uint8_t>& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(command_fd_, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool ServerProcess::WriteDword(uint32_t value) {
-  std::vector<uint8_t> bytes;
-  wire::AppendNumber(&bytes, value);
-  return Write(bytes);
-}
-
-bool ServerProcess::WriteString(const std::string& text) {
-  std::vector<uint8_t> bytes;
-  wire::AppendString(&bytes, text);
-  return Write(bytes);
+  return channel_->SendBytes(bytes, In()) == wire::ChannelResult::kOk;
 }
 
 std::optional<std::vector<uint8_t>> ServerProcess::Read(size_t n, int timeoutMs) {
   std::vector<uint8_t> bytes(n);
-  size_t have = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (have < n) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left < 0 || !Readable(reply_fd_, static_cast<int>(left))) return std::nullopt;
-    ssize_t got = read(reply_fd_, bytes.data() + have, n - have);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return std::nullopt;
-    have += static_cast<size_t>(got);
-  }
+  if (ends_->Read(bytes.data(), n, In(timeoutMs)) != wire::ChannelResult::kOk) return std::nullopt;
   return bytes;
 }
 
-std::optional<uint32_t> ServerProcess::ReadDword(int timeoutMs) {
-  auto bytes = Read(wire::kNumberBytes, timeoutMs);
-  if (!bytes) return std::nullopt;
-  return wire::DecodeNumber(bytes->data());
-}
-
-int ServerProcess::ReplyPipeCapacity() const { return fcntl(reply_fd_, F_GETPIPE_SZ); }
+int ServerProcess::ReplyPipeCapacity() const { return fcntl(ends_->reply_fd(), F_GETPIPE_SZ); }
 
 bool ServerProcess::ReplyWaiting(int timeoutMs) {
   // Readable is also true at the end of the pipe; only bytes count.
-  int waiting = 0;
-  return Readable(reply_fd_, timeoutMs) && ioctl(reply_fd_, FIONREAD, &waiting) == 0 && waiting > 0;
+  return Readable(ends_->reply_fd(), timeoutMs) && ends_->ReplyBytesWaiting() > 0;
 }
 
 uint64_t ServerProcess::WaitEvent(int timeoutMs) {
-  if (!Readable(event_fd_, timeoutMs)) return 0;
-  uint64_t count = 0;
-  if (read(event_fd_, &count, sizeof count) != sizeof count) return 0;
-  return count;
+  uint64_t settings = 0;
+  ends_->TakeEvent(In(timeoutMs), false, &settings);
+  return settings;
 }
 
 int ServerProcess::WaitExit(int timeoutMs) {
@@ -167,8 +125,8 @@ int ServerProcess::WaitExit(int timeoutMs) {
   }
 }
 
-void ServerProcess::CloseCommandPipe() { CloseFd(command_fd_); }
-void ServerProcess::CloseReplyPipe() { CloseFd(reply_fd_); }
+void ServerProcess::CloseCommandPipe() { ends_->CloseCommand(); }
+void ServerProcess::CloseReplyPipe() { ends_->CloseReply(); }
 
 std::string ServerProcess::Output() {
   std::string text;

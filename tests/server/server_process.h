@@ -1,17 +1,21 @@
-// A thumbnail server child process as a parent sees it: a command pipe to
-// write to, a reply pipe to read from and an eventfd that the server sets
-// after each reply, plus its stdout and stderr caught in a pipe so that tests
-// can check that it prints nothing.
+// A thumbnail server child process as a parent sees it: the parent's channel
+// (a command pipe to write to, a reply pipe to read from and an eventfd that
+// the server sets after each reply), plus its stdout and stderr caught in a
+// pipe so that tests can check that it prints nothing. Tests speak messages
+// through channel(), or raw bytes where the bytes are the point.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "protocol/wire.h"
+#include "protocol/descriptor_ends.h"
+#include "protocol/parent_channel.h"
 
 class ServerProcess {
  public:
@@ -27,17 +31,19 @@ class ServerProcess {
 
   pid_t pid() const { return pid_; }
 
+  wire::ParentChannel& channel() { return *channel_; }
+  // The deadline of a reply asked for now that may take timeoutMs.
+  static wire::Clock::time_point In(int timeoutMs = 5000) {
+    return wire::Clock::now() + std::chrono::milliseconds(timeoutMs);
+  }
+
   // Writes to the command pipe; false when the write failed.
   bool Write(const std::vector<uint8_t>& bytes);
   bool WriteByte(uint8_t byte) { return Write({byte}); }
-  bool WriteDword(uint32_t value);
-  // The string and its NUL.
-  bool WriteString(const std::string& text);
 
   // Reads exactly n reply bytes, or nothing when they do not all come within
   // the time or the pipe ends first.
   std::optional<std::vector<uint8_t>> Read(size_t n, int timeoutMs = 5000);
-  std::optional<uint32_t> ReadDword(int timeoutMs = 5000);
   // True when reply bytes are waiting (within the time); false at the end
   // of the pipe.
   bool ReplyWaiting(int timeoutMs = 0);
@@ -62,8 +68,7 @@ class ServerProcess {
 
   pid_t pid_ = -1;
   int exit_code_ = -1;
-  int command_fd_ = -1;
-  int reply_fd_ = -1;
-  int event_fd_ = -1;
+  std::unique_ptr<wire::DescriptorEnds> ends_;
+  std::unique_ptr<wire::ParentChannel> channel_;
   int output_fd_ = -1;
 };

@@ -18,9 +18,9 @@ double SecondsSince(Clock::time_point start) {
 
 // Asks for the status and expects the value 1 and one event.
 void ExpectStatus(ServerProcess& server) {
-  ASSERT_TRUE(server.WriteByte(wire::kGetStatus));
-  EXPECT_EQ(server.ReadDword(), std::optional<uint32_t>(1));
-  EXPECT_EQ(server.WaitEvent(), 1u);
+  wire::StatusReply status{0};
+  EXPECT_EQ(server.channel().Ask(wire::StatusRequest{}, &status, ServerProcess::In()), wire::ChannelResult::kOk);
+  EXPECT_EQ(status.status, 1u);
 }
 
 TEST(ServerProcess, AnswersStatusAndQuitsWithCodeZero) {

@@ -26,45 +26,36 @@ std::string OddWidthVideo() {
                  "-c:v ffv1");
 }
 
-// Sends command 2; returns the reply values (one or four) after the event.
+// Sends command 2; returns the reply values (one or four) after the event,
+// which nothing may follow.
 std::vector<uint32_t> Request(ServerProcess& server, const std::string& path, int32_t width, int32_t height) {
-  EXPECT_TRUE(server.WriteByte(wire::kThumbnailFile));
-  EXPECT_TRUE(server.WriteString(path));
-  EXPECT_TRUE(server.WriteDword(static_cast<uint32_t>(width)));
-  EXPECT_TRUE(server.WriteDword(static_cast<uint32_t>(height)));
-  std::vector<uint32_t> reply;
-  std::optional<uint32_t> first = server.ReadDword(kGrabTimeoutMs);
-  if (!first) {
-    ADD_FAILURE() << "no reply";
-    return reply;
-  }
-  reply.push_back(*first);
-  if (*first == 1)
-    for (int i = 0; i < 3; ++i) reply.push_back(server.ReadDword().value_or(0xDEAD));
-  EXPECT_EQ(server.WaitEvent(kGrabTimeoutMs), 1u);
-  EXPECT_FALSE(server.ReplyWaiting());
-  return reply;
+  wire::ParentChannel& channel = server.channel();
+  wire::ThumbnailReply reply;
+  wire::ChannelResult result = channel.Send(wire::ThumbnailRequest{path, width, height, std::nullopt}, ServerProcess::In());
+  if (result == wire::ChannelResult::kOk) result = channel.Receive(&reply, ServerProcess::In(kGrabTimeoutMs));
+  if (result == wire::ChannelResult::kOk) result = channel.AwaitReplyEnd(ServerProcess::In(kGrabTimeoutMs));
+  EXPECT_EQ(result, wire::ChannelResult::kOk);
+  if (reply.result != 1) return {reply.result};
+  return {reply.result, reply.width, reply.height, reply.bits};
 }
 
 // Sends command 3 and reads count rows of rowBytes each, then the event;
 // nothing more may come.
 std::vector<uint8_t> Lines(ServerProcess& server, uint32_t first, uint32_t count, size_t rowBytes) {
-  EXPECT_TRUE(server.WriteByte(wire::kGetLines));
-  EXPECT_TRUE(server.WriteDword(first));
-  EXPECT_TRUE(server.WriteDword(count));
-  std::vector<uint8_t> rows = server.Read(count * rowBytes, kGrabTimeoutMs).value_or(std::vector<uint8_t>{});
-  EXPECT_EQ(rows.size(), count * rowBytes);
-  EXPECT_EQ(server.WaitEvent(), 1u);
-  EXPECT_FALSE(server.ReplyWaiting()) << "more bytes than the rows";
+  std::vector<uint8_t> rows(count * rowBytes);
+  EXPECT_EQ(server.channel().GetLines(first, count, rowBytes, rows.data(), ServerProcess::In(kGrabTimeoutMs)),
+            wire::ChannelResult::kOk);
   return rows;
 }
 
-void End(ServerProcess& server) { EXPECT_TRUE(server.WriteByte(wire::kEndThumbnail)); }
+void End(ServerProcess& server) {
+  EXPECT_EQ(server.channel().Send(wire::EndThumbnailRequest{}, ServerProcess::In()), wire::ChannelResult::kOk);
+}
 
 void ExpectAlive(ServerProcess& server) {
-  ASSERT_TRUE(server.WriteByte(wire::kGetStatus));
-  EXPECT_EQ(server.ReadDword(), std::optional<uint32_t>(1));
-  EXPECT_EQ(server.WaitEvent(), 1u);
+  wire::StatusReply status{0};
+  EXPECT_EQ(server.channel().Ask(wire::StatusRequest{}, &status, ServerProcess::In()), wire::ChannelResult::kOk);
+  EXPECT_EQ(status.status, 1u);
 }
 
 void Quit(ServerProcess& server) {
@@ -236,11 +227,10 @@ TEST(ThumbnailRequest, SecondRequestWhileOneIsOpen) {
 TEST(DirectXLevel, ReportsDirectX8AndTheFilterGraphTwice) {
   ServerProcess server;
   for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(server.WriteByte(wire::kGetDirectXLevel));
-    EXPECT_EQ(server.ReadDword(), std::optional<uint32_t>(0x0800));
-    EXPECT_EQ(server.ReadDword(), std::optional<uint32_t>(1));
-    EXPECT_EQ(server.WaitEvent(), 1u);
-    EXPECT_FALSE(server.ReplyWaiting());
+    wire::DirectXLevelReply level;
+    EXPECT_EQ(server.channel().Ask(wire::DirectXLevelRequest{}, &level, ServerProcess::In()),
+              wire::ChannelResult::kOk);
+    EXPECT_EQ(level, (wire::DirectXLevelReply{0x0800, 1}));
   }
   Quit(server);
 }

@@ -4,7 +4,8 @@
 // decodes, a file that cannot be read, and the DirectX probe.
 #include <gtest/gtest.h>
 
-#include "protocol/wire.h"
+#include "protocol/messages.h"
+#include "protocol/server_timing.h"
 #include "server_child.h"
 
 namespace {
@@ -28,36 +29,36 @@ std::vector<uint8_t> ReferenceFrame(const std::string& video, int frame) {
   return ReadWholeFile(FixturePath(video + ".frame" + std::to_string(frame) + ".bgr"));
 }
 
+using wire::ChannelResult;
+
 void ExpectStatus(ServerChild& server) {
-  ASSERT_TRUE(server.SendByte(wire::kGetStatus));
-  uint32_t status = 0;
-  ASSERT_TRUE(server.ReadDword(&status, kReplyMs));
-  EXPECT_EQ(status, 1u);
-  EXPECT_TRUE(server.WaitReply(kReplyMs));
+  wire::StatusReply status{0};
+  ASSERT_EQ(server.channel().Ask(wire::StatusRequest{}, &status, ServerChild::In(kReplyMs)), ChannelResult::kOk);
+  EXPECT_EQ(status.status, 1u);
 }
 
-// Sends command 2 and reads the four-value reply, or the single 0.
+// Sends command 2 (or 7, with a position) and reads the four-value reply, or
+// the single 0, and its event.
+std::vector<uint32_t> RequestThumbnail(ServerChild& server, const wire::ThumbnailRequest& request) {
+  wire::ThumbnailReply reply;
+  if (server.channel().Ask(request, &reply, ServerChild::In(kReplyMs)) != ChannelResult::kOk) return {};
+  if (reply.result != 1) return {reply.result};
+  return {reply.result, reply.width, reply.height, reply.bits};
+}
+
 std::vector<uint32_t> RequestThumbnail(ServerChild& server, const std::string& path, int32_t width, int32_t height) {
-  std::vector<uint32_t> reply;
-  if (!server.SendByte(wire::kThumbnailFile) || !server.SendString(path) || !server.SendDword(static_cast<uint32_t>(width)) ||
-      !server.SendDword(static_cast<uint32_t>(height)))
-    return reply;
-  uint32_t value = 0;
-  if (!server.ReadDword(&value, kReplyMs)) return reply;
-  reply.push_back(value);
-  for (int i = 0; reply[0] == 1 && i < 3; ++i) {
-    if (!server.ReadDword(&value, kReplyMs)) return reply;
-    reply.push_back(value);
-  }
-  return reply;
+  return RequestThumbnail(server, wire::ThumbnailRequest{path, width, height, std::nullopt});
 }
 
 std::vector<uint8_t> GetLines(ServerChild& server, uint32_t first, uint32_t count, size_t rowBytes) {
   std::vector<uint8_t> rows(count * rowBytes);
-  if (!server.SendByte(wire::kGetLines) || !server.SendDword(first) || !server.SendDword(count) ||
-      !server.Read(rows.data(), rows.size(), kReplyMs) || !server.WaitReply(kReplyMs))
+  if (server.channel().GetLines(first, count, rowBytes, rows.data(), ServerChild::In(kReplyMs)) != ChannelResult::kOk)
     rows.clear();
   return rows;
+}
+
+void End(ServerChild& server) {
+  ASSERT_EQ(server.channel().Send(wire::EndThumbnailRequest{}, ServerChild::In(kReplyMs)), ChannelResult::kOk);
 }
 
 // The picture is the chosen one: close to ffmpeg's frame there, and closer
@@ -81,7 +82,7 @@ TEST(ServerCommands, StatusIsOneWithTheEvent) {
 TEST(ServerCommands, UnknownBytesAreTakenWithoutReply) {
   ServerChild server;
   ASSERT_TRUE(server.started());
-  for (uint8_t byte : {0, 10, 200, 255}) ASSERT_TRUE(server.SendByte(byte));
+  ASSERT_EQ(server.channel().SendBytes({0, 10, 200, 255}, ServerChild::In(kReplyMs)), ChannelResult::kOk);
   // Status after the unknown bytes: its 1 is the only thing on the pipe.
   ExpectStatus(server);
   EXPECT_EQ(server.Waiting(), 0u);
@@ -91,9 +92,10 @@ TEST(ServerCommands, QuitEndsTheProcessWithCodeZeroAndNoReply) {
   ServerChild server;
   ASSERT_TRUE(server.started());
   ExpectStatus(server);
-  ASSERT_TRUE(server.SendByte(wire::kQuit));
+  ASSERT_EQ(server.channel().Send(wire::QuitRequest{}, ServerChild::In(kReplyMs)), ChannelResult::kOk);
   EXPECT_EQ(server.WaitExit(kReplyMs), 0);
-  EXPECT_FALSE(server.WaitReply(0));
+  uint64_t settings = 0;
+  EXPECT_EQ(server.TakeEvent(ServerChild::In(0), false, &settings), ChannelResult::kTimedOut);
 }
 
 TEST(ServerCommands, IdleServerEndsItselfAfterTenSeconds) {
@@ -101,9 +103,9 @@ TEST(ServerCommands, IdleServerEndsItselfAfterTenSeconds) {
   ASSERT_TRUE(server.started());
   ExpectStatus(server);
   const DWORD start = GetTickCount();
-  EXPECT_EQ(server.WaitExit(30000), 0);
-  // Counted from the status command; the limit is 10 s, the watchdog's pace 1 s.
-  EXPECT_GE(GetTickCount() - start, 9000u);
+  EXPECT_EQ(server.WaitExit(3 * wire::kIdleLimitMs), 0);
+  // Counted from the status command; the watchdog looks once a second.
+  EXPECT_GE(GetTickCount() - start, wire::kIdleLimitMs - 1000);
 }
 
 class Thumbnails : public ::testing::TestWithParam<Video> {};
@@ -113,14 +115,13 @@ TEST_P(Thumbnails, NativeSizeFrameIsTheFrameAtThePosition) {
   ASSERT_TRUE(server.started());
   const Video video = GetParam();
   EXPECT_EQ(RequestThumbnail(server, FixturePath(video.file), 0, 0), (std::vector<uint32_t>{1, kWidth, kHeight, 24}));
-  ASSERT_TRUE(server.WaitReply(kReplyMs));
   ExpectChosenFrame(video, GetLines(server, 0, kHeight, kRowBytes));
   // Rows are sent from any first row: the last two rows again.
   std::vector<uint8_t> tail = GetLines(server, kHeight - 2, 2, kRowBytes);
   std::vector<uint8_t> all = GetLines(server, 0, kHeight, kRowBytes);
   ASSERT_EQ(tail.size(), 2 * kRowBytes);
   EXPECT_TRUE(std::equal(tail.begin(), tail.end(), all.end() - 2 * kRowBytes));
-  ASSERT_TRUE(server.SendByte(wire::kEndThumbnail));
+  End(server);
   ExpectStatus(server);
 }
 
@@ -130,10 +131,9 @@ TEST_P(Thumbnails, FixedSizeRepliesAtOnceAndSendsTheFrame) {
   const Video video = GetParam();
   EXPECT_EQ(RequestThumbnail(server, FixturePath(video.file), kWidth, kHeight),
             (std::vector<uint32_t>{1, kWidth, kHeight, 24}));
-  ASSERT_TRUE(server.WaitReply(kReplyMs));
   ExpectChosenFrame(video, GetLines(server, 0, kHeight, kRowBytes));
   // The frame had the promised size: the server stays.
-  ASSERT_TRUE(server.SendByte(wire::kEndThumbnail));
+  End(server);
   ExpectStatus(server);
 }
 
@@ -154,7 +154,6 @@ TEST(ThumbnailRequests, NarrowerFixedSizeCutsRowsAndEndsTheServerAtTheEnd) {
   constexpr uint32_t width = 100, height = 120;
   EXPECT_EQ(RequestThumbnail(server, FixturePath(kBrightAvi.file), width, height),
             (std::vector<uint32_t>{1, width, height, 24}));
-  ASSERT_TRUE(server.WaitReply(kReplyMs));
   std::vector<uint8_t> rows = GetLines(server, 0, height, width * 3);
   ASSERT_EQ(rows.size(), width * 3 * height);
   const std::vector<uint8_t> frame = ReferenceFrame(kBrightAvi.file, kBrightAvi.chosenFrame);
@@ -164,7 +163,7 @@ TEST(ThumbnailRequests, NarrowerFixedSizeCutsRowsAndEndsTheServerAtTheEnd) {
     expected.insert(expected.end(), frame.begin() + r * kRowBytes, frame.begin() + r * kRowBytes + width * 3);
   EXPECT_GT(Psnr(rows, expected), 28.0);
   // The frame is not the promised size, so closing the request ends it.
-  ASSERT_TRUE(server.SendByte(wire::kEndThumbnail));
+  End(server);
   EXPECT_EQ(server.WaitExit(kReplyMs), 0);
 }
 
@@ -172,9 +171,7 @@ TEST(ThumbnailRequests, UnreadableFileRepliesZeroAndTheServerGoesOn) {
   ServerChild server;
   ASSERT_TRUE(server.started());
   EXPECT_EQ(RequestThumbnail(server, FixturePath("junk.bin"), 0, 0), std::vector<uint32_t>{0});
-  EXPECT_TRUE(server.WaitReply(kReplyMs));
   EXPECT_EQ(RequestThumbnail(server, FixturePath("no such file.avi"), 0, 0), std::vector<uint32_t>{0});
-  EXPECT_TRUE(server.WaitReply(kReplyMs));
   ExpectStatus(server);
 }
 
@@ -182,7 +179,6 @@ TEST(ThumbnailRequests, FixedSizeOfUnreadableFileSendsBlackRows) {
   ServerChild server;
   ASSERT_TRUE(server.started());
   EXPECT_EQ(RequestThumbnail(server, FixturePath("junk.bin"), 8, 4), (std::vector<uint32_t>{1, 8, 4, 24}));
-  ASSERT_TRUE(server.WaitReply(kReplyMs));
   EXPECT_EQ(GetLines(server, 0, 4, 8 * 3), std::vector<uint8_t>(8 * 3 * 4, 0));
 }
 
@@ -192,47 +188,32 @@ TEST(ThumbnailRequests, FixedSizeOfUnreadableFileSendsBlackRows) {
 TEST(ThumbnailRequests, APlacedRequestAndTheReasonOfAFailure) {
   ServerChild server;
   ASSERT_TRUE(server.started());
-  ASSERT_TRUE(server.SendByte(wire::kThumbnailFileAt) && server.SendString(FixturePath(kBrightAvi.file)) &&
-              server.SendDword(0) && server.SendDword(0) && server.SendDword(wire::kMilliseconds) &&
-              server.SendDword(300));
-  std::vector<uint32_t> reply(4);
-  for (uint32_t& value : reply) ASSERT_TRUE(server.ReadDword(&value, kReplyMs));
-  EXPECT_EQ(reply, (std::vector<uint32_t>{1, kWidth, kHeight, 24}));
-  ASSERT_TRUE(server.WaitReply(kReplyMs));
+  EXPECT_EQ(RequestThumbnail(server, wire::ThumbnailRequest{FixturePath(kBrightAvi.file), 0, 0,
+                                                            wire::ThumbnailRequest::Position{wire::kMilliseconds, 300}}),
+            (std::vector<uint32_t>{1, kWidth, kHeight, 24}));
   ExpectChosenFrame(kBrightAvi, GetLines(server, 0, kHeight, kRowBytes));
-  ASSERT_TRUE(server.SendByte(wire::kEndThumbnail));
+  End(server);
   // The walk stopped at the position asked for.
-  ASSERT_TRUE(server.SendByte(wire::kGetFrameOrigin));
-  std::vector<uint32_t> origin(2);
-  for (uint32_t& value : origin) ASSERT_TRUE(server.ReadDword(&value, kReplyMs));
-  EXPECT_EQ(origin, (std::vector<uint32_t>{wire::kVideoFrame, 300}));
-  ASSERT_TRUE(server.WaitReply(kReplyMs));
+  wire::FrameOriginReply origin;
+  ASSERT_EQ(server.channel().Ask(wire::FrameOriginRequest{}, &origin, ServerChild::In(kReplyMs)), ChannelResult::kOk);
+  EXPECT_EQ(origin, (wire::FrameOriginReply{wire::kVideoFrame, 300}));
 
   EXPECT_EQ(RequestThumbnail(server, FixturePath("no such file.avi"), 0, 0), std::vector<uint32_t>{0});
-  ASSERT_TRUE(server.WaitReply(kReplyMs));
-  ASSERT_TRUE(server.SendByte(wire::kGetFailure));
-  uint32_t reason = 0;
-  uint8_t codecEnd = 1;
-  ASSERT_TRUE(server.ReadDword(&reason, kReplyMs));
-  ASSERT_TRUE(server.Read(&codecEnd, 1, kReplyMs));
-  EXPECT_EQ(reason, wire::kUnreadable);
-  EXPECT_EQ(codecEnd, 0);
-  EXPECT_TRUE(server.WaitReply(kReplyMs));
+  wire::FailureReply failure;
+  ASSERT_EQ(server.channel().Ask(wire::FailureRequest{}, &failure, ServerChild::In(kReplyMs)), ChannelResult::kOk);
+  EXPECT_EQ(failure, (wire::FailureReply{wire::kUnreadable, ""}));
   ExpectStatus(server);
 }
 
 TEST(DirectXProbe, ReportsTheLevelAndTheFilterGraph) {
   ServerChild server;
   ASSERT_TRUE(server.started());
-  ASSERT_TRUE(server.SendByte(wire::kGetDirectXLevel));
-  uint32_t level = 0, graph = 0;
-  ASSERT_TRUE(server.ReadDword(&level, kReplyMs));
-  ASSERT_TRUE(server.ReadDword(&graph, kReplyMs));
-  EXPECT_TRUE(server.WaitReply(kReplyMs));
+  wire::DirectXLevelReply level;
+  ASSERT_EQ(server.channel().Ask(wire::DirectXLevelRequest{}, &level, ServerChild::In(kReplyMs)), ChannelResult::kOk);
   // The filter graph manager renders the files above, so it is there, and
   // with it every component up to DirectX 6.1.
-  EXPECT_EQ(graph, 1u);
-  EXPECT_EQ(level, 0x0800u);
+  EXPECT_EQ(level.filterGraph, 1u);
+  EXPECT_EQ(level.level, 0x0800u);
   ExpectStatus(server);
 }
 

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "protocol/wire.h"
 
 namespace {
 
@@ -61,22 +60,13 @@ ServerChild::~ServerChild() {
     if (h) CloseHandle(h);
 }
 
-bool ServerChild::SendByte(uint8_t byte) {
+wire::ChannelResult ServerChild::Write(const uint8_t* bytes, size_t size, wire::Clock::time_point) {
+  // The pipe has room for any command; a write fails only when the server
+  // has gone.
   DWORD written = 0;
-  return WriteFile(to_server_, &byte, 1, &written, nullptr) && written == 1;
-}
-
-bool ServerChild::SendDword(uint32_t value) {
-  uint8_t bytes[wire::kNumberBytes];
-  wire::EncodeNumber(value, bytes);
-  DWORD written = 0;
-  return WriteFile(to_server_, bytes, sizeof bytes, &written, nullptr) && written == sizeof bytes;
-}
-
-bool ServerChild::SendString(const std::string& text) {
-  DWORD written = 0;
-  const DWORD size = static_cast<DWORD>(text.size() + 1);
-  return WriteFile(to_server_, text.c_str(), size, &written, nullptr) && written == size;
+  return WriteFile(to_server_, bytes, static_cast<DWORD>(size), &written, nullptr) && written == size
+             ? wire::ChannelResult::kOk
+             : wire::ChannelResult::kGone;
 }
 
 DWORD ServerChild::Waiting() {
@@ -85,34 +75,32 @@ DWORD ServerChild::Waiting() {
   return available;
 }
 
-bool ServerChild::Read(void* buffer, size_t count, DWORD timeoutMs) {
-  char* bytes = static_cast<char*>(buffer);
-  const DWORD start = GetTickCount();
+wire::ChannelResult ServerChild::Read(uint8_t* out, size_t size, wire::Clock::time_point deadline) {
   size_t have = 0;
-  while (have < count) {
+  while (have < size) {
     DWORD available = 0;
-    if (!PeekNamedPipe(from_server_, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (!PeekNamedPipe(from_server_, nullptr, 0, nullptr, &available, nullptr)) return wire::ChannelResult::kGone;
     if (available == 0) {
-      if (GetTickCount() - start > timeoutMs) return false;
+      if (wire::Clock::now() > deadline) return wire::ChannelResult::kTimedOut;
       Sleep(2);
       continue;
     }
-    DWORD want = static_cast<DWORD>(count - have < available ? count - have : available);
+    DWORD want = static_cast<DWORD>(size - have < available ? size - have : available);
     DWORD read = 0;
-    if (!ReadFile(from_server_, bytes + have, want, &read, nullptr) || read == 0) return false;
+    if (!ReadFile(from_server_, out + have, want, &read, nullptr) || read == 0) return wire::ChannelResult::kGone;
     have += read;
   }
-  return true;
+  return wire::ChannelResult::kOk;
 }
 
-bool ServerChild::ReadDword(uint32_t* value, DWORD timeoutMs) {
-  uint8_t b[wire::kNumberBytes];
-  if (!Read(b, sizeof b, timeoutMs)) return false;
-  *value = wire::DecodeNumber(b);
-  return true;
+wire::ChannelResult ServerChild::TakeEvent(wire::Clock::time_point deadline, bool alone, uint64_t* settings) {
+  *settings = 0;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wire::Clock::now()).count();
+  if (WaitForSingleObject(reply_event_, left > 0 ? static_cast<DWORD>(left) : 0) != WAIT_OBJECT_0)
+    return wire::ChannelResult::kTimedOut;
+  *settings = 1;
+  return alone && Waiting() > 0 ? wire::ChannelResult::kOverrun : wire::ChannelResult::kOk;
 }
-
-bool ServerChild::WaitReply(DWORD timeoutMs) { return WaitForSingleObject(reply_event_, timeoutMs) == WAIT_OBJECT_0; }
 
 long ServerChild::WaitExit(DWORD timeoutMs) {
   if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return -1;

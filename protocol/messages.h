@@ -1,0 +1,153 @@
+// Every message of the protocol, written once: each command's request (its
+// command byte and arguments) and its reply, read and written field by field
+// over a FieldSource or FieldSink, so that the server, the parents and their
+// test doubles all build the same bytes. A request names its reply type.
+//
+// A new command is a request type here (and its reply type when it answers
+// with values), a case in the server's dispatch with its handler, and the
+// parent's call.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/fields.h"
+#include "protocol/wire.h"
+
+namespace wire {
+
+// Commands 1 and 4: the server answers nothing and sets no event.
+struct NoReply {
+  void Write(FieldSink&) const {}
+  bool Read(FieldSource&) { return true; }
+  bool operator==(const NoReply&) const = default;
+};
+
+// Commands 2 and 7: 1 and the frame's size in pixels and bits, or, to a
+// native-size request, 0 alone when the file has no frame to give.
+struct ThumbnailReply {
+  uint32_t result = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t bits = 0;
+
+  static ThumbnailReply Frame(uint32_t width, uint32_t height, uint32_t bits = 24) {
+    return {1, width, height, bits};
+  }
+  void Write(FieldSink& out) const;
+  // The size follows only a result of 1; any other result is read alone.
+  bool Read(FieldSource& in);
+  bool operator==(const ThumbnailReply&) const = default;
+};
+
+// Command 5: always 1.
+struct StatusReply {
+  uint32_t status = 1;
+  void Write(FieldSink& out) const { out.Number(status); }
+  bool Read(FieldSource& in) { return in.Number(&status); }
+  bool operator==(const StatusReply&) const = default;
+};
+
+// Command 6: the DirectX level code, then 1 when a filter graph can be made.
+struct DirectXLevelReply {
+  uint32_t level = 0;
+  uint32_t filterGraph = 0;
+  void Write(FieldSink& out) const;
+  bool Read(FieldSource& in);
+  bool operator==(const DirectXLevelReply&) const = default;
+};
+
+// Command 8: why the last thumbnail request failed (a Reason), and the codec
+// it names for kCodecUnavailable, empty otherwise.
+struct FailureReply {
+  uint32_t reason = kNoFailure;
+  std::string codec;
+  void Write(FieldSink& out) const;
+  // False for a codec name that does not end within a string's limit.
+  bool Read(FieldSource& in);
+  bool operator==(const FailureReply&) const = default;
+};
+
+// Command 9: where the frame came from (a FrameOrigin) and its time in ms.
+struct FrameOriginReply {
+  uint32_t origin = kNoFrame;
+  uint32_t milliseconds = 0;
+  void Write(FieldSink& out) const;
+  bool Read(FieldSource& in);
+  bool operator==(const FrameOriginReply&) const = default;
+};
+
+// A command that takes no arguments.
+template <uint8_t kByte, typename ReplyType>
+struct BareRequest {
+  using Reply = ReplyType;
+  uint8_t command() const { return kByte; }
+  void Write(FieldSink&) const {}
+  bool Read(FieldSource&) { return true; }
+  bool operator==(const BareRequest&) const = default;
+};
+
+using QuitRequest = BareRequest<kQuit, NoReply>;
+using EndThumbnailRequest = BareRequest<kEndThumbnail, NoReply>;
+using StatusRequest = BareRequest<kGetStatus, StatusReply>;
+using DirectXLevelRequest = BareRequest<kGetDirectXLevel, DirectXLevelReply>;
+using FailureRequest = BareRequest<kGetFailure, FailureReply>;
+using FrameOriginRequest = BareRequest<kGetFrameOrigin, FrameOriginReply>;
+
+// Command 2, or command 7 when it carries a position: a kind (PositionKind
+// in the low byte, kPreferCover as a flag) and a value.
+struct ThumbnailRequest {
+  using Reply = ThumbnailReply;
+  struct Position {
+    uint32_t kind = kMilliseconds;
+    uint32_t value = 0;
+    bool operator==(const Position&) const = default;
+  };
+
+  std::string path;
+  int32_t width = 0;  // both > 0: a fixed size; otherwise the frame's own
+  int32_t height = 0;
+  std::optional<Position> position;
+
+  // An empty request of command 2 or 7, to Read the arguments into.
+  static ThumbnailRequest Of(uint8_t command);
+  uint8_t command() const { return position ? kThumbnailFileAt : kThumbnailFile; }
+  bool fixedSize() const { return width > 0 && height > 0; }
+  void Write(FieldSink& out) const;
+  // Reads every argument the command has; a path of kMaxStringBytes is one
+  // that was cut short. False when the source ended first.
+  bool Read(FieldSource& in);
+  bool operator==(const ThumbnailRequest&) const = default;
+};
+
+// Command 3: the rows first .. first + count - 1, modulo 2^32. Its reply is
+// the rows themselves, whose length the thumbnail reply gave.
+struct GetLinesRequest {
+  uint32_t first = 0;
+  uint32_t count = 0;
+  uint8_t command() const { return kGetLines; }
+  void Write(FieldSink& out) const;
+  bool Read(FieldSource& in);
+  bool operator==(const GetLinesRequest&) const = default;
+};
+
+// A request as it goes on the wire: its command byte, then its arguments.
+template <typename Request>
+std::vector<uint8_t> EncodeRequest(const Request& request) {
+  ByteSink sink;
+  sink.bytes.push_back(request.command());
+  request.Write(sink);
+  return std::move(sink.bytes);
+}
+
+// A reply as it goes on the wire.
+template <typename Reply>
+std::vector<uint8_t> EncodeReply(const Reply& reply) {
+  ByteSink sink;
+  reply.Write(sink);
+  return std::move(sink.bytes);
+}
+
+}  // namespace wire

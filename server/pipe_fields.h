@@ -1,0 +1,29 @@
+// The server's pipes as the fields messages are made of: arguments come off
+// the command pipe one field at a time, as the server always reads them, and
+// reply values go out one write each.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "protocol/fields.h"
+#include "server/thumbnail_server.h"
+
+class TThumbnailServer::PipeFields final : public wire::FieldSource, public wire::FieldSink {
+ public:
+  explicit PipeFields(TThumbnailServer& server) : server_(server) {}
+
+  // False once the command pipe has ended: the server then quits.
+  bool Number(uint32_t* value) override;
+  bool String(std::string* text) override;
+  // Through WriteDword; the string with its NUL in one write.
+  void Number(uint32_t value) override;
+  void String(std::string_view text) override;
+
+  // Whether a string came whole off the pipe (its NUL, or the limit).
+  bool stringTaken() const { return stringTaken_; }
+
+ private:
+  TThumbnailServer& server_;
+  bool stringTaken_ = false;
+};
