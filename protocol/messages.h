@@ -3,9 +3,9 @@
 // over a FieldSource or FieldSink, so that the server, the parents and their
 // test doubles all build the same bytes. A request names its reply type.
 //
-// A new command is a request type here (and its reply type when it answers
-// with values), a case in the server's dispatch with its handler, and the
-// parent's call.
+// A new command is its byte and its request type here (and its reply type
+// when it answers with values), a case in the server's dispatch with its
+// handler, and the parent's call.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,20 @@
 #include "protocol/wire.h"
 
 namespace wire {
+
+// The command bytes. The server takes any other byte and ignores it.
+enum Command : uint8_t {
+  kQuit = 1,
+  kThumbnailFile = 2,
+  kGetLines = 3,
+  kEndThumbnail = 4,
+  kGetStatus = 5,
+  kGetDirectXLevel = 6,
+  // Added later; a parent that never sends them sees the server as before.
+  kThumbnailFileAt = 7,
+  kGetFailure = 8,
+  kGetFrameOrigin = 9,
+};
 
 // Commands 1 and 4: the server answers nothing and sets no event.
 struct NoReply {

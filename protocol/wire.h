@@ -1,5 +1,5 @@
-// The wire protocol between a parent and thumbnail-server, the one
-// definition both sides and their test doubles are built from. Commands are
+// The wire protocol between a parent and thumbnail-server: the coding its
+// messages (messages.h) are made of, and the values they carry. Commands are
 // single bytes, every number is a 32-bit little-endian value and a string is
 // its bytes and a NUL. There are no message boundaries: each side knows what
 // the other sends next, so a byte too many or too few puts them out of step.
@@ -11,20 +11,6 @@
 #include <vector>
 
 namespace wire {
-
-// The command bytes. The server takes any other byte and ignores it.
-enum Command : uint8_t {
-  kQuit = 1,
-  kThumbnailFile = 2,
-  kGetLines = 3,
-  kEndThumbnail = 4,
-  kGetStatus = 5,
-  kGetDirectXLevel = 6,
-  // Added later; a parent that never sends them sees the server as before.
-  kThumbnailFileAt = 7,
-  kGetFailure = 8,
-  kGetFrameOrigin = 9,
-};
 
 // How command 7 names its position, in the low byte of its kind value: a
 // time from the start, or a share of the duration. The flag asks for the

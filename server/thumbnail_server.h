@@ -1,7 +1,7 @@
 // TThumbnailServer: the server's state and its commands. The parent talks to
 // it over three inherited handles: a pipe of one-byte commands and their
 // arguments, a pipe of replies, and an event set after each reply. The bytes
-// on the wire are those of protocol/wire.h.
+// on the wire are those of protocol/messages.h.
 #pragma once
 
 #include <atomic>

@@ -1,7 +1,7 @@
 // The wire protocol's one definition, pinned: both sides build their bytes
 // from it, so a slip here would keep them agreeing with each other while
 // every existing parent broke.
-#include "protocol/wire.h"
+#include "protocol/messages.h"
 
 #include <gtest/gtest.h>
 
