@@ -40,7 +40,7 @@ bool FrameOriginReply::Read(FieldSource& in) { return in.Number(&origin) && in.N
 
 ThumbnailRequest ThumbnailRequest::Of(uint8_t command) {
   ThumbnailRequest request;
-  if (command == kThumbnailFileAt) request.position.emplace();
+  if (command == kThumbnailFileAt) request.position = Position{kMilliseconds, 0};
   return request;
 }
 

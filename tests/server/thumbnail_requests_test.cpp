@@ -12,10 +12,7 @@ class ThumbnailRequests : public ServerTest {
   std::vector<DWORD> Request(const std::string& path, LONG width, LONG height) {
     fake.replies.clear();
     fake.events_at.clear();
-    fake.Send({wire::kThumbnailFile});
-    fake.SendString(path);
-    fake.SendDword(static_cast<DWORD>(width));
-    fake.SendDword(static_cast<DWORD>(height));
+    fake.Send(wire::EncodeRequest(wire::ThumbnailRequest{path, width, height, std::nullopt}));
     server.PollCommand();
     EXPECT_EQ(fake.Waiting(), 0u);
     return fake.ReplyDwords();
@@ -26,9 +23,7 @@ class ThumbnailRequests : public ServerTest {
     fake.replies.clear();
     fake.write_sizes.clear();
     fake.events_at.clear();
-    fake.Send({wire::kGetLines});
-    fake.SendDword(first);
-    fake.SendDword(count);
+    fake.Send(wire::EncodeRequest(wire::GetLinesRequest{first, count}));
     server.PollCommand();
     EXPECT_EQ(fake.events_at, std::vector<size_t>{fake.replies.size()}) << "one event, after the last row";
     return fake.replies;
@@ -316,12 +311,8 @@ TEST_F(ThumbnailRequests, APositionedRequestTakesItsPositionAndAnswersAsCommandT
     NextGrab.height = 3;
     fake.replies.clear();
     fake.events_at.clear();
-    fake.Send({wire::kThumbnailFileAt});
-    fake.SendString("/videos/a.mp4");
-    fake.SendDword(0);
-    fake.SendDword(0);
-    fake.SendDword(c.kind);
-    fake.SendDword(c.value);
+    fake.Send(wire::EncodeRequest(
+        wire::ThumbnailRequest{"/videos/a.mp4", 0, 0, wire::ThumbnailRequest::Position{c.kind, c.value}}));
     server.PollCommand();
     EXPECT_EQ(fake.Waiting(), 0u);
     EXPECT_EQ(fake.ReplyDwords(), (std::vector<DWORD>{1, 5, 3, 24}));
@@ -341,12 +332,7 @@ TEST_F(ThumbnailRequests, APositionedRequestTakesItsPositionAndAnswersAsCommandT
 // decoder names, each reply ended by the event; a success clears it.
 TEST_F(ThumbnailRequests, TheReasonOfTheLastFailureIsAnsweredWithItsCodec) {
   auto reason = [this] { return Ask(wire::kGetFailure); };
-  auto bytes = [](DWORD code, const std::string& codec) {
-    std::vector<BYTE> out;
-    wire::AppendNumber(&out, code);
-    wire::AppendString(&out, codec);
-    return out;
-  };
+  auto bytes = [](DWORD code, const std::string& codec) { return wire::EncodeReply(wire::FailureReply{code, codec}); };
   EXPECT_EQ(reason(), bytes(wire::kNoFailure, ""));
 
   NextGrab.result = 0;
