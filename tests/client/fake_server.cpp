@@ -4,7 +4,7 @@
 //   serve  (default) answers every command with a 4 x 2 frame; a path
 //          ending in ".bad" is not a video (its reason: no known format);
 //          takes a position (command 7) as command 2; ends after THUMBNAIL_FAKE_IDLE_MS
-//          (default 10000) without a command, leaving what waits unread,
+//          (default: the server's idle limit) without a command, leaving what waits unread,
 //          as the real server does
 //   crash  ends with exit code 0, as the real crash filter does, on a
 //          thumbnail request
