@@ -104,10 +104,11 @@ TEST(ThumbnailToolNames, NoFileTheToolDidNotMakeIsReplaced) {
       {"a WebP of its own too", "-Q 60 -f webp film.mp4 && " THUMBNAIL_TOOL_PATH " -q -f webp film.mp4", 0, "", ""},
       {"in one folder --tree cannot help", "--strip-extension film.mp4 film.mkv", 1,
        "without --strip-extension each has its own", ""},
+      {"a thumbnail by its whole-name, unmarked", "-o old/ film.mp4", 0, "", ""},
   };
   ASSERT_EQ(RunCommand("cd " + q + " && cp " + ShellQuote(WideVideo()) + " film.mp4 && cp " + ShellQuote(WideVideo()) +
                        " film.mkv && ffmpeg -loglevel error -y -f lavfi -i color=c=red:s=32x32 -frames:v 1 film.jpg" +
-                       " && echo 'a user file' > notes.png"),
+                       " && echo 'a user file' > notes.png && mkdir old && cp film.jpg old/film.mp4.png"),
             0);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);

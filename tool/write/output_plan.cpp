@@ -126,6 +126,10 @@ bool PlanOutputs(const ToolOptions& options, const std::vector<std::string>& vid
   for (const std::string& video : videos) {
     std::string path = folder + (options.tree ? MirroredFolders(video) : "") + PictureName(video, options);
     Job job = PictureJob(options, video, path, options.format);
+    // A name made of the video's whole name and a picture extension
+    // (film.mp4.png) is a thumbnail's, made by this tool before its pictures
+    // carried a mark, or by another thumbnailer: it is no user's own file.
+    job.replace_any = job.replace_any || !options.strip_extension;
     auto [first, fresh] = writer_of.emplace(path, static_cast<int>(jobs->size()));
     if (!fresh) job.same_picture_as = first->second;
     jobs->push_back(job);
