@@ -3,9 +3,9 @@
 // over a FieldSource or FieldSink, so that the server, the parents and their
 // test doubles all build the same bytes. A request names its reply type.
 //
-// A new command is its byte and its request type here (and its reply type
-// when it answers with values), a case in the server's dispatch with its
-// handler, and the parent's call.
+// A new command is its byte, its request type (and its reply type when it
+// answers with values) and its entry in Commands here, its handler in the
+// server, and the parent's call.
 #pragma once
 
 #include <cstdint>
@@ -146,6 +146,30 @@ struct GetLinesRequest {
   bool Read(FieldSource& in);
   bool operator==(const GetLinesRequest&) const = default;
 };
+
+// A command byte and the request it carries, for code that walks every
+// command: the server's dispatch table and the fuzzer's reply checks.
+template <uint8_t kByte, typename RequestType>
+struct CommandEntry {
+  static constexpr uint8_t byte = kByte;
+  using Request = RequestType;
+  // An empty request of this command, to Read its arguments into.
+  static Request Empty() {
+    if constexpr (requires { Request::Of(kByte); })
+      return Request::Of(kByte);
+    else
+      return Request{};
+  }
+};
+
+// Every command the server acts on; it ignores any other byte.
+template <typename... Entries>
+struct CommandList {};
+using Commands = CommandList<CommandEntry<kQuit, QuitRequest>, CommandEntry<kThumbnailFile, ThumbnailRequest>,
+                             CommandEntry<kGetLines, GetLinesRequest>, CommandEntry<kEndThumbnail, EndThumbnailRequest>,
+                             CommandEntry<kGetStatus, StatusRequest>, CommandEntry<kGetDirectXLevel, DirectXLevelRequest>,
+                             CommandEntry<kThumbnailFileAt, ThumbnailRequest>, CommandEntry<kGetFailure, FailureRequest>,
+                             CommandEntry<kGetFrameOrigin, FrameOriginRequest>>;
 
 // A request as it goes on the wire: its command byte, then its arguments.
 template <typename Request>

@@ -1,81 +1,42 @@
-// The command pipe: the poll for a command byte, its dispatch, and the wire
-// primitives every command reads and writes its values with.
+#include "server/command_channel.h"
+
+#include <algorithm>
+
 #include "platform/trace.h"
-#include "server/thumbnail_server.h"
+#include "protocol/wire.h"
 
 namespace {
 
-constexpr DWORD kIdlePollMs = 50;
+// Zero bytes for black rows and the fill of fixed-size rows. A parent may
+// name any width, so zeros go out in blocks of this size rather than from a
+// buffer as wide as the row; rows of up to 21845 pixels take one write.
+constexpr size_t kZeroBlockBytes = 64 * 1024;
+const BYTE kZeroBlock[kZeroBlockBytes] = {};
 
 }  // namespace
 
-void TThumbnailServer::PollCommand() {
-  if (InitFailed) {
-    Quit = true;
-    return;
-  }
-  DebugTrace(InThumbnail ? "in thumbnail\n" : "not in thumbnail\n");
-  if (IdleLimitPassed(platform_.GetTickCount(), LastActivityTick.load())) {
-    Quit = true;
-    return;
-  }
-  BYTE command = 0;
+CommandChannel::Poll CommandChannel::TakeCommand(BYTE* command) {
   DWORD copied = 0;
   DWORD waiting = 0;
-  if (!platform_.PeekNamedPipe(HandleFromValue(ReadPipe), &command, 1, &copied, &waiting)) {
-    // The parent has gone. Ending is left to the idle limit.
+  if (!platform_.PeekNamedPipe(HandleFromValue(ReadPipe), command, 1, &copied, &waiting)) {
     DebugTrace("PeekNamedPipeFailed\n");
-    if (IdleLimitPassed(platform_.GetTickCount(), LastActivityTick.load())) Quit = true;
-    platform_.Sleep(kIdlePollMs);
-    return;
+    return Poll::kPeerGone;
   }
   if (copied == 0) {
     // A command that arrives during the wait is taken on the next pass at
     // once, not at the end of a fixed sleep.
     platform_.WaitForPipeInput(HandleFromValue(ReadPipe), kIdlePollMs);
-    return;
+    return Poll::kNothing;
   }
   DWORD read = 0;
-  if (!platform_.ReadFile(HandleFromValue(ReadPipe), &command, 1, &read) || read != 1) {
+  if (!platform_.ReadFile(HandleFromValue(ReadPipe), command, 1, &read) || read != 1) {
     platform_.Sleep(kIdlePollMs);
-    return;
+    return Poll::kNothing;
   }
-  LastActivityTick.store(platform_.GetTickCount());
-  DebugTrace("Got command\n");
-  switch (command) {
-    case wire::kQuit:
-      Quit = true;
-      break;
-    case wire::kThumbnailFile:
-      ThumbnailFile();
-      break;
-    case wire::kGetLines:
-      GetLines();
-      break;
-    case wire::kEndThumbnail:
-      EndThumbnail();
-      break;
-    case wire::kGetStatus:
-      GetStatus();
-      break;
-    case wire::kGetDirectXLevel:
-      ReportDirectXLevel();
-      break;
-    case wire::kThumbnailFileAt:
-      ThumbnailFileAt();
-      break;
-    case wire::kGetFailure:
-      ReportFailure();
-      break;
-    case wire::kGetFrameOrigin:
-      ReportFrameOrigin();
-      break;
-    default:
-      break;
-  }
+  return Poll::kCommand;
 }
 
-bool TThumbnailServer::ReadString(char* buffer, int limit) {
+bool CommandChannel::ReadString(char* buffer, int limit) {
   int count = 0;
   while (count < limit) {
     DWORD read = 0;
@@ -83,8 +44,7 @@ bool TThumbnailServer::ReadString(char* buffer, int limit) {
     // good: waiting for more would only spin until the watchdog strikes.
     if (!platform_.ReadFile(HandleFromValue(ReadPipe), buffer + count, 1, &read) || read != 1) {
       buffer[count] = '\0';
-      command_pipe_ended_ = true;
-      Quit = true;
+      ended_ = true;
       return false;
     }
     if (buffer[count++] == '\0') return true;
@@ -93,7 +53,7 @@ bool TThumbnailServer::ReadString(char* buffer, int limit) {
   return true;
 }
 
-DWORD TThumbnailServer::ReadDword() {
+DWORD CommandChannel::ReadDword() {
   if (ReadPipe == 0) return 0;
   BYTE bytes[wire::kNumberBytes];
   DWORD have = 0;
@@ -102,8 +62,7 @@ DWORD TThumbnailServer::ReadDword() {
   while (have < sizeof bytes) {
     DWORD read = 0;
     if (!platform_.ReadFile(HandleFromValue(ReadPipe), bytes + have, sizeof bytes - have, &read) || read == 0) {
-      command_pipe_ended_ = true;
-      Quit = true;
+      ended_ = true;
       return 0;
     }
     have += read;
@@ -111,7 +70,7 @@ DWORD TThumbnailServer::ReadDword() {
   return wire::DecodeNumber(bytes);
 }
 
-BOOL TThumbnailServer::WriteDword(DWORD value) {
+BOOL CommandChannel::WriteDword(DWORD value) {
   if (WritePipe == 0) return 0;
   DebugTrace("writing dword %u\n", value);
   BYTE bytes[wire::kNumberBytes];
@@ -120,4 +79,17 @@ BOOL TThumbnailServer::WriteDword(DWORD value) {
   return platform_.WriteFile(HandleFromValue(WritePipe), bytes, sizeof bytes, &written);
 }
 
-void TThumbnailServer::SignalReply() { platform_.SetEvent(HandleFromValue(ReplyEvent)); }
+void CommandChannel::WriteBytes(const void* bytes, size_t count) {
+  DWORD written = 0;
+  platform_.WriteFile(HandleFromValue(WritePipe), bytes, static_cast<DWORD>(count), &written);
+}
+
+void CommandChannel::WriteZeros(size_t count) {
+  while (count > 0) {
+    const size_t n = std::min(count, kZeroBlockBytes);
+    WriteBytes(kZeroBlock, n);
+    count -= n;
+  }
+}
+
+void CommandChannel::SignalReply() { platform_.SetEvent(HandleFromValue(ReplyEvent)); }

@@ -7,8 +7,6 @@
 #include "platform/dshow/guids.h"
 #include "platform/dx/ddraw.h"
 #include "platform/trace.h"
-#include "server/pipe_fields.h"
-#include "server/thumbnail_server.h"
 
 namespace {
 
@@ -119,21 +117,11 @@ DWORD ProbeWithDirectDrawLoaded(Platform& platform, HMODULE ddraw, BYTE* FilterG
 
 }  // namespace
 
-DWORD ProbeDirectXLevel(Platform& platform, BYTE* FilterGraphAvailable) {
+DWORD DirectXLevelProbe::Probe(BYTE* FilterGraphAvailable) {
   *FilterGraphAvailable = 0;
-  HMODULE ddraw = platform.LoadLibraryA("DDRAW.DLL");
+  HMODULE ddraw = platform_.LoadLibraryA("DDRAW.DLL");
   if (!ddraw) return kDirectXNone;
-  const DWORD level = ProbeWithDirectDrawLoaded(platform, ddraw, FilterGraphAvailable);
-  platform.FreeLibrary(ddraw);
+  const DWORD level = ProbeWithDirectDrawLoaded(platform_, ddraw, FilterGraphAvailable);
+  platform_.FreeLibrary(ddraw);
   return level;
-}
-
-void TThumbnailServer::ReportDirectXLevel() {
-  if (WritePipe == 0 || ReplyEvent == 0) return;
-  BYTE filterGraphAvailable = 0;
-  const DWORD level = ProbeDirectXLevel(platform_, &filterGraphAvailable);
-  DebugTrace("Write 6\n");
-  PipeFields pipe(*this);
-  wire::DirectXLevelReply{level, filterGraphAvailable}.Write(pipe);
-  SignalReply();
 }

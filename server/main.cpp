@@ -50,13 +50,13 @@ int main(int argc, char** argv) {
   RegisterMediaClasses();
   {
     TThumbnailServer server(platform, tail.c_str());
-    if (!server.InitFailed) WidenPipe(HandleFromValue(server.WritePipe));
+    if (!server.InitFailed) WidenPipe(HandleFromValue(server.Channel.WritePipe));
     // Confined from before the first command to the end.
     if (!server.InitFailed) InstallSandbox();
     // The thread has no message queue on Linux; each pass is one poll.
     do {
       server.PollCommand();
-    } while (!server.Quit && !server.InitFailed);
+    } while (!server.State.Quit && !server.InitFailed);
   }
   return 0;
 }

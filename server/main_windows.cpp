@@ -20,7 +20,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLineTail, int) {
         server.PollCommand();
       }
       server.PollCommand();
-    } while (!server.Quit && !server.InitFailed);
+    } while (!server.State.Quit && !server.InitFailed);
   }
   return 0;
 }

@@ -1,4 +1,4 @@
-// The server's pipes as the fields messages are made of: arguments come off
+// The command channel as the fields messages are made of: arguments come off
 // the command pipe one field at a time, as the server always reads them, and
 // reply values go out one write each.
 #pragma once
@@ -7,11 +7,11 @@
 #include <string_view>
 
 #include "protocol/fields.h"
-#include "server/thumbnail_server.h"
+#include "server/command_channel.h"
 
-class TThumbnailServer::PipeFields final : public wire::FieldSource, public wire::FieldSink {
+class PipeFields final : public wire::FieldSource, public wire::FieldSink {
  public:
-  explicit PipeFields(TThumbnailServer& server) : server_(server) {}
+  explicit PipeFields(CommandChannel& channel) : channel_(channel) {}
 
   // False once the command pipe has ended: the server then quits.
   bool Number(uint32_t* value) override;
@@ -24,6 +24,6 @@ class TThumbnailServer::PipeFields final : public wire::FieldSource, public wire
   bool stringTaken() const { return stringTaken_; }
 
  private:
-  TThumbnailServer& server_;
+  CommandChannel& channel_;
   bool stringTaken_ = false;
 };

@@ -1,10 +1,11 @@
-// Start-up, the end of the server and the two ways in which the process ends
-// by itself: the watchdog and the crash filter.
+// Start-up, the poll for commands, the end of the server and the two ways in
+// which the process ends by itself: the watchdog and the crash filter.
 #include "server/thumbnail_server.h"
 
 #include <cstring>
 
 #include "platform/trace.h"
+#include "server/command_handlers.h"
 
 std::atomic<DWORD> LastActivityTick{0};
 
@@ -55,19 +56,7 @@ LONG CrashFilter(EXCEPTION_POINTERS*) {
 }
 
 TThumbnailServer::TThumbnailServer(Platform& platform, const char* commandLineTail)
-    : Thumbnailer(nullptr),
-      InitFailed(false),
-      Quit(false),
-      ReadPipe(0),
-      WritePipe(0),
-      ReplyEvent(0),
-      RowsDwordAligned(false),
-      FixedSize(false),
-      ThumbnailFailed(false),
-      RequestedWidth(0),
-      RequestedHeight(0),
-      InThumbnail(false),
-      platform_(platform) {
+    : Channel(platform), Probe(platform), platform_(platform) {
   crash_platform.store(&platform_);
   platform_.SetUnhandledExceptionFilter(CrashFilter);
   LastActivityTick.store(platform_.GetTickCount());
@@ -91,8 +80,8 @@ bool TThumbnailServer::Init(const char* commandLineTail) {
   // The read handle's text follows the switch and one separator, whatever
   // that separator is; a tail that ends at the switch has no value.
   const char* readText = sw[4] ? sw + 5 : nullptr;
-  ReadPipe = readText ? ParseHandleValue(readText) : 0;
-  if (ReadPipe == 0) {
+  Channel.ReadPipe = readText ? ParseHandleValue(readText) : 0;
+  if (Channel.ReadPipe == 0) {
     DebugTrace("Error 3");
     return false;
   }
@@ -100,14 +89,14 @@ bool TThumbnailServer::Init(const char* commandLineTail) {
   // one before, so two blanks before the first value make the first value
   // count twice.
   const char* writeText = AfterNextBlank(readText);
-  WritePipe = writeText ? ParseHandleValue(writeText) : 0;
-  if (WritePipe == 0) {
+  Channel.WritePipe = writeText ? ParseHandleValue(writeText) : 0;
+  if (Channel.WritePipe == 0) {
     DebugTrace("Error 4");
     return false;
   }
   const char* eventText = AfterNextBlank(writeText);
-  ReplyEvent = eventText ? ParseHandleValue(eventText) : 0;
-  if (ReplyEvent == 0) {
+  Channel.ReplyEvent = eventText ? ParseHandleValue(eventText) : 0;
+  if (Channel.ReplyEvent == 0) {
     DebugTrace("Error 5");
     return false;
   }
@@ -116,25 +105,57 @@ bool TThumbnailServer::Init(const char* commandLineTail) {
   // A 1 x 1 24-bit bitmap shows whether the platform pads rows: an even
   // row length means the 3-byte row was padded. Without the bitmap, rows are
   // taken as padded, as every DIB section's rows are.
-  RowsDwordAligned = true;
+  State.RowsDwordAligned = true;
   const BYTE pixel[4] = {0, 0, 0, 0};
   if (HBITMAP probe = platform_.CreateBitmap(1, 1, 1, 24, pixel)) {
     BITMAP description{};
     platform_.GetObjectA(probe, sizeof description, &description);
-    RowsDwordAligned = (description.bmWidthBytes & 1) == 0;
+    State.RowsDwordAligned = (description.bmWidthBytes & 1) == 0;
     platform_.DeleteObject(probe);
   }
   return true;
 }
 
 TThumbnailServer::~TThumbnailServer() {
-  if (ReplyEvent != 0) platform_.CloseHandle(HandleFromValue(ReplyEvent));
-  EndThumbnail();
+  if (Channel.ReplyEvent != 0) platform_.CloseHandle(HandleFromValue(Channel.ReplyEvent));
+  State.EndThumbnail();
   // A thumbnailer kept by a failed size check goes now, while COM is still
   // initialised, rather than after CoUninitialize.
-  Thumbnailer.reset();
+  State.Thumbnailer.reset();
   platform_.CoUninitialize();
   DebugTrace("Destroying thumbnail server object\n");
   // A crash from here on ends the process through the platform's own exit.
   crash_platform.store(nullptr);
+}
+
+void TThumbnailServer::PollCommand() {
+  if (InitFailed) {
+    State.Quit = true;
+    return;
+  }
+  DebugTrace(State.InThumbnail ? "in thumbnail\n" : "not in thumbnail\n");
+  if (IdleLimitPassed(platform_.GetTickCount(), LastActivityTick.load())) {
+    State.Quit = true;
+    return;
+  }
+  BYTE command = 0;
+  switch (Channel.TakeCommand(&command)) {
+    case CommandChannel::Poll::kPeerGone:
+      // Ending is left to the idle limit.
+      if (IdleLimitPassed(platform_.GetTickCount(), LastActivityTick.load())) State.Quit = true;
+      platform_.Sleep(kIdlePollMs);
+      return;
+    case CommandChannel::Poll::kNothing:
+      return;
+    case CommandChannel::Poll::kCommand:
+      break;
+  }
+  LastActivityTick.store(platform_.GetTickCount());
+  DebugTrace("Got command\n");
+  if (const CommandHandler handler = HandlerOf(command)) {
+    CommandContext context{Channel, State, Probe};
+    handler(context);
+  }
+  // The parent went in the middle of the command's arguments.
+  if (Channel.Ended()) State.Quit = true;
 }

@@ -9,11 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "platform/com/com_runtime.h"
 #include "platform/gdi/bitmap.h"
 #include "platform/media/graph/media_classes.h"
+#include "protocol/messages.h"
 #include "server/thumbnail_server.h"
 
 namespace {
@@ -115,73 +117,98 @@ struct Request {
   size_t rowBytes = 0;
 };
 
-// Checks the reply to one command against the protocol. `arguments` are the
-// bytes the command took after its command byte, `reply` what it wrote.
-void CheckReply(uint8_t command, const uint8_t* arguments, size_t argumentBytes, const uint8_t* reply,
-                size_t replyBytes, int events, bool argumentsComplete, const TThumbnailServer& server,
+// What one command took and gave: `arguments` are the bytes it took after
+// its command byte, `reply` what it wrote.
+struct Exchange {
+  const uint8_t* arguments;
+  size_t argumentBytes;
+  const uint8_t* reply;
+  size_t replyBytes;
+  int events;
+};
+
+// Reply values the protocol allows, beyond their layout. A reply type
+// without an overload here is checked for its layout alone.
+bool Allowed(const wire::StatusReply& status) { return status.status == 1; }
+bool Allowed(const wire::DirectXLevelReply& level) { return level.filterGraph <= 1; }
+bool Allowed(const wire::FailureReply& failure) {
+  return failure.codec.size() < kMaxCodecNameBytes &&
+         (failure.reason <= wire::kTooLarge || failure.reason == wire::kIncomplete);
+}
+bool Allowed(const wire::FrameOriginReply& origin) { return origin.origin <= wire::kFrameOfUnknownTime; }
+bool Allowed(const auto&) { return true; }
+
+// What a reply tells the parent of the open request. Only the thumbnail
+// reply and the end of a request change it.
+void Follow(const auto&, const auto&, const TThumbnailServer&, std::optional<Request>&) {}
+
+void Follow(const wire::ThumbnailRequest& asked, const wire::ThumbnailReply& answer, const TThumbnailServer& server,
+            std::optional<Request>& request) {
+  if (asked.fixedSize()) {
+    Require(answer == wire::ThumbnailReply::Frame(asked.width, asked.height));
+    request = Request{static_cast<size_t>(asked.width) * 3};
+  } else if (answer.result == 0) {
+    Require(!server.State.Thumbnailer);
+    request.reset();
+  } else {
+    Require(answer.result == 1 && answer.bits == 24 && server.State.Thumbnailer);
+    const int32_t frameWidth = static_cast<int32_t>(answer.width);
+    const int32_t frameHeight = static_cast<int32_t>(answer.height);
+    Require(frameWidth > 0 && frameHeight != 0 && DibGeometryAcceptable(frameWidth, frameHeight, 24));
+    request = Request{static_cast<size_t>(frameWidth) * 3};
+  }
+}
+
+void Follow(const wire::EndThumbnailRequest&, const wire::NoReply&, const TThumbnailServer& server,
+            std::optional<Request>& request) {
+  if (!server.State.Quit) request.reset();
+}
+
+// Checks one command of wire::Commands: its arguments are exactly its
+// request, and its reply exactly its reply type with one event after it, or
+// nothing and no event for a command that answers nothing. The rows of
+// command 3 are as long as the open request's rows say.
+template <typename Entry>
+void CheckCommand(const Exchange& exchange, const TThumbnailServer& server, std::optional<Request>& request) {
+  const auto asked = Whole(Entry::Empty(), exchange.arguments, exchange.argumentBytes);
+  Require(asked.has_value());
+  using Asked = typename Entry::Request;
+  if constexpr (std::is_same_v<Asked, wire::GetLinesRequest>) {
+    Require(exchange.events == 1);
+    const uint64_t rows = static_cast<uint32_t>(asked->first + asked->count) < asked->first ? 0 : asked->count;
+    Require(exchange.replyBytes == (request ? rows * request->rowBytes : 0));
+  } else {
+    using Reply = typename Asked::Reply;
+    const auto answer = Whole(Reply{}, exchange.reply, exchange.replyBytes);
+    Require(answer && Allowed(*answer));
+    Require(exchange.events == (std::is_same_v<Reply, wire::NoReply> ? 0 : 1));
+    Follow(*asked, *answer, server, request);
+  }
+}
+
+template <typename... Entries>
+bool CheckKnownCommand(uint8_t command, const Exchange& exchange, const TThumbnailServer& server,
+                       std::optional<Request>& request, wire::CommandList<Entries...>) {
+  return ((command == Entries::byte && (CheckCommand<Entries>(exchange, server, request), true)) || ...);
+}
+
+// Whether the command takes arguments, which the stream can cut short.
+template <typename... Entries>
+bool TakesArguments(uint8_t command, wire::CommandList<Entries...>) {
+  return ((command == Entries::byte && wire::EncodeRequest(Entries::Empty()).size() > 1) || ...);
+}
+
+// Checks the reply to one command against the protocol.
+void CheckReply(uint8_t command, const Exchange& exchange, bool argumentsComplete, const TThumbnailServer& server,
                 std::optional<Request>& request) {
   if (!argumentsComplete) {
     // The parent left in the middle of the command: nothing is answered.
-    Require(replyBytes == 0 && events == 0);
+    Require(exchange.replyBytes == 0 && exchange.events == 0);
     return;
   }
-  switch (command) {
-    case wire::kThumbnailFile:
-    case wire::kThumbnailFileAt: {
-      const auto asked = Whole(wire::ThumbnailRequest::Of(command), arguments, argumentBytes);
-      const auto answer = Whole(wire::ThumbnailReply{}, reply, replyBytes);
-      Require(asked && answer && events == 1);
-      if (asked->fixedSize()) {
-        Require(*answer == wire::ThumbnailReply::Frame(asked->width, asked->height));
-        request = Request{static_cast<size_t>(asked->width) * 3};
-      } else if (answer->result == 0) {
-        Require(!server.Thumbnailer);
-        request.reset();
-      } else {
-        Require(answer->result == 1 && answer->bits == 24 && server.Thumbnailer);
-        const int32_t frameWidth = static_cast<int32_t>(answer->width);
-        const int32_t frameHeight = static_cast<int32_t>(answer->height);
-        Require(frameWidth > 0 && frameHeight != 0 && DibGeometryAcceptable(frameWidth, frameHeight, 24));
-        request = Request{static_cast<size_t>(frameWidth) * 3};
-      }
-      return;
-    }
-    case wire::kGetLines: {
-      const auto lines = Whole(wire::GetLinesRequest{}, arguments, argumentBytes);
-      Require(lines && events == 1);
-      const uint64_t rows = static_cast<uint32_t>(lines->first + lines->count) < lines->first ? 0 : lines->count;
-      Require(replyBytes == (request ? rows * request->rowBytes : 0));
-      return;
-    }
-    case wire::kEndThumbnail:
-      Require(replyBytes == 0 && events == 0);
-      if (!server.Quit) request.reset();
-      return;
-    case wire::kGetStatus: {
-      const auto status = Whole(wire::StatusReply{}, reply, replyBytes);
-      Require(status && status->status == 1 && events == 1);
-      return;
-    }
-    case wire::kGetDirectXLevel: {
-      const auto level = Whole(wire::DirectXLevelReply{}, reply, replyBytes);
-      Require(level && level->filterGraph <= 1 && events == 1);
-      return;
-    }
-    case wire::kGetFailure: {
-      const auto failure = Whole(wire::FailureReply{}, reply, replyBytes);
-      Require(failure && failure->codec.size() < kMaxCodecNameBytes &&
-              (failure->reason <= wire::kTooLarge || failure->reason == wire::kIncomplete) && events == 1);
-      return;
-    }
-    case wire::kGetFrameOrigin: {
-      const auto origin = Whole(wire::FrameOriginReply{}, reply, replyBytes);
-      Require(origin && origin->origin <= wire::kFrameOfUnknownTime && events == 1);
-      return;
-    }
-    default:
-      Require(replyBytes == 0 && events == 0);
-      return;
-  }
+  if (CheckKnownCommand(command, exchange, server, request, wire::Commands{})) return;
+  // Any other byte is taken and ignored.
+  Require(exchange.replyBytes == 0 && exchange.events == 0);
 }
 
 }  // namespace
@@ -199,7 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(!server.InitFailed);
     std::optional<Request> request;
     try {
-      while (!server.Quit && !platform.drained()) {
+      while (!server.State.Quit && !platform.drained()) {
         const size_t start = platform.consumed();
         const size_t replyStart = platform.output().size();
         const int eventsBefore = platform.events();
@@ -209,13 +236,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t taken = platform.consumed() - start - 1;
         // The arguments were complete unless the stream ran out while the
         // command still read them (the server then quits).
-        const bool complete = !(server.Quit && platform.drained() && command != wire::kQuit &&
-                                platform.output().size() == replyStart && platform.events() == eventsBefore &&
-                                (command == wire::kThumbnailFile || command == wire::kThumbnailFileAt ||
-                                 command == wire::kGetLines));
-        CheckReply(command, data + start + 1, taken, platform.output().data() + replyStart,
-                   platform.output().size() - replyStart, platform.events() - eventsBefore, complete, server,
-                   request);
+        const bool complete = !(server.State.Quit && platform.drained() && platform.output().size() == replyStart &&
+                                platform.events() == eventsBefore && TakesArguments(command, wire::Commands{}));
+        const Exchange exchange{data + start + 1, taken, platform.output().data() + replyStart,
+                                platform.output().size() - replyStart, platform.events() - eventsBefore};
+        CheckReply(command, exchange, complete, server, request);
       }
     } catch (const OutputBudgetSpent&) {
       // A reply too long to hold; what went out so far was checked as it went.

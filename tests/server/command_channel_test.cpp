@@ -1,4 +1,8 @@
 // The poll for a command byte, its dispatch and the wire primitives.
+#include "server/command_channel.h"
+
+#include "protocol/messages.h"
+#include "server/command_handlers.h"
 #include "server/thumbnail_server.h"
 
 #include "tests/server/server_test_base.h"
@@ -7,18 +11,29 @@ namespace {
 
 using CommandChannel = ServerTest;
 
+// The channel without a server: its reads and writes over the fake pipes.
+class ChannelAlone : public ServerTest {
+ protected:
+  ChannelAlone() {
+    channel.ReadPipe = kReadPipe;
+    channel.WritePipe = kWritePipe;
+    channel.ReplyEvent = kReplyEvent;
+  }
+  ::CommandChannel channel{fake};
+};
+
 TEST_F(CommandChannel, IdleLimitCountsFromTheLastCommandByte) {
   TThumbnailServer server(fake, kGoodTail);
   const DWORD start = fake.now;
   fake.now = start + 10000 - 50;
   server.PollCommand();  // empty pipe: sleeps to exactly the limit
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
   EXPECT_EQ(fake.now, start + 10000);
   server.PollCommand();  // exactly 10000 ms: still in time
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
   const DWORD slept = fake.slept_ms;
   server.PollCommand();  // 10050 ms: quits without sleeping
-  EXPECT_TRUE(server.Quit);
+  EXPECT_TRUE(server.State.Quit);
   EXPECT_EQ(fake.slept_ms, slept);
 }
 
@@ -27,10 +42,10 @@ TEST_F(CommandChannel, IdleLimitAcrossTheTickWrap) {
   TThumbnailServer server(fake, kGoodTail);
   fake.now += 10000;  // wrapped
   server.PollCommand();
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
   fake.now = LastActivityTick.load() + 10001;
   server.PollCommand();
-  EXPECT_TRUE(server.Quit);
+  EXPECT_TRUE(server.State.Quit);
 }
 
 TEST_F(CommandChannel, CommandByteRefreshesTheIdleTime) {
@@ -41,7 +56,7 @@ TEST_F(CommandChannel, CommandByteRefreshesTheIdleTime) {
   EXPECT_EQ(LastActivityTick.load(), fake.now);
   fake.now += 9000;
   server.PollCommand();
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
 }
 
 TEST_F(CommandChannel, UnknownBytesAreTakenWithoutReply) {
@@ -55,7 +70,7 @@ TEST_F(CommandChannel, UnknownBytesAreTakenWithoutReply) {
   EXPECT_EQ(fake.Waiting(), 0u);
   EXPECT_TRUE(fake.replies.empty());
   EXPECT_TRUE(fake.events_at.empty());
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
   EXPECT_TRUE(Traced("Got command\n"));
 }
 
@@ -65,10 +80,10 @@ TEST_F(CommandChannel, QuitAndStatus) {
   server.PollCommand();
   EXPECT_EQ(fake.replies, (std::vector<BYTE>{1, 0, 0, 0}));
   EXPECT_EQ(fake.events_at, std::vector<size_t>{4});
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
   fake.Send({wire::kQuit});
   server.PollCommand();
-  EXPECT_TRUE(server.Quit);
+  EXPECT_TRUE(server.State.Quit);
   EXPECT_EQ(fake.events_at.size(), 1u);
 }
 
@@ -77,14 +92,14 @@ TEST_F(CommandChannel, EmptyPipeWaitsForInputAtMostAPollInterval) {
   server.PollCommand();
   EXPECT_EQ(fake.waited_ms, 50u);
   EXPECT_EQ(fake.slept_ms, 0u);
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
   EXPECT_TRUE(Traced("not in thumbnail\n"));
 }
 
 TEST_F(CommandChannel, BrokenPipeEndsOnlyByTheIdleLimit) {
   TThumbnailServer server(fake, kGoodTail);
   fake.command_pipe_closed = true;
-  while (!server.Quit) {
+  while (!server.State.Quit) {
     ASSERT_LE(fake.now - LastActivityTick.load(), 10050u);
     server.PollCommand();
   }
@@ -103,12 +118,11 @@ TEST_F(CommandChannel, FailedOneByteReadIsNoCommand) {
   EXPECT_TRUE(fake.replies.empty());
 }
 
-TEST_F(CommandChannel, ReadStringTakesNothingBeyondItsNul) {
-  TThumbnailServer server(fake, kGoodTail);
+TEST_F(ChannelAlone, ReadStringTakesNothingBeyondItsNul) {
   char buffer[wire::kMaxStringBytes + 1];
 
   fake.Send({0, 'x'});
-  EXPECT_TRUE(server.ReadString(buffer, wire::kMaxStringBytes));
+  EXPECT_TRUE(channel.ReadString(buffer, wire::kMaxStringBytes));
   EXPECT_STREQ(buffer, "");
   EXPECT_EQ(fake.Waiting(), 1u);
   fake.chunks.clear();
@@ -116,54 +130,51 @@ TEST_F(CommandChannel, ReadStringTakesNothingBeyondItsNul) {
   const std::string s259(259, 'a');
   fake.SendString(s259);
   fake.Send({'n'});
-  EXPECT_TRUE(server.ReadString(buffer, wire::kMaxStringBytes));
+  EXPECT_TRUE(channel.ReadString(buffer, wire::kMaxStringBytes));
   EXPECT_EQ(std::string(buffer), s259);
   EXPECT_EQ(fake.Waiting(), 1u);
   fake.chunks.clear();
 
   // Longer strings are cut after 260 bytes; the rest stays for the next read.
   fake.SendString(std::string(260, 'b') + "rest");
-  EXPECT_TRUE(server.ReadString(buffer, wire::kMaxStringBytes));
+  EXPECT_TRUE(channel.ReadString(buffer, wire::kMaxStringBytes));
   EXPECT_EQ(std::string(buffer), std::string(260, 'b'));
   EXPECT_EQ(fake.Waiting(), 5u);
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(channel.Ended());
 }
 
-TEST_F(CommandChannel, ReadStringStopsWhenThePipeEnds) {
-  TThumbnailServer server(fake, kGoodTail);
+TEST_F(ChannelAlone, ReadStringStopsWhenThePipeEnds) {
   char buffer[wire::kMaxStringBytes + 1];
   fake.Send({'a', 'b'});
   fake.command_pipe_closed = true;
-  EXPECT_FALSE(server.ReadString(buffer, wire::kMaxStringBytes));
+  EXPECT_FALSE(channel.ReadString(buffer, wire::kMaxStringBytes));
   EXPECT_STREQ(buffer, "ab");
-  EXPECT_TRUE(server.Quit);
+  EXPECT_TRUE(channel.Ended());
 }
 
-TEST_F(CommandChannel, ReadDwordIsLittleEndianAndWaitsForAllFourBytes) {
-  TThumbnailServer server(fake, kGoodTail);
+TEST_F(ChannelAlone, ReadDwordIsLittleEndianAndWaitsForAllFourBytes) {
   fake.Send({0x01, 0x02, 0x03, 0x04});
-  EXPECT_EQ(server.ReadDword(), 0x04030201u);
+  EXPECT_EQ(channel.ReadDword(), 0x04030201u);
   fake.Send({0xFE});
   fake.Send({0xFF, 0xFF});
   fake.Send({0xFF});
-  EXPECT_EQ(server.ReadDword(), 0xFFFFFFFEu);
-  EXPECT_FALSE(server.Quit);
+  EXPECT_EQ(channel.ReadDword(), 0xFFFFFFFEu);
+  EXPECT_FALSE(channel.Ended());
 
   fake.Send({0x05, 0x06});
   fake.command_pipe_closed = true;
-  EXPECT_EQ(server.ReadDword(), 0u);
-  EXPECT_TRUE(server.Quit);
+  EXPECT_EQ(channel.ReadDword(), 0u);
+  EXPECT_TRUE(channel.Ended());
 }
 
-TEST_F(CommandChannel, WriteDwordPutsTheLowByteFirst) {
-  TThumbnailServer server(fake, kGoodTail);
-  EXPECT_TRUE(server.WriteDword(1));
-  EXPECT_TRUE(server.WriteDword(24));
-  EXPECT_TRUE(server.WriteDword(0xA1B2C3D4u));
+TEST_F(ChannelAlone, WriteDwordPutsTheLowByteFirst) {
+  EXPECT_TRUE(channel.WriteDword(1));
+  EXPECT_TRUE(channel.WriteDword(24));
+  EXPECT_TRUE(channel.WriteDword(0xA1B2C3D4u));
   EXPECT_EQ(fake.replies, (std::vector<BYTE>{1, 0, 0, 0, 0x18, 0, 0, 0, 0xD4, 0xC3, 0xB2, 0xA1}));
   EXPECT_EQ(fake.write_sizes, (std::vector<DWORD>{4, 4, 4}));
   fake.write_fails = true;
-  EXPECT_FALSE(server.WriteDword(1));
+  EXPECT_FALSE(channel.WriteDword(1));
 }
 
 TEST_F(CommandChannel, ReplyWriteFailureStillSetsTheEvent) {
@@ -172,7 +183,18 @@ TEST_F(CommandChannel, ReplyWriteFailureStillSetsTheEvent) {
   fake.Send({wire::kGetStatus});
   server.PollCommand();
   EXPECT_EQ(fake.events_at.size(), 1u);
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
+}
+
+// A command left out of wire::Commands would be taken and ignored; a byte
+// that is no command must reach no handler.
+TEST(CommandTable, EveryCommandByteAndNoOtherHasAHandler) {
+  std::vector<int> handled;
+  for (int b = 0; b < 256; ++b)
+    if (HandlerOf(static_cast<uint8_t>(b))) handled.push_back(b);
+  EXPECT_EQ(handled, (std::vector<int>{wire::kQuit, wire::kThumbnailFile, wire::kGetLines, wire::kEndThumbnail,
+                                       wire::kGetStatus, wire::kGetDirectXLevel, wire::kThumbnailFileAt,
+                                       wire::kGetFailure, wire::kGetFrameOrigin}));
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // The DirectX probe against fake modules and objects that fail at each check
 // in turn: the level and flag of each failure, the order of the checks, and
 // every library freed and every object released on every way out.
+#include "protocol/messages.h"
 #include "server/directx_probe.h"
 
 #include <map>
 
 #include "platform/dshow/guids.h"
 #include "platform/dx/ddraw.h"
+#include "server/command_handlers.h"
 #include "server/thumbnail_server.h"
 #include "tests/server/server_test_base.h"
 
@@ -176,7 +178,7 @@ class DirectXProbe : public ServerTest {
     ScopedClassRegistration graph(CLSID_FilterGraph,
                                   FakeClass("Create FilterGraph", IID_IGraphBuilder, 12, f.graph));
     *flag = 0xAA;
-    return ProbeDirectXLevel(platform, flag);
+    return DirectXLevelProbe(platform).Probe(flag);
   }
 
   Fakes f;
@@ -277,17 +279,21 @@ TEST_F(DirectXProbe, ReportSendsLevelAndFlagThenTheEvent) {
   EXPECT_TRUE(Traced("Write 6\n"));
 }
 
+// The handler alone, over a channel with one handle missing at a time.
 TEST_F(DirectXProbe, NoReplyWithoutWritePipeOrEvent) {
-  TThumbnailServer server(platform, kGoodTail);
-  server.ReplyEvent = 0;
-  server.ReportDirectXLevel();
-  server.ReplyEvent = kReplyEvent;
-  server.WritePipe = 0;
-  server.ReportDirectXLevel();
-  EXPECT_TRUE(calls.empty());
+  CommandChannel channel(platform);
+  ServerState state;
+  DirectXLevelProbe probe(platform);
+  CommandContext context{channel, state, probe};
+  channel.ReadPipe = kReadPipe;
+  for (const auto& [write, event] : {std::pair{kWritePipe, DWORD{0}}, std::pair{DWORD{0}, kReplyEvent}}) {
+    channel.WritePipe = write;
+    channel.ReplyEvent = event;
+    HandlerOf(wire::kGetDirectXLevel)(context);
+  }
+  EXPECT_TRUE(calls.empty()) << "probed with nowhere to answer";
   EXPECT_TRUE(platform.replies.empty());
   EXPECT_TRUE(platform.events_at.empty());
-  server.WritePipe = kWritePipe;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // whose frame bytes are known.
 #include "tests/server/server_test_base.h"
 
+#include "protocol/messages.h"
 #include "server/thumbnail_server.h"
 
 namespace {
@@ -83,13 +84,13 @@ TEST_F(ThumbnailRequests, NativeSizeRepliesFrameSizeAndSendsRowsTopDown) {
 
   End();
   EXPECT_EQ(ThumbnailersAlive, 0);
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
 }
 
 TEST_F(ThumbnailRequests, RowsAreReadAtTheProbedStride) {
   for (bool aligned : {true, false}) {
     SCOPED_TRACE(aligned);
-    server.RowsDwordAligned = aligned;
+    server.State.RowsDwordAligned = aligned;
     NextGrab.width = 321;
     NextGrab.height = 2;
     NextGrab.stride = aligned ? 964 : 963;
@@ -114,7 +115,7 @@ TEST_F(ThumbnailRequests, FixedSizeRepliesBeforeTheGrab) {
   Append(expected, FrameRow(2, 1, 12));
   EXPECT_EQ(Lines(0, 2), expected);
   End();
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
   EXPECT_EQ(ThumbnailersAlive, 0);
 }
 
@@ -131,7 +132,7 @@ TEST_F(ThumbnailRequests, FixedSizeWiderThanTheFrameFillsWithZerosThenEndsTheSer
   End();
   EXPECT_TRUE(Traced("wrong info\n"));
   EXPECT_TRUE(Traced("5x2   7x2\n"));
-  EXPECT_TRUE(server.Quit);
+  EXPECT_TRUE(server.State.Quit);
   EXPECT_EQ(ThumbnailersAlive, 1) << "kept until the server ends";
 }
 
@@ -145,7 +146,7 @@ TEST_F(ThumbnailRequests, FixedSizeNarrowerCutsAndTallerAddsZeroRows) {
   EXPECT_EQ(Lines(0, 4), expected);
   EXPECT_EQ(fake.write_sizes, (std::vector<DWORD>{9, 9, 9, 9}));
   End();
-  EXPECT_TRUE(server.Quit);
+  EXPECT_TRUE(server.State.Quit);
 }
 
 TEST_F(ThumbnailRequests, FixedSizeRowsNeverExceedThePromisedLength) {
@@ -163,11 +164,11 @@ TEST_F(ThumbnailRequests, FixedSizeRowsNeverExceedThePromisedLength) {
 TEST_F(ThumbnailRequests, FailedFixedSizeGrabSendsBlackRows) {
   NextGrab.result = 0;
   EXPECT_EQ(Request("missing.mp4", 6, 3), (std::vector<DWORD>{1, 6, 3, 24}));
-  EXPECT_TRUE(server.ThumbnailFailed);
+  EXPECT_TRUE(server.State.ThumbnailFailed);
   EXPECT_EQ(Lines(0, 3), std::vector<BYTE>(54, 0));
   EXPECT_EQ(fake.write_sizes, (std::vector<DWORD>{18, 18, 18}));
   End();  // the thumbnailer reports 0 x 0: the size check ends the server
-  EXPECT_TRUE(server.Quit);
+  EXPECT_TRUE(server.State.Quit);
 }
 
 TEST_F(ThumbnailRequests, FailedNativeGrabRepliesZeroAndLeavesNoFrame) {
@@ -179,16 +180,16 @@ TEST_F(ThumbnailRequests, FailedNativeGrabRepliesZeroAndLeavesNoFrame) {
   EXPECT_EQ(GraphReleases, 1);
   EXPECT_EQ(ThumbnailersAlive, 0);
   EXPECT_TRUE(Lines(0, 2).empty());
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
 }
 
 TEST_F(ThumbnailRequests, EitherSizeNotPositiveIsANativeRequest) {
   NextGrab.width = 8;
   NextGrab.height = 6;
   EXPECT_EQ(Request("a", 160, 0), (std::vector<DWORD>{1, 8, 6, 24}));
-  EXPECT_FALSE(server.FixedSize);
+  EXPECT_FALSE(server.State.FixedSize);
   EXPECT_EQ(Request("a", -1, 120), (std::vector<DWORD>{1, 8, 6, 24}));
-  EXPECT_FALSE(server.FixedSize);
+  EXPECT_FALSE(server.State.FixedSize);
   End();
 }
 
@@ -257,7 +258,7 @@ TEST_F(ThumbnailRequests, ThumbnailerKeptByAFailedSizeCheckIsReplacedByTheNextRe
   NextGrab.height = 2;
   Request("a", 7, 2);
   End();
-  ASSERT_TRUE(server.Quit);
+  ASSERT_TRUE(server.State.Quit);
   ASSERT_EQ(ThumbnailersAlive, 1);
   Request("b", 5, 2);
   EXPECT_EQ(ThumbnailersAlive, 1);
@@ -267,7 +268,7 @@ TEST_F(ThumbnailRequests, EndWithNothingOpenChangesNothing) {
   End();
   EXPECT_TRUE(fake.replies.empty());
   EXPECT_TRUE(fake.events_at.empty());
-  EXPECT_FALSE(server.Quit);
+  EXPECT_FALSE(server.State.Quit);
 }
 
 TEST_F(ThumbnailRequests, ArgumentsCutOffByTheParentAreNotActedOn) {
@@ -275,7 +276,7 @@ TEST_F(ThumbnailRequests, ArgumentsCutOffByTheParentAreNotActedOn) {
   fake.Send({'a', 'b'});
   fake.command_pipe_closed = true;
   server.PollCommand();
-  EXPECT_TRUE(server.Quit);
+  EXPECT_TRUE(server.State.Quit);
   EXPECT_EQ(GrabCalls, 0);
   EXPECT_TRUE(fake.replies.empty());
   EXPECT_TRUE(fake.events_at.empty());

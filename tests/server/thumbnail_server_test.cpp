@@ -42,14 +42,14 @@ TEST_F(StartUp, ParsesTheHandleValuesAfterTheSwitch) {
     TThumbnailServer server(platform, c.tail);
     const bool ok = std::string(c.trace) == "Init Ok";
     EXPECT_EQ(server.InitFailed, !ok);
-    EXPECT_EQ(server.ReadPipe, c.read);
-    EXPECT_EQ(server.WritePipe, c.write);
-    EXPECT_EQ(server.ReplyEvent, c.event);
+    EXPECT_EQ(server.Channel.ReadPipe, c.read);
+    EXPECT_EQ(server.Channel.WritePipe, c.write);
+    EXPECT_EQ(server.Channel.ReplyEvent, c.event);
     EXPECT_TRUE(Traced(c.trace));
     if (!ok) {
       // A failed start-up ends at the first poll without touching the pipes.
       server.PollCommand();
-      EXPECT_TRUE(server.Quit);
+      EXPECT_TRUE(server.State.Quit);
       EXPECT_EQ(platform.slept_ms, 0u);
     }
   }
@@ -62,7 +62,7 @@ TEST_F(StartUp, FailedComStartParsesNothingAndStillUninitialises) {
     TThumbnailServer server(fake, kGoodTail);
     EXPECT_TRUE(server.InitFailed);
     EXPECT_TRUE(Traced("Error 1"));
-    EXPECT_EQ(server.ReadPipe, 0u);
+    EXPECT_EQ(server.Channel.ReadPipe, 0u);
   }
   EXPECT_EQ(fake.co_initialized, 0) << "S_FALSE initialised COM too, and was undone";
   EXPECT_TRUE(fake.closed_handles.empty());
@@ -80,7 +80,7 @@ TEST_F(StartUp, RowAlignmentProbe) {
     platform.bitmap_width_bytes = c.widthBytes;
     TThumbnailServer server(platform, kGoodTail);
     EXPECT_FALSE(server.InitFailed);
-    EXPECT_EQ(server.RowsDwordAligned, c.aligned) << c.widthBytes;
+    EXPECT_EQ(server.State.RowsDwordAligned, c.aligned) << c.widthBytes;
     EXPECT_EQ(platform.bitmaps_alive, 0);
   }
 }

@@ -1,0 +1,14 @@
+// Command 5: the parent asks whether the server is up.
+#include "platform/trace.h"
+#include "protocol/messages.h"
+#include "server/command_handlers.h"
+#include "server/pipe_fields.h"
+
+template <>
+void Handle<wire::kGetStatus>(CommandContext& context) {
+  DebugTrace("TThumbnailServer::GetStatus\n");
+  DebugTrace("Write 5\n");
+  PipeFields pipe(context.Channel);
+  wire::StatusReply{}.Write(pipe);
+  context.Channel.SignalReply();
+}

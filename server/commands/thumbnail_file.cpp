@@ -1,0 +1,122 @@
+// Commands 2 and 7: open a thumbnail request. The grab runs here; the reply
+// gives the frame's size (or, for a fixed size, the size asked for before the
+// grab), and what the grab gave is kept for commands 8 and 9.
+#include <algorithm>
+#include <optional>
+
+#include "platform/trace.h"
+#include "protocol/messages.h"
+#include "server/command_handlers.h"
+#include "server/failure_reason.h"
+#include "server/pipe_fields.h"
+
+namespace {
+
+// Keeps the reason and the frame's origin of the request that just ran.
+void KeepOutcome(ServerState& state, bool pathComplete, int result) {
+  state.LastCodec.clear();
+  state.LastOrigin = wire::kNoFrame;
+  state.LastFrameMs = 0;
+  const TDirectShowThumbnailer& thumbnailer = *state.Thumbnailer;
+  if (result == 1) {
+    state.LastReason = wire::kNoFailure;
+    const LONGLONG position = thumbnailer.FramePosition;
+    if (thumbnailer.FromCover) {
+      state.LastOrigin = wire::kCoverPicture;
+    } else if (position < 0) {
+      state.LastOrigin = wire::kFrameOfUnknownTime;
+    } else {
+      state.LastOrigin = wire::kVideoFrame;
+      state.LastFrameMs = static_cast<DWORD>(std::min<LONGLONG>(position / 10000, 0xFFFFFFFF));
+    }
+  } else if (!pathComplete) {
+    state.LastReason = wire::kUnreadable;
+  } else {
+    state.LastReason = ReasonOf(thumbnailer.Failure);
+    if (state.LastReason == wire::kCodecUnavailable) state.LastCodec = thumbnailer.FailureCodec;
+  }
+}
+
+void OpenRequest(CommandContext& context, uint8_t command) {
+  CommandChannel& channel = context.Channel;
+  ServerState& state = context.State;
+  state.EndThumbnail();
+  if (state.ClosedARequest) DebugTrace("starting new thumbnail\n");
+  state.InThumbnail = true;
+  DebugTrace("TThumbnailServer::ThumbnailFile\n");
+
+  PipeFields pipe(channel);
+  wire::ThumbnailRequest request = wire::ThumbnailRequest::Of(command);
+  request.Read(pipe);
+  if (!pipe.stringTaken()) return;
+  const char* path = request.path.c_str();
+  DebugTrace("Reading %s\n", path);
+  state.RequestedWidth = request.width;
+  state.RequestedHeight = request.height;
+  std::optional<WalkStart> start;
+  bool preferCover = false;
+  if (request.position) {
+    const auto [kind, value] = *request.position;
+    start = (kind & wire::kKindMask) == wire::kMillionthsOfDuration ? WalkStart{true, value}
+                                                                    : WalkStart{false, LONGLONG{value} * 10000};
+    preferCover = (kind & wire::kPreferCover) != 0;
+  }
+  // The parent left in the middle of the request: nothing to answer.
+  if (channel.Ended()) return;
+  state.ThumbnailFailed = false;
+  state.FixedSize = false;
+  // 260 bytes without a NUL are a path cut short; opening the cut path could
+  // open another file.
+  const bool pathComplete = request.path.size() < wire::kMaxStringBytes;
+  auto grab = [&] {
+    state.Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
+    state.Thumbnailer->Start = start;
+    state.Thumbnailer->PreferCover = preferCover;
+    const int result = pathComplete ? state.Thumbnailer->ThumbnailFile(path) : 0;
+    KeepOutcome(state, pathComplete, result);
+    // Only the frame is served from here on: the graph, its decoders and
+    // their pictures go now, within this request, rather than when the next
+    // one starts or while rows are sent.
+    state.Thumbnailer->ReleaseGraph();
+    return result;
+  };
+
+  if (state.RequestedWidth > 0 && state.RequestedHeight > 0) {
+    state.FixedSize = true;
+    DebugTrace("Write 1\n");
+    wire::ThumbnailReply::Frame(static_cast<DWORD>(state.RequestedWidth), static_cast<DWORD>(state.RequestedHeight))
+        .Write(pipe);
+    channel.SignalReply();
+    // The parent has its answer; a failed grab now only turns the rows black.
+    if (grab() != 1) state.ThumbnailFailed = true;
+    return;
+  }
+
+  if (grab() == 1) {
+    DebugTrace("Thumbnailer->ThumbnailFile Ok\n");
+    DebugTrace("Write 2\n");
+    const BITMAPINFOHEADER& frame = state.Thumbnailer->BitmapInfo.bmiHeader;
+    wire::ThumbnailReply::Frame(static_cast<DWORD>(frame.biWidth), static_cast<DWORD>(frame.biHeight),
+                                frame.biBitCount)
+        .Write(pipe);
+  } else {
+    DebugTrace("Thumbnailer->ThumbnailFile Failed\n");
+    DebugTrace("Write 3\n");
+    wire::ThumbnailReply{}.Write(pipe);
+    state.EndThumbnail();
+  }
+  channel.SignalReply();
+  DebugTrace("TThumbnailServer::ThumbnailFile done\n");
+}
+
+}  // namespace
+
+template <>
+void Handle<wire::kThumbnailFile>(CommandContext& context) {
+  OpenRequest(context, wire::kThumbnailFile);
+}
+
+template <>
+void Handle<wire::kThumbnailFileAt>(CommandContext& context) {
+  OpenRequest(context, wire::kThumbnailFileAt);
+}

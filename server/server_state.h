@@ -1,0 +1,35 @@
+// What the server's command handlers share: the open thumbnail request, what
+// the last one gave, and whether the server is to end. The server owns one;
+// each handler works on it through its CommandContext.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "grabber/thumbnailer.h"
+#include "protocol/wire.h"
+
+struct ServerState {
+  // Closes the open request and drops its thumbnailer. A fixed-size request
+  // whose frame came out at another size than the parent was promised sets
+  // Quit instead and keeps the thumbnailer: the server ends rather than serve
+  // that frame again.
+  void EndThumbnail();
+
+  std::unique_ptr<TDirectShowThumbnailer> Thumbnailer;
+  bool Quit = false;
+  // Whether the platform pads bitmap rows to 32 bits; found at start-up.
+  bool RowsDwordAligned = false;
+  bool FixedSize = false;
+  bool ThumbnailFailed = false;
+  LONG RequestedWidth = 0;
+  LONG RequestedHeight = 0;
+  bool InThumbnail = false;
+  // A request has been closed since start; selects a trace only.
+  bool ClosedARequest = false;
+  // Of the last thumbnail request, for commands 8 and 9.
+  wire::Reason LastReason = wire::kNoFailure;
+  std::string LastCodec;
+  wire::FrameOrigin LastOrigin = wire::kNoFrame;
+  DWORD LastFrameMs = 0;
+};
