@@ -27,3 +27,12 @@ class PipeFields final : public wire::FieldSource, public wire::FieldSink {
   CommandChannel& channel_;
   bool stringTaken_ = false;
 };
+
+// Writes a reply's values and sets the reply event after them, the way every
+// command that answers with values ends.
+template <typename Reply>
+void Answer(CommandChannel& channel, const Reply& reply) {
+  PipeFields pipe(channel);
+  reply.Write(pipe);
+  channel.SignalReply();
+}

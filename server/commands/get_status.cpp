@@ -8,7 +8,5 @@ template <>
 void Handle<wire::kGetStatus>(CommandContext& context) {
   DebugTrace("TThumbnailServer::GetStatus\n");
   DebugTrace("Write 5\n");
-  PipeFields pipe(context.Channel);
-  wire::StatusReply{}.Write(pipe);
-  context.Channel.SignalReply();
+  Answer(context.Channel, wire::StatusReply{});
 }

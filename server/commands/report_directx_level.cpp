@@ -12,7 +12,5 @@ void Handle<wire::kGetDirectXLevel>(CommandContext& context) {
   BYTE filterGraphAvailable = 0;
   const DWORD level = context.Probe.Probe(&filterGraphAvailable);
   DebugTrace("Write 6\n");
-  PipeFields pipe(channel);
-  wire::DirectXLevelReply{level, filterGraphAvailable}.Write(pipe);
-  channel.SignalReply();
+  Answer(channel, wire::DirectXLevelReply{level, filterGraphAvailable});
 }

@@ -7,7 +7,5 @@
 template <>
 void Handle<wire::kGetFailure>(CommandContext& context) {
   DebugTrace("TThumbnailServer::ReportFailure\n");
-  PipeFields pipe(context.Channel);
-  wire::FailureReply{context.State.LastReason, context.State.LastCodec}.Write(pipe);
-  context.Channel.SignalReply();
+  Answer(context.Channel, wire::FailureReply{context.State.LastReason, context.State.LastCodec});
 }

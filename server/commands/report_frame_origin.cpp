@@ -8,7 +8,5 @@
 template <>
 void Handle<wire::kGetFrameOrigin>(CommandContext& context) {
   DebugTrace("TThumbnailServer::ReportFrameOrigin\n");
-  PipeFields pipe(context.Channel);
-  wire::FrameOriginReply{context.State.LastOrigin, context.State.LastFrameMs}.Write(pipe);
-  context.Channel.SignalReply();
+  Answer(context.Channel, wire::FrameOriginReply{context.State.LastOrigin, context.State.LastFrameMs});
 }
