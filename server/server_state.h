@@ -13,7 +13,7 @@ struct ServerState {
   // Closes the open request and drops its thumbnailer. A fixed-size request
   // whose frame came out at another size than the parent was promised sets
   // Quit instead and keeps the thumbnailer: the server ends rather than serve
-  // that frame again.
+  // that frame again. Lives with command 4, in commands/end_thumbnail.cpp.
   void EndThumbnail();
 
   std::unique_ptr<TDirectShowThumbnailer> Thumbnailer;
