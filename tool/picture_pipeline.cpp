@@ -1,18 +1,11 @@
 #include "tool/picture_pipeline.h"
 
-#include <sys/stat.h>
-
 #include "tool/compose/composed_picture.h"
 #include "tool/frames/video_frame.h"
 #include "tool/write/atomic_file.h"
 
 namespace thumbnail {
 namespace {
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 ThumbnailOutcome Failed(std::string error, Failure request = Failure::kNone) {
   ThumbnailOutcome outcome;
@@ -25,7 +18,6 @@ ThumbnailOutcome Failed(std::string error, Failure request = Failure::kNone) {
 
 ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture,
                                const Position& where) {
-  if (SameFile(video, picture.path)) return Failed("the picture " + picture.path + " would replace the video");
   VideoFrame taken;
   Status status = TakeVideoFrame(client, video, where, &taken);
   if (!status.ok()) return Failed(status.reason, status.failure);

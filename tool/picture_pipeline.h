@@ -33,8 +33,8 @@ struct ThumbnailOutcome {
 };
 
 // Takes the frame of `video` at `where` through `client`, scales it, encodes
-// it and writes it whole to picture.path; when it fails, nothing has been
-// written.
+// it and writes it whole to picture.path, which the caller has found may be
+// written (MayWritePicture); when it fails, nothing has been written.
 ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture,
                                const Position& where = {});
 

@@ -13,6 +13,7 @@
 #include "tool/inputs/file_uri.h"
 #include "tool/picture_pipeline.h"
 #include "tool/terminal_text.h"
+#include "tool/write/own_pictures.h"
 
 namespace thumbnail {
 namespace {
@@ -42,6 +43,9 @@ int RunThumbnailer(const std::string& server_path, const std::string& input, con
   // through the descriptor it holds: the picture goes into that file.
   struct stat existing;
   picture.in_place = ::lstat(output.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+  // The file the consumer names is its own to fill, but never the video.
+  std::string refused;
+  if (!MayWritePicture(path, output, true, InputFiles({path}), &refused)) return Fail(input, refused);
   ThumbnailClient client(ClientOptions{server_path});
   ThumbnailOutcome made = MakeThumbnail(client, path, picture);
   return made.ok ? 0 : Fail(input, made.error);
