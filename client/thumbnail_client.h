@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -95,6 +96,51 @@ struct DirectXLevel {
   bool filter_graph_available = false;
 };
 
+// Many frames of one video, taken in one pass over the file: the frame at
+// each of a list of positions, or one every `interval_ms` over the whole
+// video. Each frame is scaled so that its longer edge is at most
+// `longer_edge` (0: its own size) before its colours are converted, so a
+// small frame of an 8K or HDR video costs little more than decoding it.
+struct FramesRequest {
+  enum class Mode {
+    kExact,     // the frame shown at each position, as Thumbnail's
+    kKeyFrame,  // the key frame at or before each position, with its own
+                // time: only key frames are decoded, many times faster
+  };
+  Mode mode = Mode::kExact;
+  int longer_edge = 0;
+  // The list: milliseconds or millionths of the duration (1000000 the end),
+  // in any order; frames come in time order, each naming its index here.
+  Position::Kind kind = Position::Kind::kMilliseconds;
+  std::vector<uint32_t> positions;
+  // Nonzero: a frame every this many milliseconds from 0 to the end, and
+  // the list is not used.
+  uint32_t interval_ms = 0;
+  // The file's cover picture alone when it has one.
+  bool prefer_cover = false;
+};
+
+// What the server tells of a video as it opens it for a FramesRequest.
+struct VideoFacts {
+  uint32_t frame_count = 0;  // how many frames (or missing ones) will come
+  int64_t duration_ms = -1;  // -1 when the file does not say
+  int width = 0;             // of its picture as shown: turned, square pixels
+  int height = 0;
+  std::string video_codec;  // short names, as FFmpeg knows them ("h264")
+  std::string audio_codec;  // empty when it has no audio
+};
+
+// One frame of a FramesRequest.
+struct TimedFrame {
+  size_t index = 0;      // of its position in the request (the n-th interval)
+  bool missing = false;  // nothing decoded there: `frame` is empty
+  FrameOrigin origin;    // its time, for a frame of the video
+  Frame frame;
+};
+
+// The most positions one FramesRequest takes.
+inline constexpr size_t kMaxFramePositions = 100000;
+
 struct ClientOptions {
   // The server program; empty for the one THUMBNAIL_SERVER names, else the
   // one installed with this library.
@@ -127,6 +173,16 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
   // black. A file the server cannot read fails with its reason, as at the
   // frame's own size.
   Status ThumbnailAtSize(const std::string& path, int width, int height, Frame* frame, const Position& where = {});
+
+  // The frames `request` asks of `path`, in time order: `on_facts` once the
+  // file is open, then `on_frame` for each, with one frame in memory at a
+  // time. Either returning false ends the request early, which is no
+  // failure. A file the server cannot read fails with its reason before any
+  // call; a failure in the middle (the server crashed on a damaged stretch,
+  // say) comes after the frames before it.
+  Status Frames(const std::string& path, const FramesRequest& request,
+                const std::function<bool(const VideoFacts&)>& on_facts,
+                const std::function<bool(const TimedFrame&)>& on_frame);
 
   // Where the frame of the last request came from. Asked of the server, so
   // after a request that ended its server the answer is kNone.
