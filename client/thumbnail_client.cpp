@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "client/default_server.h"
 #include "client/image_scale.h"
 #include "client/server_process.h"
@@ -140,12 +142,130 @@ Status ThumbnailClient::ThumbnailAtSize(const std::string& path, int width, int 
   if (width <= 0 || height <= 0 || width > kMaxEdge || height > kMaxEdge)
     return Status::Error(Failure::kBadRequest, "size out of range");
   // The server's own fixed size cuts the frame instead of scaling it, and
-  // sends black rows for a file it cannot read: the frame is asked for at
-  // its own size and fitted here.
+  // sends black rows for a file it cannot read: the frame is asked for
+  // within the box's longer edge and fitted here.
   Frame own;
-  Status status = Request(path, where, &own);
+  Status status = ThumbnailWithin(path, std::max(width, height), &own, where);
   if (!status.ok()) return status;
   if (!FitIntoFrame(own, width, height, frame)) return Status::Error(Failure::kTooLarge, "cannot scale the frame");
+  return Status::Ok();
+}
+
+Status ThumbnailClient::ThumbnailWithin(const std::string& path, int longer_edge, Frame* frame,
+                                        const Position& where) {
+  *frame = Frame{};
+  if (longer_edge < 0 || longer_edge > kMaxEdge) return Status::Error(Failure::kBadRequest, "size out of range");
+  CheckedFile file;
+  Status status = file.Open(path);
+  if (!status.ok()) return status;
+  status = EnsureServer();
+  if (!status.ok()) return status;
+  FramesRequest walk;
+  walk.longer_edge = longer_edge;
+  walk.kind = where.kind;
+  walk.prefer_cover = where.prefer_cover;
+  if (where.kind != Position::Kind::kServerChoice) walk.positions = {where.value};
+  bool given = false;
+  status = RunFrames(file.wire_path(), walk, true, nullptr, [&](const TimedFrame& taken) {
+    if (taken.missing) return true;
+    *frame = taken.frame;
+    given = true;
+    return true;
+  });
+  if (!status.ok()) return status;
+  // The walk gives its frame or fails: a request that ended without one
+  // broke the protocol.
+  if (!given) return Drop(BadReply("no frame for a walk"));
+  return Status::Ok();
+}
+
+Status ThumbnailClient::Frames(const std::string& path, const FramesRequest& request,
+                               const std::function<bool(const VideoFacts&)>& on_facts,
+                               const std::function<bool(const TimedFrame&)>& on_frame) {
+  if (request.longer_edge < 0 || request.longer_edge > kMaxEdge)
+    return Status::Error(Failure::kBadRequest, "size out of range");
+  if (request.interval_ms == 0 && request.positions.empty())
+    return Status::Error(Failure::kBadRequest, "no position and no interval");
+  if (request.positions.size() > kMaxFramePositions)
+    return Status::Error(Failure::kBadRequest, "more than " + std::to_string(kMaxFramePositions) + " positions");
+  if (request.interval_ms == 0 && request.kind == Position::Kind::kServerChoice)
+    return Status::Error(Failure::kBadRequest, "positions of no kind");
+  CheckedFile file;
+  Status status = file.Open(path);
+  if (!status.ok()) return status;
+  status = EnsureServer();
+  if (!status.ok()) return status;
+  return RunFrames(file.wire_path(), request, false, on_facts, on_frame);
+}
+
+Status ThumbnailClient::RunFrames(const std::string& wire_path, const FramesRequest& request, bool walk,
+                                  const std::function<bool(const VideoFacts&)>& on_facts,
+                                  const std::function<bool(const TimedFrame&)>& on_frame) {
+  wire::FramesRequest command;
+  command.path = wire_path;
+  command.longerEdge = static_cast<uint32_t>(request.longer_edge);
+  command.mode = request.mode == FramesRequest::Mode::kKeyFrame ? wire::kKeyFrames : wire::kExactFrames;
+  if (walk) command.mode |= wire::kFirstBrightFrame;
+  if (request.interval_ms > 0 && !walk) {
+    command.kind = wire::kIntervalMs;
+    command.positions = {request.interval_ms};
+  } else {
+    command.kind = request.kind == Position::Kind::kMillionths ? wire::kMillionthsOfDuration : wire::kMilliseconds;
+    command.positions = request.positions;
+  }
+  if (request.prefer_cover) command.kind |= wire::kPreferCover;
+
+  wire::FramesReply opened;
+  Status status = server_->Ask(command, &opened, ReplyDeadline());
+  if (!status.ok()) return Drop(status);
+  if (opened.result == 0) return ServerReason();
+  if (opened.result != 1 || opened.count > wire::kMaxFramePositions)
+    return Drop(BadReply("a frames reply of " + std::to_string(opened.result) + ", " + std::to_string(opened.count)));
+  VideoFacts facts;
+  facts.frame_count = opened.count;
+  facts.duration_ms = opened.durationMs == wire::kUnknownDuration ? -1 : int64_t{opened.durationMs};
+  facts.width = static_cast<int>(std::min<uint32_t>(opened.width, INT32_MAX));
+  facts.height = static_cast<int>(std::min<uint32_t>(opened.height, INT32_MAX));
+  facts.video_codec = opened.videoCodec;
+  facts.audio_codec = opened.audioCodec;
+  bool wanted = !on_facts || on_facts(facts);
+
+  // One frame at a time, each with a deadline of its own: a long request
+  // that keeps giving frames is never cut short.
+  TimedFrame taken;
+  uint32_t given = 0;
+  while (wanted) {
+    wire::NextFrameReply next;
+    status = server_->Ask(wire::NextFrameRequest{}, &next, ReplyDeadline());
+    if (!status.ok()) return Drop(status);
+    if (next.status == wire::kNoMoreFrames) break;
+    const uint32_t w = next.width, h = next.height;
+    if (next.status > wire::kFrameMissing || next.index >= opened.count || ++given > opened.count ||
+        next.origin > wire::kFrameOfUnknownTime ||
+        (next.status == wire::kFrameFollows &&
+         (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || uint64_t{w} * h * 3 > kMaxFrameBytes)))
+      return Drop(BadReply("a frame of " + std::to_string(w) + "x" + std::to_string(h) + " at index " +
+                           std::to_string(next.index)));
+    taken.index = next.index;
+    taken.missing = next.status == wire::kFrameMissing;
+    constexpr FrameOrigin::Source kSources[] = {FrameOrigin::Source::kNone, FrameOrigin::Source::kVideo,
+                                                FrameOrigin::Source::kCover, FrameOrigin::Source::kUnknownTime};
+    taken.origin.source = taken.missing ? FrameOrigin::Source::kNone : kSources[next.origin];
+    taken.origin.milliseconds = taken.origin.source == FrameOrigin::Source::kVideo ? next.milliseconds : 0;
+    taken.frame.width = taken.missing ? 0 : static_cast<int>(w);
+    taken.frame.height = taken.missing ? 0 : static_cast<int>(h);
+    taken.frame.bgr.resize(taken.missing ? 0 : size_t{w} * h * 3);
+    if (!taken.missing) {
+      status = server_->GetLines(0, h, size_t{w} * 3, taken.frame.bgr.data(), ReplyDeadline());
+      if (!status.ok()) return Drop(status);
+    }
+    wanted = on_frame(taken);
+  }
+  status = server_->Send(wire::EndThumbnailRequest{}, ReplyDeadline());
+  if (!status.ok()) return Drop(status);
+  // The server ended the request before its last frame: the graph stopped
+  // working, and the server says why.
+  if (wanted && given < opened.count) return ServerReason();
   return Status::Ok();
 }
 

@@ -168,6 +168,12 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
   // fails with its reason.
   Status Thumbnail(const std::string& path, Frame* frame, const Position& where = {});
 
+  // The frame Thumbnail gives, scaled so that its longer edge is at most
+  // `longer_edge` pixels (never enlarged; 0 keeps its own size). The server
+  // scales it before converting its colours, so a small picture of an 8K or
+  // HDR video never moves or converts full-size rows.
+  Status ThumbnailWithin(const std::string& path, int longer_edge, Frame* frame, const Position& where = {});
+
   // The frame of `path` as a picture of exactly width x height: the frame
   // scaled as large as fits with its aspect kept, in the middle, the rest
   // black. A file the server cannot read fails with its reason, as at the
@@ -200,6 +206,12 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
  private:
   Status EnsureServer();
   Status Request(const std::string& path, const Position& where, Frame* frame);
+  // A frames request for the file the server reaches at `wire_path`, run to
+  // its end; with `walk`, its positions are a walk's start and it gives the
+  // walk's one frame.
+  Status RunFrames(const std::string& wire_path, const FramesRequest& request, bool walk,
+                   const std::function<bool(const VideoFacts&)>& on_facts,
+                   const std::function<bool(const TimedFrame&)>& on_frame);
   // Asks the server why its last request failed.
   Status ServerReason();
   // When a reply asked for now is late.

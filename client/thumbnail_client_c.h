@@ -14,6 +14,7 @@
 #ifndef THUMBNAIL_CLIENT_C_H
 #define THUMBNAIL_CLIENT_C_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "thumbnail_export.h"
@@ -48,6 +49,7 @@ enum {
 enum {
   THUMBNAIL_AT_MILLISECONDS = 0, /* milliseconds from the start */
   THUMBNAIL_AT_MILLIONTHS = 1,   /* millionths of the duration, 1000000 the end */
+  THUMBNAIL_AT_SERVER_CHOICE = 2, /* thumbnail_client_frame_within: the server's own positions */
   THUMBNAIL_PREFER_COVER = 0x100 /* the file's cover picture, when it has one */
 };
 
@@ -97,6 +99,56 @@ THUMBNAIL_CLIENT_API thumbnail_frame* thumbnail_client_frame_at(thumbnail_client
                                                                 int height, int where, uint32_t value);
 
 THUMBNAIL_CLIENT_API void thumbnail_client_frame_free(thumbnail_frame* frame);
+
+/* As thumbnail_client_frame_at with width and height 0, the frame scaled so
+ * that its longer edge is at most longer_edge pixels (never enlarged; 0
+ * keeps its own size). The server scales it before converting its colours,
+ * so a small picture of an 8K or HDR video costs little more than decoding
+ * it. `where` and `value` as for thumbnail_client_frame_at, or `where`
+ * THUMBNAIL_AT_SERVER_CHOICE (perhaps with THUMBNAIL_PREFER_COVER) for the
+ * server's own eight positions up to 20 s, as thumbnail_client_frame. */
+THUMBNAIL_CLIENT_API thumbnail_frame* thumbnail_client_frame_within(thumbnail_client* client, const char* path,
+                                                                    int longer_edge, int where, uint32_t value);
+
+/* Many frames of one video from one pass over the file. */
+enum {
+  THUMBNAIL_FRAMES_EXACT = 0, /* the frame shown at each position */
+  THUMBNAIL_FRAMES_KEY = 1    /* the key frame at or before it, with its own time: only key frames are
+                                 decoded, many times faster */
+};
+/* What the server tells of the video as it opens it. */
+typedef struct thumbnail_video_facts {
+  uint32_t frame_count; /* how many calls of the callback will come */
+  int64_t duration_ms;  /* -1 when the file does not say */
+  int width;            /* of its picture as shown: turned, square pixels */
+  int height;
+  char video_codec[64]; /* short names ("h264"); empty for none */
+  char audio_codec[64];
+} thumbnail_video_facts;
+/* Called for each frame, in time order: `frame` is the picture (status
+ * THUMBNAIL_OK, origin and milliseconds as for a single frame) or, where
+ * nothing could be decoded, status THUMBNAIL_DAMAGED without a picture;
+ * `index` is its position's place in the list (or the n-th interval). The
+ * frame is valid during the call only. Return nonzero to go on, 0 to end
+ * the request early. */
+typedef int (*thumbnail_frame_callback)(const thumbnail_frame* frame, uint32_t index, void* user);
+/* The frames at `count` positions (in any order, repeats allowed; at most
+ * 100000), each `where` (THUMBNAIL_AT_MILLISECONDS or _MILLIONTHS), scaled
+ * within longer_edge (0 for their own size), `mode` THUMBNAIL_FRAMES_EXACT or
+ * _KEY. `facts` (may be NULL) is filled before the first call. Returns
+ * THUMBNAIL_OK or why the request failed, with the sentence in `reason`
+ * (room for reason_bytes, may be NULL); a failure in the middle comes after
+ * the frames before it. */
+THUMBNAIL_CLIENT_API int thumbnail_client_frames(thumbnail_client* client, const char* path, int longer_edge,
+                                                 int mode, int where, const uint32_t* positions, size_t count,
+                                                 thumbnail_video_facts* facts, thumbnail_frame_callback callback,
+                                                 void* user, char* reason, size_t reason_bytes);
+/* As thumbnail_client_frames, a frame every interval_ms from the start to
+ * the end of the video: a seek-preview track's tiles. */
+THUMBNAIL_CLIENT_API int thumbnail_client_frames_every(thumbnail_client* client, const char* path, int longer_edge,
+                                                       int mode, uint32_t interval_ms, thumbnail_video_facts* facts,
+                                                       thumbnail_frame_callback callback, void* user, char* reason,
+                                                       size_t reason_bytes);
 
 /* Ends the client's server, if one runs, and waits for it. */
 THUMBNAIL_CLIENT_API void thumbnail_client_free(thumbnail_client* client);

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "grabber/thumbnailer.h"
+#include "platform/dshow/media_description.h"
 #include "platform/trace.h"
 #include "protocol/server_timing.h"
 
@@ -39,7 +40,7 @@ int TDirectShowThumbnailer::Fail(HRESULT seen) {
   return 0;
 }
 
-int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
+int TDirectShowThumbnailer::OpenFile(const char* path) {
   if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                               IID_IGraphBuilder, reinterpret_cast<void**>(&pGraph))) ||
       !pGraph) {
@@ -93,7 +94,26 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
     DebugTrace("pGraph->QueryInterface failed\n");
     return Fail(E_FAIL);
   }
+  return 1;
+}
 
+bool TDirectShowThumbnailer::RunOnce() {
+  if (FAILED(pMediaControl->Run())) {
+    DebugTrace("pMediaControl->Run failed\n");
+    return false;
+  }
+  LONG eventCode = 0;
+  if (FAILED(pEvent->WaitForCompletion(static_cast<LONG>(INFINITE), &eventCode))) {
+    DebugTrace("pEvent->WaitForCompletion failed\n");
+    return false;
+  }
+  GrabFrameDX7();
+  FitFrameWithin();
+  return true;
+}
+
+int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
+  if (!OpenFile(path)) return 0;
   const LONGLONG start = Start ? StartTime() : 0;
   DebugTrace("ThumbnailFile 10\n");
   for (size_t i = 0; i < std::size(SeekTimes); ++i) {
@@ -102,16 +122,7 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
     // The graph stays running between positions: the seek re-arms the end of
     // stream and the next run delivers the frame there.
     const bool pastEnd = SeekTo(WalkPosition(i, start));
-    if (FAILED(pMediaControl->Run())) {
-      DebugTrace("pMediaControl->Run failed\n");
-      return Fail(E_FAIL);
-    }
-    LONG eventCode = 0;
-    if (FAILED(pEvent->WaitForCompletion(static_cast<LONG>(INFINITE), &eventCode))) {
-      DebugTrace("pEvent->WaitForCompletion failed\n");
-      return Fail(E_FAIL);
-    }
-    GrabFrameDX7();
+    if (!RunOnce()) return Fail(E_FAIL);
     if (!IsTooDark()) return 1;
     // A walk from the caller's start that reached the end has its last
     // frame: every later position would show it again.
@@ -140,6 +151,45 @@ bool TDirectShowThumbnailer::SeekTo(LONGLONG position) {
                                        AM_SEEKING_AbsolutePositioning)))
     FramePosition = position;
   return pastEnd;
+}
+
+TDirectShowThumbnailer::Capture TDirectShowThumbnailer::CaptureAt(LONGLONG position, bool keyFrame) {
+  DeleteFrameBitmap();
+  FramePosition = -1;
+  if (Seeking(*this)) {
+    // Past the end a seek to the end itself shows the last frame.
+    const LONGLONG duration = Duration();
+    if (duration >= 0 && position > duration) position = duration;
+    LONGLONG current = std::max<LONGLONG>(position, 0);
+    LONGLONG stop = current;
+    const DWORD how = AM_SEEKING_AbsolutePositioning | (keyFrame ? AM_SEEKING_SeekToKeyFrame : 0);
+    if (SUCCEEDED(pSeeking->SetPositions(&current, how, &stop, AM_SEEKING_AbsolutePositioning)))
+      FramePosition = current;
+  }
+  if (!RunOnce()) {
+    Fail(E_FAIL);
+    return Capture::kFailed;
+  }
+  if (!Bits) return Capture::kNone;
+  // The frame's own time, which a key frame's differs from the position by;
+  // a renderer that cannot tell leaves the position sought.
+  LONGLONG shown = 0;
+  if (SUCCEEDED(MyGrabber->GetBufferedTime(&shown)) && shown >= 0) FramePosition = shown;
+  return Capture::kFrame;
+}
+
+LONGLONG TDirectShowThumbnailer::Duration() {
+  LONGLONG duration = 0;
+  if (!Seeking(*this) || FAILED(pSeeking->GetDuration(&duration)) || duration < 0) return -1;
+  return duration;
+}
+
+void TDirectShowThumbnailer::CodecNames(char* video, char* audio, DWORD bytes) {
+  if (bytes == 0) return;
+  video[0] = audio[0] = '\0';
+  ComPtr<IMediaDescription> description;
+  if (pGraph && SUCCEEDED(pGraph->QueryInterface(IID_IMediaDescription, description.put_void())) && description)
+    description->GetCodecNames(video, audio, bytes);
 }
 
 LONGLONG TDirectShowThumbnailer::WalkPosition(size_t n, LONGLONG start) const {

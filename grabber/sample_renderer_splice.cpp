@@ -4,6 +4,7 @@
 #include "grabber/interface_batch.h"
 #include "grabber/media_type.h"
 #include "grabber/thumbnailer.h"
+#include "platform/dshow/scaled_output.h"
 #include "platform/trace.h"
 
 namespace {
@@ -31,6 +32,25 @@ void TraceMediaTypeField(const char* field, const GUID& value) {
   std::snprintf(text, sizeof text, "MediaType.%s %s\n", field, guid ? reinterpret_cast<const char*>(guid) : "?");
   if (guid) RpcStringFreeA(&guid);
   DebugTrace("%s", text);
+}
+
+// Whether the colour space converter can scale as it converts. Then a
+// picture already in RGB24 goes through it as well when a longer edge is
+// asked, which is cheaper than scaling the bitmap afterwards; the system's
+// converter cannot, and such pictures keep their direct path.
+bool ConverterScales() {
+  ComPtr<IScaledOutput> scaled;
+  return SUCCEEDED(CoCreateInstance(CLSID_Colour, nullptr, CLSCTX_INPROC_SERVER, IID_IScaledOutput,
+                                    scaled.put_void())) &&
+         scaled;
+}
+
+// The picture's size as the pin delivers it, once it is known to be video.
+void KeepShownSize(TDirectShowThumbnailer& t, const AM_MEDIA_TYPE& type) {
+  if (type.formattype != FORMAT_VideoInfo || !type.pbFormat || type.cbFormat < sizeof(VIDEOINFOHEADER)) return;
+  const BITMAPINFOHEADER& header = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+  t.ShownWidth = header.biWidth;
+  t.ShownHeight = header.biHeight < 0 ? -header.biHeight : header.biHeight;
 }
 
 // How the splice of one pin ended.
@@ -106,7 +126,8 @@ SpliceResult Splice(TDirectShowThumbnailer& t, IPin* P, const AM_MEDIA_TYPE& M) 
   holder = M;
   holder.majortype = MEDIATYPE_Video;
   ComPtr<IPin> ThePin = ComPtr<IPin>::Share(P);
-  const bool converted = M.subtype != MEDIASUBTYPE_RGB24;
+  KeepShownSize(t, M);
+  const bool converted = M.subtype != MEDIASUBTYPE_RGB24 || (t.LongerEdge > 0 && ConverterScales());
   if (converted) {
     TraceMediaTypeField("subtype", M.subtype);
     ThePin = ComPtr<IPin>::Adopt(t.InsertColorConverter(P));
@@ -243,6 +264,10 @@ IPin* TDirectShowThumbnailer::InsertColorConverter(IPin* pin) {
   ComPtr<IPin> input = ComPtr<IPin>::Adopt(FindInputPin(ColorspaceConverter));
   ComPtr<IPin> output = ComPtr<IPin>::Adopt(FindOutputPin(ColorspaceConverter));
   if (!input || !output) return nullptr;
+  // Told before its output connects, which fixes the size it delivers.
+  ComPtr<IScaledOutput> scaled;
+  if (LongerEdge > 0 && SUCCEEDED(ColorspaceConverter->QueryInterface(IID_IScaledOutput, scaled.put_void())) && scaled)
+    scaled->SetLongerEdge(LongerEdge);
   if (FAILED(pGraph->Connect(pin, input.get()))) return nullptr;
   return output.detach();
 }

@@ -1,8 +1,10 @@
-// TDirectShowThumbnailer turns one video file into one still frame: it builds
-// a filter graph for the file, reroutes the video branch into the sample
+// TDirectShowThumbnailer turns one video file into still frames: it builds a
+// filter graph for the file, reroutes the video branch into the sample
 // renderer, cuts the other branches and seeks through eight fixed positions
-// until a frame is not too dark. One object per request; the server reads
-// BitmapInfo and Bits after a successful ThumbnailFile.
+// until a frame is not too dark (ThumbnailFile), or opens the file once and
+// captures the frame at each position asked in turn (OpenFile, CaptureAt).
+// One object per request; the server reads BitmapInfo and Bits after each
+// frame.
 #pragma once
 
 #include <optional>
@@ -33,6 +35,25 @@ class TDirectShowThumbnailer {
   // Failure and FailureCodec.
   int ThumbnailFile(const char* path);
 
+  // The first steps of ThumbnailFile: the graph for the file, spliced and
+  // ready to seek. 1, or 0 with the reason in Failure.
+  int OpenFile(const char* path);
+
+  enum class Capture { kFrame, kNone, kFailed };
+  // After OpenFile: the frame shown at `position` (100 ns units; at or past
+  // the end, the last one), or with keyFrame the key frame at or before it,
+  // which only key frames are decoded to reach. FramePosition is then the
+  // frame's own time. kNone when nothing there decoded (the next position
+  // may); kFailed, with the reason in Failure, when the graph stopped
+  // working.
+  Capture CaptureAt(LONGLONG position, bool keyFrame);
+
+  // The video's duration in 100 ns units, -1 when the graph cannot tell.
+  LONGLONG Duration();
+  // The codecs of the file's video and audio, as the graph names them;
+  // empty where it cannot.
+  void CodecNames(char* video, char* audio, DWORD bytes);
+
   // Set before ThumbnailFile to walk forward from this position (the
   // position, then 0.5, 1, 2, 4, 8, 15 and 30 s after it) instead of the
   // eight fixed ones. Unset, the fixed walk is made.
@@ -40,6 +61,15 @@ class TDirectShowThumbnailer {
   // Set before ThumbnailFile to take the file's cover picture, when the
   // graph offers one, instead of a frame of its video.
   bool PreferCover = false;
+  // Set before ThumbnailFile or OpenFile: every frame is scaled, aspect
+  // kept, so that its longer edge is at most this many pixels; 0 keeps
+  // frames at their own size. Done before colour conversion where the
+  // converter can, else on the bitmap.
+  ULONG LongerEdge = 0;
+  // The size of the video's picture as shown (turned, square pixels), before
+  // any scaling; known once OpenFile succeeded.
+  LONG ShownWidth = 0;
+  LONG ShownHeight = 0;
   // Why the last ThumbnailFile failed, S_OK after a success: the graph's
   // own reason when it keeps one (IMediaFailure), else the HRESULT of the
   // failed step, E_MEDIA_NO_VIDEO when no video branch could be spliced,
@@ -85,6 +115,12 @@ class TDirectShowThumbnailer {
   // when it has a more precise one; returns 0 for ThumbnailFile to return.
   int Fail(HRESULT seen);
   void GrabFrameDX7();
+  // Runs the graph to its next frame and captures it: false, traced, when
+  // the graph does not run or complete.
+  bool RunOnce();
+  // Scales the frame bitmap down within LongerEdge when it is larger, as a
+  // converter that could not scale left it.
+  void FitFrameWithin();
   int IsTooDark();
   int AddSampleGrabber();
   IPin* InsertColorConverter(IPin* pin);

@@ -1,5 +1,7 @@
 #include "protocol/messages.h"
 
+#include <algorithm>
+
 namespace wire {
 
 void ThumbnailReply::Write(FieldSink& out) const {
@@ -67,5 +69,60 @@ void GetLinesRequest::Write(FieldSink& out) const {
 }
 
 bool GetLinesRequest::Read(FieldSource& in) { return in.Number(&first) && in.Number(&count); }
+
+void FramesReply::Write(FieldSink& out) const {
+  out.Number(result);
+  if (result != 1) return;
+  out.Number(count);
+  out.Number(durationMs);
+  out.Number(width);
+  out.Number(height);
+  out.String(videoCodec);
+  out.String(audioCodec);
+}
+
+bool FramesReply::Read(FieldSource& in) {
+  if (!in.Number(&result)) return false;
+  if (result != 1) return true;
+  return in.Number(&count) && in.Number(&durationMs) && in.Number(&width) && in.Number(&height) &&
+         in.String(&videoCodec) && videoCodec.size() < kMaxStringBytes && in.String(&audioCodec) &&
+         audioCodec.size() < kMaxStringBytes;
+}
+
+void NextFrameReply::Write(FieldSink& out) const {
+  for (uint32_t value : {status, index, origin, milliseconds, width, height}) out.Number(value);
+}
+
+bool NextFrameReply::Read(FieldSource& in) {
+  for (uint32_t* value : {&status, &index, &origin, &milliseconds, &width, &height})
+    if (!in.Number(value)) return false;
+  return true;
+}
+
+void FramesRequest::Write(FieldSink& out) const {
+  out.String(path);
+  out.Number(longerEdge);
+  out.Number(mode);
+  out.Number(kind);
+  out.Number(static_cast<uint32_t>(positions.size()));
+  for (uint32_t position : positions) out.Number(position);
+}
+
+bool FramesRequest::Read(FieldSource& in) {
+  uint32_t count = 0;
+  if (!in.String(&path) || !in.Number(&longerEdge) || !in.Number(&mode) || !in.Number(&kind) || !in.Number(&count))
+    return false;
+  positions.clear();
+  tooMany = count > kMaxFramePositions;
+  positions.reserve(std::min(count, kMaxFramePositions));
+  // Every value is taken, so that the next command starts where it should;
+  // those past the limit are not kept.
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t value = 0;
+    if (!in.Number(&value)) return false;
+    if (i < kMaxFramePositions) positions.push_back(value);
+  }
+  return true;
+}
 
 }  // namespace wire

@@ -30,6 +30,8 @@ enum Command : uint8_t {
   kThumbnailFileAt = 7,
   kGetFailure = 8,
   kGetFrameOrigin = 9,
+  kFramesAtSize = 10,
+  kNextFrame = 11,
 };
 
 // Commands 1 and 4: the server answers nothing and sets no event.
@@ -93,6 +95,36 @@ struct FrameOriginReply {
   bool operator==(const FrameOriginReply&) const = default;
 };
 
+// Command 10: what the server found when it opened the file, or 0 alone
+// when it gives no frame of it (command 8 says why).
+struct FramesReply {
+  uint32_t result = 0;
+  uint32_t count = 0;                         // the frames that command 11 will give
+  uint32_t durationMs = kUnknownDuration;     // of the video
+  uint32_t width = 0;                         // of its picture as shown, before any scaling
+  uint32_t height = 0;
+  std::string videoCodec;                     // the codecs' short names, empty for none
+  std::string audioCodec;
+  void Write(FieldSink& out) const;
+  // The rest follows only a result of 1; false for a codec name that does
+  // not end within a string's limit.
+  bool Read(FieldSource& in);
+  bool operator==(const FramesReply&) const = default;
+};
+
+// Command 11: the next frame of the open frames request, in time order.
+struct NextFrameReply {
+  uint32_t status = kNoMoreFrames;  // a NextFrameStatus
+  uint32_t index = 0;               // of the position it answers, in the order the request gave them
+  uint32_t origin = kNoFrame;       // a FrameOrigin
+  uint32_t milliseconds = 0;        // the frame's own time, for kVideoFrame
+  uint32_t width = 0;               // of the rows command 3 then sends, 24 bits a pixel
+  uint32_t height = 0;
+  void Write(FieldSink& out) const;
+  bool Read(FieldSource& in);
+  bool operator==(const NextFrameReply&) const = default;
+};
+
 // A command that takes no arguments.
 template <uint8_t kByte, typename ReplyType>
 struct BareRequest {
@@ -109,6 +141,7 @@ using StatusRequest = BareRequest<kGetStatus, StatusReply>;
 using DirectXLevelRequest = BareRequest<kGetDirectXLevel, DirectXLevelReply>;
 using FailureRequest = BareRequest<kGetFailure, FailureReply>;
 using FrameOriginRequest = BareRequest<kGetFrameOrigin, FrameOriginReply>;
+using NextFrameRequest = BareRequest<kNextFrame, NextFrameReply>;
 
 // Command 2, or command 7 when it carries a position: a kind (PositionKind
 // in the low byte, kPreferCover as a flag) and a value.
@@ -147,6 +180,30 @@ struct GetLinesRequest {
   bool operator==(const GetLinesRequest&) const = default;
 };
 
+// Command 10: frames of one file at a size, from one pass over it. The
+// positions are a list (kMilliseconds or kMillionthsOfDuration, in any
+// order, repeats allowed) or, for kIntervalMs, one interval: a frame every
+// that many milliseconds from the start to the end. kPreferCover and the
+// mode's flags as FramesMode says.
+struct FramesRequest {
+  using Reply = FramesReply;
+  std::string path;
+  uint32_t longerEdge = 0;  // the frames' longer edge at most; 0 their own size
+  uint32_t mode = kExactFrames;
+  uint32_t kind = kMilliseconds;
+  std::vector<uint32_t> positions;
+  // The request listed more than kMaxFramePositions, which the server read
+  // past without keeping.
+  bool tooMany = false;
+
+  uint8_t command() const { return kFramesAtSize; }
+  void Write(FieldSink& out) const;
+  // Reads every argument, keeping at most kMaxFramePositions positions.
+  // False when the source ended first.
+  bool Read(FieldSource& in);
+  bool operator==(const FramesRequest&) const = default;
+};
+
 // A command byte and the request it carries, for code that walks every
 // command: the server's dispatch table and the fuzzer's reply checks.
 template <uint8_t kByte, typename RequestType>
@@ -169,7 +226,8 @@ using Commands = CommandList<CommandEntry<kQuit, QuitRequest>, CommandEntry<kThu
                              CommandEntry<kGetLines, GetLinesRequest>, CommandEntry<kEndThumbnail, EndThumbnailRequest>,
                              CommandEntry<kGetStatus, StatusRequest>, CommandEntry<kGetDirectXLevel, DirectXLevelRequest>,
                              CommandEntry<kThumbnailFileAt, ThumbnailRequest>, CommandEntry<kGetFailure, FailureRequest>,
-                             CommandEntry<kGetFrameOrigin, FrameOriginRequest>>;
+                             CommandEntry<kGetFrameOrigin, FrameOriginRequest>,
+                             CommandEntry<kFramesAtSize, FramesRequest>, CommandEntry<kNextFrame, NextFrameRequest>>;
 
 // A request as it goes on the wire: its command byte, then its arguments.
 template <typename Request>

@@ -18,9 +18,35 @@ namespace wire {
 enum PositionKind : uint32_t {
   kMilliseconds = 0,
   kMillionthsOfDuration = 1,
+  kIntervalMs = 2,  // command 10 only: a frame every that many ms
   kKindMask = 0xFF,
   kPreferCover = 0x100,
 };
+
+// Command 10's mode: the frame shown at each position, or the key frame at
+// or before it (only key frames are decoded). kFirstBrightFrame makes the
+// positions a walk: the first frame that is not too dark is the one frame
+// given, the last however dark; with no positions it is command 2's walk,
+// with one command 7's from there.
+enum FramesMode : uint32_t {
+  kExactFrames = 0,
+  kKeyFrames = 1,
+  kFirstBrightFrame = 2,
+};
+
+// What command 11 gives: a frame, no frame at this position (nothing there
+// decoded; the next ones may), or the end of the request.
+enum NextFrameStatus : uint32_t {
+  kNoMoreFrames = 0,
+  kFrameFollows = 1,
+  kFrameMissing = 2,
+};
+
+// The most frames one command 10 gives, and the longest edge it scales to.
+constexpr uint32_t kMaxFramePositions = 100000;
+constexpr uint32_t kMaxLongerEdge = 16384;
+// A duration command 10 cannot tell.
+constexpr uint32_t kUnknownDuration = 0xFFFFFFFF;
 
 // The largest share of the duration: the end.
 constexpr uint32_t kWholeDuration = 1000000;
@@ -39,6 +65,7 @@ enum Reason : uint32_t {
   kTooLarge = 7,          // the picture is larger than the server takes
   kCutOffByWatchdog = 8,  // the request ran past the server's time limit
   kIncomplete = 9,        // the file ends before its index: it may still be being written
+  kBadRequest = 10,       // command 10 asked for no frame, too many, an interval of 0 or an edge too long
 };
 
 // Where the frame of the last thumbnail request came from, as command 9

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "grabber/thumbnailer.h"
 #include "protocol/wire.h"
+#include "server/frames_plan.h"
 
 struct ServerState {
   // Closes the open request and drops its thumbnailer. A fixed-size request
@@ -16,7 +18,14 @@ struct ServerState {
   // that frame again. Lives with command 4, in commands/end_thumbnail.cpp.
   void EndThumbnail();
 
+  // Keeps for commands 8 and 9 why the thumbnailer gave no frame, or where
+  // its frame came from. A path cut short is unreadable, whatever the
+  // thumbnailer said. Lives in request_outcome.cpp.
+  void KeepOutcome(bool pathComplete, bool gaveFrame);
+
   std::unique_ptr<TDirectShowThumbnailer> Thumbnailer;
+  // The open frames request's steps; empty for a thumbnail request.
+  std::optional<FramesPlan> Frames;
   bool Quit = false;
   // Whether the platform pads bitmap rows to 32 bits; found at start-up.
   bool RowsDwordAligned = false;

@@ -19,7 +19,7 @@ ThumbnailOutcome Failed(std::string error, Failure request = Failure::kNone) {
 ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture,
                                const Position& where) {
   VideoFrame taken;
-  Status status = TakeVideoFrame(client, video, where, &taken);
+  Status status = TakeVideoFrame(client, video, where, picture.longer_edge, &taken);
   if (!status.ok()) return Failed(status.reason, status.failure);
   Frame composed;
   if (!ComposePicture(taken.frame, {picture.longer_edge, picture.enlarge}, &composed))

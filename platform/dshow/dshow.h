@@ -85,6 +85,7 @@ constexpr DWORD AM_SEEKING_NoPositioning = 0x0;
 constexpr DWORD AM_SEEKING_AbsolutePositioning = 0x1;
 constexpr DWORD AM_SEEKING_RelativePositioning = 0x2;
 constexpr DWORD AM_SEEKING_PositioningBitsMask = 0x3;
+constexpr DWORD AM_SEEKING_SeekToKeyFrame = 0x4;
 
 class IPin : public IUnknown {
  public:
@@ -206,6 +207,9 @@ class ISampleRendererControl : public IUnknown {
   // with a buffer copies at most *pBufferSize bytes of it. Fails while
   // nothing is buffered.
   virtual HRESULT GetCurrentBuffer(LONG* pBufferSize, BYTE* pBuffer) = 0;
+  // The buffered sample's presentation time from the start of the media,
+  // in 100 ns units. Fails while nothing is buffered or its time is unknown.
+  virtual HRESULT GetBufferedTime(LONGLONG* pTime) = 0;
 
  protected:
   ~ISampleRendererControl() = default;

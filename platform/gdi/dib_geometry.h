@@ -37,3 +37,14 @@ inline void ClearDibPadding(uint8_t* dib, LONG width, size_t rows) {
   if (stride != row)
     for (size_t y = 0; y < rows; ++y) std::memset(dib + y * stride + row, 0, stride - row);
 }
+
+// The size a picture of width x height is made within a longer edge: that
+// edge at most (0 for any), the aspect kept to the nearest pixel, never
+// enlarged. Every converter and the grabber's own scaling agree on it.
+constexpr void FitWithinEdge(ULONG edge, LONG* width, LONG* height) {
+  const int64_t w = *width, h = *height, longer = w > h ? w : h;
+  if (edge == 0 || longer <= static_cast<int64_t>(edge)) return;
+  const int64_t scaledW = (w * edge + longer / 2) / longer, scaledH = (h * edge + longer / 2) / longer;
+  *width = static_cast<LONG>(scaledW > 0 ? scaledW : 1);
+  *height = static_cast<LONG>(scaledH > 0 ? scaledH : 1);
+}

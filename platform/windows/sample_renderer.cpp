@@ -74,6 +74,14 @@ HRESULT SampleRenderer::GetCurrentBuffer(LONG* pBufferSize, BYTE* pBuffer) {
       });
 }
 
+HRESULT SampleRenderer::GetBufferedTime(LONGLONG* pTime) {
+  if (!pTime) return E_POINTER;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!rules_.Taken() || !bufferedTimeKnown_) return VFW_E_WRONG_STATE;
+  *pTime = bufferedTime_;
+  return S_OK;
+}
+
 HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {
   if (State() == State_Stopped) return VFW_E_WRONG_STATE;
   // Frames decoded only to reach the seek position are not the picture.
@@ -88,6 +96,10 @@ HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {
       DeleteMediaType(changed);
       if (FAILED(hr)) return hr;
     }
+    // Sample times count from the segment's start, which the last seek set.
+    REFERENCE_TIME start = 0, end = 0;
+    bufferedTimeKnown_ = SUCCEEDED(sample->GetTime(&start, &end));
+    bufferedTime_ = segmentStart_ + start;
     if (rules_.Keeps()) {
       BYTE* data = nullptr;
       const long length = sample->GetActualDataLength();
@@ -127,6 +139,11 @@ HRESULT SampleRenderer::OnBeginFlush() {
   std::lock_guard<std::mutex> hold(lock_);
   flushing_ = true;
   return S_OK;
+}
+
+void SampleRenderer::OnNewSegment(REFERENCE_TIME start) {
+  std::lock_guard<std::mutex> hold(lock_);
+  segmentStart_ = start;
 }
 
 HRESULT SampleRenderer::OnEndFlush() {

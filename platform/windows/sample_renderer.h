@@ -26,6 +26,7 @@ class SampleRenderer final : public MediaFilter, public ISampleRendererControl, 
   HRESULT SetOneShot(BOOL oneShot) override;
   HRESULT SetBufferSamples(BOOL buffer) override;
   HRESULT GetCurrentBuffer(LONG* pBufferSize, BYTE* pBuffer) override;
+  HRESULT GetBufferedTime(LONGLONG* pTime) override;
 
   // The graph counts this filter among the renderers whose end of stream
   // completes playback.
@@ -45,6 +46,10 @@ class SampleRenderer final : public MediaFilter, public ISampleRendererControl, 
     HRESULT OnEndOfStream() override { return owner_.OnEndOfStream(); }
     HRESULT OnBeginFlush() override { return owner_.OnBeginFlush(); }
     HRESULT OnEndFlush() override { return owner_.OnEndFlush(); }
+    HRESULT OnNewSegment(REFERENCE_TIME start, REFERENCE_TIME, double) override {
+      owner_.OnNewSegment(start);
+      return S_OK;
+    }
     void OnDisconnect() override {
       InputPin::OnDisconnect();
       owner_.ForgetConnectionType();
@@ -76,6 +81,7 @@ class SampleRenderer final : public MediaFilter, public ISampleRendererControl, 
   HRESULT OnEndOfStream();
   HRESULT OnBeginFlush();
   HRESULT OnEndFlush();
+  void OnNewSegment(REFERENCE_TIME start);
   void ForgetConnectionType();
   // Waits, at most timeoutMs, for a sample or the end of the stream since
   // the last start or seek.
@@ -93,6 +99,10 @@ class SampleRenderer final : public MediaFilter, public ISampleRendererControl, 
   // valid until the next connection or a change of format within the stream.
   MediaType current_;
   std::vector<BYTE> buffer_;
+  // The kept sample's time from the start of the media, when it had one.
+  REFERENCE_TIME bufferedTime_ = 0;
+  bool bufferedTimeKnown_ = false;
+  REFERENCE_TIME segmentStart_ = 0;
   bool flushing_ = false;
   bool completed_ = false;
 };

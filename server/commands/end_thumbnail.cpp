@@ -25,6 +25,7 @@ void ServerState::EndThumbnail() {
   DebugTrace("Cleaning up\n");
   DebugTrace(InThumbnail ? "in thumbnail\n" : "not in thumbnail\n");
   Thumbnailer.reset();
+  Frames.reset();
 }
 
 template <>

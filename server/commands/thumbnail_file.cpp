@@ -1,41 +1,14 @@
 // Commands 2 and 7: open a thumbnail request. The grab runs here; the reply
 // gives the frame's size (or, for a fixed size, the size asked for before the
 // grab), and what the grab gave is kept for commands 8 and 9.
-#include <algorithm>
 #include <optional>
 
 #include "platform/trace.h"
 #include "protocol/messages.h"
 #include "server/command_handlers.h"
-#include "server/failure_reason.h"
 #include "server/pipe_fields.h"
 
 namespace {
-
-// Keeps the reason and the frame's origin of the request that just ran.
-void KeepOutcome(ServerState& state, bool pathComplete, int result) {
-  state.LastCodec.clear();
-  state.LastOrigin = wire::kNoFrame;
-  state.LastFrameMs = 0;
-  const TDirectShowThumbnailer& thumbnailer = *state.Thumbnailer;
-  if (result == 1) {
-    state.LastReason = wire::kNoFailure;
-    const LONGLONG position = thumbnailer.FramePosition;
-    if (thumbnailer.FromCover) {
-      state.LastOrigin = wire::kCoverPicture;
-    } else if (position < 0) {
-      state.LastOrigin = wire::kFrameOfUnknownTime;
-    } else {
-      state.LastOrigin = wire::kVideoFrame;
-      state.LastFrameMs = static_cast<DWORD>(std::min<LONGLONG>(position / 10000, 0xFFFFFFFF));
-    }
-  } else if (!pathComplete) {
-    state.LastReason = wire::kUnreadable;
-  } else {
-    state.LastReason = ReasonOf(thumbnailer.Failure);
-    if (state.LastReason == wire::kCodecUnavailable) state.LastCodec = thumbnailer.FailureCodec;
-  }
-}
 
 void OpenRequest(CommandContext& context, uint8_t command) {
   CommandChannel& channel = context.Channel;
@@ -73,7 +46,7 @@ void OpenRequest(CommandContext& context, uint8_t command) {
     state.Thumbnailer->Start = start;
     state.Thumbnailer->PreferCover = preferCover;
     const int result = pathComplete ? state.Thumbnailer->ThumbnailFile(path) : 0;
-    KeepOutcome(state, pathComplete, result);
+    state.KeepOutcome(pathComplete, result == 1);
     // Only the frame is served from here on: the graph, its decoders and
     // their pictures go now, within this request, rather than when the next
     // one starts or while rows are sent.

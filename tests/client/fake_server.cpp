@@ -3,7 +3,9 @@
 // chosen by THUMBNAIL_FAKE_MODE:
 //   serve  (default) answers every command with a 4 x 2 frame; a path
 //          ending in ".bad" is not a video (its reason: no known format);
-//          takes a position (command 7) as command 2; ends after THUMBNAIL_FAKE_IDLE_MS
+//          takes a position (command 7) as command 2, and gives a frames request
+//          (command 10) a frame a position, every 1000 ms of 4 s for an
+//          interval, each at its position; ends after THUMBNAIL_FAKE_IDLE_MS
 //          (default: the server's idle limit) without a command, leaving what waits unread,
 //          as the real server does
 //   crash  ends with exit code 0, as the real crash filter does, on a
@@ -14,6 +16,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -83,6 +86,7 @@ int main() {
   int idle_ms = idle ? std::atoi(idle) : static_cast<int>(wire::kIdleLimitMs);
   CommandFields fields;
   uint32_t width = 4, height = 2;
+  uint32_t frames = 0, taken = 0, every = 0;
   for (;;) {
     pollfd waiting{command_fd, POLLIN, 0};
     if (::poll(&waiting, 1, idle_ms) <= 0) return 0;
@@ -109,6 +113,35 @@ int main() {
         width = request.fixedSize() ? static_cast<uint32_t>(request.width) : 4;
         height = request.fixedSize() ? static_cast<uint32_t>(request.height) : 2;
         Reply(wire::ThumbnailReply::Frame(width, height));
+        break;
+      }
+      case wire::kFramesAtSize: {
+        wire::FramesRequest request;
+        request.Read(fields);
+        if (mode == "crash") ::_exit(0);
+        if (mode == "hang") ::pause();
+        const std::string& path = request.path;
+        if (path.size() > 4 && path.compare(path.size() - 4, 4, ".bad") == 0) {
+          Reply(wire::FramesReply{});
+          break;
+        }
+        constexpr uint32_t kDurationMs = 4000;
+        const bool interval = (request.kind & wire::kKindMask) == wire::kIntervalMs;
+        every = interval ? request.positions.at(0) : 0;
+        frames = interval ? (kDurationMs - 1) / every + 1 : std::max<uint32_t>(request.positions.size(), 1);
+        taken = 0;
+        width = mode == "huge" ? 70000 : 4;
+        height = mode == "huge" ? 70000 : 2;
+        Reply(wire::FramesReply{1, frames, kDurationMs, 4, 2, "h264", "aac"});
+        break;
+      }
+      case wire::kNextFrame: {
+        if (taken == frames) {
+          Reply(wire::NextFrameReply{});
+          break;
+        }
+        Reply(wire::NextFrameReply{wire::kFrameFollows, taken, wire::kVideoFrame, every * taken + 300, width, height});
+        ++taken;
         break;
       }
       case wire::kGetLines: {

@@ -404,6 +404,12 @@ HRESULT FakeSampleRenderer::GetCurrentBuffer(LONG* size, BYTE* buffer) {
   return S_OK;
 }
 
+HRESULT FakeSampleRenderer::GetBufferedTime(LONGLONG* time) {
+  if (!sample_time) return VFW_E_WRONG_STATE;
+  *time = *sample_time;
+  return S_OK;
+}
+
 void FakeSampleRenderer::Deliver(LONG width, LONG height, std::vector<BYTE> bytes, WORD bitCount) {
   connected = AM_MEDIA_TYPE{};
   connected.majortype = MEDIATYPE_Video;

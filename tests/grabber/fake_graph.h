@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,8 @@ class FakeSampleRenderer final : public ISampleRendererControl {
   HRESULT SetOneShot(BOOL oneShot) override;
   HRESULT SetBufferSamples(BOOL buffer) override;
   HRESULT GetCurrentBuffer(LONG* size, BYTE* buffer) override;
+  // The time given with the sample, or a failure without one.
+  HRESULT GetBufferedTime(LONGLONG* time) override;
 
   // Buffers a sample of the given bytes with a connected RGB24 type.
   void Deliver(LONG width, LONG height, std::vector<BYTE> sample, WORD bitCount = 24);
@@ -199,6 +202,7 @@ class FakeSampleRenderer final : public ISampleRendererControl {
   AM_MEDIA_TYPE connected{};  // what get_MediaType hands out; format block in connected_format
   std::vector<BYTE> connected_format;
   std::vector<BYTE> sample;
+  std::optional<LONGLONG> sample_time;
   std::vector<LONG> copy_sizes;  // sizes asked for by GetCurrentBuffer with a buffer
   HRESULT qi_filter_hr = S_OK;
   HRESULT get_media_type_hr = S_OK;

@@ -10,6 +10,8 @@ int GrabCalls = 0;
 int GraphReleases = 0;
 std::string LastGrabPath;
 std::optional<WalkStart> LastGrabStart;
+std::vector<CaptureCall> Captures;
+ULONG LastLongerEdge = 0;
 
 void ResetThumbnailerFake() {
   NextGrab = ThumbnailerScript{};
@@ -18,6 +20,8 @@ void ResetThumbnailerFake() {
   GraphReleases = 0;
   LastGrabPath.clear();
   LastGrabStart.reset();
+  Captures.clear();
+  LastLongerEdge = 0;
 }
 
 TDirectShowThumbnailer::TDirectShowThumbnailer()
@@ -51,6 +55,19 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
   FramePosition = NextGrab.position;
   FromCover = NextGrab.from_cover;
   if (NextGrab.on_grab) NextGrab.on_grab();
+  LastLongerEdge = LongerEdge;
+  GrabFrameDX7();
+  return NextGrab.result;
+}
+
+void TDirectShowThumbnailer::DeleteFrameBitmap() {
+  delete[] Bits;
+  Bits = nullptr;
+}
+
+// The scripted frame, made anew.
+void TDirectShowThumbnailer::GrabFrameDX7() {
+  DeleteFrameBitmap();
   BitmapInfo.bmiHeader.biWidth = NextGrab.width;
   BitmapInfo.bmiHeader.biHeight = NextGrab.height;
   BitmapInfo.bmiHeader.biBitCount = NextGrab.bit_count;
@@ -62,5 +79,34 @@ int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
     for (size_t m = 0; m < rows; ++m)
       for (size_t x = 0; x < stride; ++x) Bits[m * stride + x] = FramePixel(m, x);
   }
+}
+
+int TDirectShowThumbnailer::OpenFile(const char* path) {
+  ++GrabCalls;
+  LastGrabPath = path;
+  LastLongerEdge = LongerEdge;
+  Failure = NextGrab.failure;
+  std::snprintf(FailureCodec, sizeof FailureCodec, "%s", NextGrab.codec.c_str());
+  FromCover = NextGrab.from_cover;
+  ShownWidth = NextGrab.width;
+  ShownHeight = NextGrab.height;
   return NextGrab.result;
+}
+
+TDirectShowThumbnailer::Capture TDirectShowThumbnailer::CaptureAt(LONGLONG position, bool keyFrame) {
+  Captures.push_back({position, keyFrame});
+  DeleteFrameBitmap();
+  const Capture outcome = NextGrab.capture ? NextGrab.capture(position, keyFrame) : Capture::kFrame;
+  if (outcome == Capture::kFailed) Failure = NextGrab.failure;
+  if (outcome != Capture::kFrame) return outcome;
+  FramePosition = NextGrab.frame_time ? NextGrab.frame_time(position, keyFrame) : position;
+  GrabFrameDX7();
+  return outcome;
+}
+
+LONGLONG TDirectShowThumbnailer::Duration() { return NextGrab.duration; }
+
+void TDirectShowThumbnailer::CodecNames(char* video, char* audio, DWORD bytes) {
+  std::snprintf(video, bytes, "h264");
+  std::snprintf(audio, bytes, "%s", "");
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "grabber/thumbnailer.h"
 
@@ -21,6 +22,12 @@ struct ThumbnailerScript {
   LONGLONG position = -1;  // where a frame came from, 100 ns units
   bool from_cover = false;
   std::function<void()> on_grab;  // runs when ThumbnailFile is called
+  // Frames requests: OpenFile's result is `result`; each CaptureAt gives a
+  // frame of the size above, timed as this says (the position itself when
+  // unset), or what `capture` answers.
+  LONGLONG duration = -1;
+  std::function<TDirectShowThumbnailer::Capture(LONGLONG position, bool keyFrame)> capture;
+  std::function<LONGLONG(LONGLONG position, bool keyFrame)> frame_time;
 };
 
 // Reset by ResetThumbnailerFake.
@@ -30,6 +37,13 @@ extern int GrabCalls;
 extern int GraphReleases;  // ReleaseGraph calls
 extern std::string LastGrabPath;
 extern std::optional<WalkStart> LastGrabStart;
+struct CaptureCall {
+  LONGLONG position;
+  bool keyFrame;
+  bool operator==(const CaptureCall&) const = default;
+};
+extern std::vector<CaptureCall> Captures;
+extern ULONG LastLongerEdge;
 void ResetThumbnailerFake();
 
 // The byte at offset in memory row m (counted from the start of Bits).

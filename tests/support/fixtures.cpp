@@ -104,7 +104,7 @@ std::string BytesFixture(const std::string& name, const std::string& bytes) {
   return path;
 }
 
-Picture ReferenceFrame(const std::string& path, double seconds) {
+Picture ReferenceFrame(const std::string& path, double seconds, int longerEdge) {
   Picture pic;
   char at[32];
   std::snprintf(at, sizeof at, "%.6f", seconds);
@@ -116,8 +116,13 @@ Picture ReferenceFrame(const std::string& path, double seconds) {
   // B-frames: frames are counted instead.
   bool avi = path.size() > 4 && path.compare(path.size() - 4, 4, ".avi") == 0;
   std::string ppm;
+  const std::string edge = std::to_string(longerEdge);
+  const std::string within = longerEdge > 0 ? ",scale=w='if(gt(iw,ih),min(iw," + edge + "),-1)':h='if(gt(iw,ih),-1,min(ih," +
+                                                  edge + "))':flags=bicubic"
+                                            : "";
   std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -i " + ShellQuote(path) + " -vf \"" +
-                    (avi ? "setpts=N/FRAME_RATE/TB," : "") + "scale=iw*sar:ih,setsar=1\" -ss " + at + " -frames:v 1 -pix_fmt rgb24 -f image2pipe -vcodec ppm - 2>/dev/null";
+                    (avi ? "setpts=N/FRAME_RATE/TB," : "") + "scale=iw*sar:ih,setsar=1" + within + "\" -ss " + at +
+                    " -frames:v 1 -pix_fmt rgb24 -f image2pipe -vcodec ppm - 2>/dev/null";
   if (RunCommand(cmd, &ppm) != 0 || ppm.size() < 16) return pic;
   std::istringstream in(ppm);
   std::string magic;

@@ -34,8 +34,9 @@ struct Picture {
 };
 
 // The frame the ffmpeg tool shows at `seconds` (the frame whose interval
-// covers it), as top-down BGR24 at the stream's display size.
-Picture ReferenceFrame(const std::string& path, double seconds);
+// covers it), as top-down BGR24 at the stream's display size, or scaled by
+// the tool (bicubic) within `longerEdge` when that is smaller.
+Picture ReferenceFrame(const std::string& path, double seconds, int longerEdge = 0);
 
 // Peak signal-to-noise ratio of two pictures of equal size, in dB (99 for
 // identical pictures, 0 when the sizes differ).

@@ -13,7 +13,10 @@ struct VideoFrame {
   FrameOrigin origin;  // kNone when the server could not tell
 };
 
-// The frame of `video` at `where`, or the client's failure.
-Status TakeVideoFrame(ThumbnailClient& client, const std::string& video, const Position& where, VideoFrame* out);
+// The frame of `video` at `where`, its longer edge at most `longer_edge` (0
+// for its own size), or the client's failure. The server makes it that
+// small, so a picture of an 8K video moves no full-size rows.
+Status TakeVideoFrame(ThumbnailClient& client, const std::string& video, const Position& where, int longer_edge,
+                      VideoFrame* out);
 
 }  // namespace thumbnail

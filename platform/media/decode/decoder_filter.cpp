@@ -151,6 +151,7 @@ HRESULT DecoderFilter::Receive(Pin*, const SamplePtr& sample) {
     encrypted_ = true;
     return S_OK;
   }
+  if (segment_.keyFrame) return DecodeKeyFrame(*packet);
   if (waitingForKey_) {
     if (!(packet->flags & AV_PKT_FLAG_KEY)) return S_OK;
     waitingForKey_ = false;
@@ -158,6 +159,28 @@ HRESULT DecoderFilter::Receive(Pin*, const SamplePtr& sample) {
   codec_->skip_frame = ShownBeforeTarget(*packet) ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
   HRESULT hr = DecodePacket(packet, false);
   return SUCCEEDED(hr) && ended_ ? S_FALSE : hr;
+}
+
+HRESULT DecoderFilter::DecodeKeyFrame(const AVPacket& packet) {
+  if (!(packet.flags & AV_PKT_FLAG_KEY)) return S_OK;
+  codec_->skip_frame = AVDISCARD_DEFAULT;
+  DecodePacket(&packet, false);
+  // A decoder that holds pictures back for reordering, or one per thread,
+  // gives this one only when drained: the next key frame is not decoded to
+  // push it out. A drained decoder takes packets again once flushed.
+  if (!delivered_) {
+    DecodePacket(nullptr, true);
+    avcodec_flush_buffers(codec_.get());
+    lastTime_ = kNoTime;
+  }
+  skipped_ = true;
+  // A key frame that did not decode leaves the segment open for the next.
+  if (!delivered_) return S_OK;
+  if (!ended_) {
+    ended_ = true;
+    output_->DeliverEndOfStream();
+  }
+  return S_FALSE;
 }
 
 bool DecoderFilter::ShownBeforeTarget(const AVPacket& packet) const {
@@ -278,12 +301,13 @@ void DecoderFilter::AskEarlierSeek() {
 void DecoderFilter::Flush(Pin*, const Segment& segment) {
   // The same segment again, after it ended with one frame, gives that frame
   // again: decoding anew would give the same picture.
-  replay_ = shown_ && ended_ && segment.start == segment_.start && segment.stop == segment_.stop;
+  replay_ = shown_ && ended_ && segment.start == segment_.start && segment.stop == segment_.stop &&
+            segment.keyFrame == segment_.keyFrame;
   if (!replay_) shown_.reset();
   held_.reset();
   seekAsked_ = false;
   segment_ = segment;
-  targetPending_ = segment.start != kNoTime;
+  targetPending_ = segment.start != kNoTime && !segment.keyFrame;
   ended_ = delivered_ = false;
   // Pictures decoded past the last stop are gone. Should the frame shown at
   // the new start be one of them, the first picture to come lies past the

@@ -49,6 +49,8 @@ class DecoderFilter : public Filter {
   Decoded ReceiveFrame(FramePtr* frame);
   HRESULT DecodePacket(const AVPacket* packet, bool draining);
   HRESULT HandleFrame(FramePtr frame, bool draining);
+  // A key frame segment: the first key frame that decodes is its picture.
+  HRESULT DecodeKeyFrame(const AVPacket& packet);
   HRESULT DeliverTimed(FramePtr frame, LONGLONG time);
   // Whether the packet's picture is shown only well before the target, so
   // that a picture nothing refers to need not be decoded.

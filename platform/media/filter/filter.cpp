@@ -78,7 +78,7 @@ IUnknown* Filter::PinInterface(Pin*, REFIID) { return nullptr; }
 HRESULT Filter::Receive(Pin*, const SamplePtr&) { return S_OK; }
 HRESULT Filter::EndOfStream(Pin*) { return S_OK; }
 void Filter::Flush(Pin*, const Segment&) {}
-HRESULT Filter::Seek(LONGLONG, LONGLONG) { return E_NOTIMPL; }
+HRESULT Filter::Seek(LONGLONG, LONGLONG, bool) { return E_NOTIMPL; }
 HRESULT Filter::GetDuration(LONGLONG*) { return E_NOTIMPL; }
 
 Pin* Filter::AddPin(PIN_DIRECTION direction, std::wstring name) {

@@ -29,6 +29,9 @@ struct Segment {
   // The demuxer did not move: the stream goes on from the packet after the
   // last one delivered, so a decoder keeps its state.
   bool continued = false;
+  // The picture to show is the first key frame after the seek (the one at
+  // or before `start`), as it is, with its own time; only key frames come.
+  bool keyFrame = false;
 };
 
 class Pin final : public BasePin {
@@ -107,7 +110,9 @@ class Filter : public BaseFilter {
   // or S_FALSE when it has nothing more until the next seek.
   virtual bool IsSource() const { return false; }
   virtual HRESULT Pump() { return S_FALSE; }
-  virtual HRESULT Seek(LONGLONG start, LONGLONG stop);
+  // keyFrame: the stream's key frame at or before start is the picture
+  // wanted, not the frame shown at start (Segment::keyFrame).
+  virtual HRESULT Seek(LONGLONG start, LONGLONG stop, bool keyFrame);
   virtual HRESULT GetDuration(LONGLONG* duration);
 
   // Why the samples this filter took gave nothing (E_MEDIA_* of

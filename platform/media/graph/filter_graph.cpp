@@ -64,7 +64,8 @@ HRESULT FilterGraph::QueryInterface(REFIID riid, void** ppv) {
                               {IID_IMediaEvent, static_cast<IMediaEventEx*>(this)},
                               {IID_IMediaEventEx, static_cast<IMediaEventEx*>(this)},
                               {IID_IMediaSeeking, static_cast<IMediaSeeking*>(this)},
-                              {IID_IMediaFailure, static_cast<IMediaFailure*>(this)}});
+                              {IID_IMediaFailure, static_cast<IMediaFailure*>(this)},
+                              {IID_IMediaDescription, static_cast<IMediaDescription*>(this)}});
 }
 
 std::wstring FilterGraph::UniqueName(LPCWSTR name) const {
@@ -197,9 +198,13 @@ HRESULT FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
     hr = AddFilter(source.get(), file);
     if (FAILED(hr)) return hr;
     failure_ = E_MEDIA_NO_VIDEO;
+    videoCodec_.clear();
+    audioCodec_.clear();
+    coverNamedVideo_ = false;
     size_t rendered = 0, total = 0;
     for (auto& pin : source->pins()) {
       ++total;
+      KeepCodecName(pin.get());
       HRESULT pinResult = RenderPin(pin.get());
       if (SUCCEEDED(pinResult)) ++rendered;
       KeepVideoFailure(pin.get(), pinResult);
@@ -214,6 +219,45 @@ HRESULT FilterGraph::RenderFile(LPCWSTR file, LPCWSTR) {
   }
 }
 
+namespace {
+
+// A codec's short name; for an id FFmpeg does not know, the container's tag.
+std::string CodecName(const AVCodecParameters& par) {
+  if (par.codec_id != AV_CODEC_ID_NONE) return avcodec_get_name(par.codec_id);
+  if (!par.codec_tag) return {};
+  char tag[AV_FOURCC_MAX_STRING_SIZE] = {};
+  return av_fourcc_make_string(tag, par.codec_tag);
+}
+
+void CopyName(const std::string& name, char* out, DWORD bytes) {
+  if (!out || bytes == 0) return;
+  const size_t n = std::min<size_t>(name.size(), bytes - 1);
+  std::memcpy(out, name.data(), n);
+  out[n] = '\0';
+}
+
+}  // namespace
+
+void FilterGraph::KeepCodecName(Pin* out) {
+  MediaType offered;
+  if (out->filter()->GetOutputType(out, 0, &offered) != S_OK) return;
+  const StreamInfo* info = StreamInfoOf(offered);
+  if (!info || !info->codecpar) return;
+  // A cover picture names the video codec only of a file with no other video.
+  const bool video = offered.majortype == MEDIATYPE_Video;
+  std::string& kept = video ? videoCodec_ : audioCodec_;
+  if (kept.empty() || (video && coverNamedVideo_ && !info->attachedPicture)) {
+    kept = CodecName(*info->codecpar);
+    if (video) coverNamedVideo_ = info->attachedPicture;
+  }
+}
+
+HRESULT FilterGraph::GetCodecNames(char* video, char* audio, DWORD bytes) {
+  CopyName(videoCodec_, video, bytes);
+  CopyName(audioCodec_, audio, bytes);
+  return S_OK;
+}
+
 void FilterGraph::KeepVideoFailure(Pin* out, HRESULT hr) {
   MediaType offered;
   if (out->filter()->GetOutputType(out, 0, &offered) != S_OK || offered.majortype != MEDIATYPE_Video) return;
@@ -224,14 +268,7 @@ void FilterGraph::KeepVideoFailure(Pin* out, HRESULT hr) {
   failure_ = hr;
   const StreamInfo* info = StreamInfoOf(offered);
   if (!info || !info->codecpar) return;
-  const AVCodecParameters& par = *info->codecpar;
-  // An id FFmpeg does not know has no name; the container's tag stands in.
-  if (par.codec_id != AV_CODEC_ID_NONE) {
-    failureCodec_ = avcodec_get_name(par.codec_id);
-  } else if (par.codec_tag) {
-    char tag[AV_FOURCC_MAX_STRING_SIZE] = {};
-    failureCodec_ = av_fourcc_make_string(tag, par.codec_tag);
-  }
+  failureCodec_ = CodecName(*info->codecpar);
 }
 
 HRESULT FilterGraph::GetFailure(HRESULT* reason, char* codec, DWORD bytes) {
@@ -243,10 +280,7 @@ HRESULT FilterGraph::GetFailure(HRESULT* reason, char* codec, DWORD bytes) {
     for (Filter* f : OwnFilters())
       if (FAILED(f->Failure())) *reason = f->Failure();
   }
-  if (codec && bytes > 0) {
-    name.resize(std::min<size_t>(name.size(), bytes - 1));
-    std::memcpy(codec, name.c_str(), name.size() + 1);
-  }
+  CopyName(name, codec, bytes);
   return S_OK;
 }
 
@@ -344,7 +378,7 @@ HRESULT FilterGraph::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLON
   try {
     for (Filter* f : OwnFilters()) {
       if (!f->IsSource()) continue;
-      HRESULT hr = f->Seek(position, stop_);
+      HRESULT hr = f->Seek(position, stop_, (currentFlags & AM_SEEKING_SeekToKeyFrame) != 0);
       if (SUCCEEDED(hr) || FAILED(result)) result = hr;
     }
   } catch (const std::bad_alloc&) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dshow/media_description.h"
 #include "platform/media/filter/filter.h"
 
 namespace media {
@@ -16,6 +17,7 @@ class FilterGraph final : public IGraphBuilder,
                           public IMediaEventEx,
                           public IMediaSeeking,
                           public IMediaFailure,
+                          public IMediaDescription,
                           public RefCounted {
  public:
   FilterGraph() = default;
@@ -56,14 +58,19 @@ class FilterGraph final : public IGraphBuilder,
   HRESULT GetDuration(LONGLONG* duration) override;
   HRESULT GetCurrentPosition(LONGLONG* current) override;
   // A precise seek: the first picture delivered is the one shown at the
-  // current position, and the streams end after the stop position. While
-  // running it re-arms the end of stream.
+  // current position, and the streams end after the stop position; with
+  // AM_SEEKING_SeekToKeyFrame, the key frame at or before it instead, which
+  // only key frames are decoded to reach. While running it re-arms the end
+  // of stream.
   HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
 
   // The reason kept by the last RenderFile: the file's open, or the first
   // video stream that could not be rendered, or no video stream at all;
   // else what a filter of the graph found in the samples it took.
   HRESULT GetFailure(HRESULT* reason, char* codec, DWORD bytes) override;
+
+  // The codecs of the file the last RenderFile opened.
+  HRESULT GetCodecNames(char* video, char* audio, DWORD bytes) override;
 
  private:
   struct Entry {
@@ -78,6 +85,8 @@ class FilterGraph final : public IGraphBuilder,
   HRESULT RenderPin(Pin* out);
   // Keeps the first video failure of a RenderFile, with its codec's name.
   void KeepVideoFailure(Pin* out, HRESULT hr);
+  // Keeps the codec of the source's first video and first audio stream.
+  void KeepCodecName(Pin* out);
   HRESULT RenderThrough(Filter* filter, LPCWSTR name, Pin* out);
   bool Complete() const;
   bool PumpSources();
@@ -88,6 +97,9 @@ class FilterGraph final : public IGraphBuilder,
   LONGLONG stop_ = LLONG_MAX;
   HRESULT failure_ = S_OK;
   std::string failureCodec_;
+  std::string videoCodec_;
+  std::string audioCodec_;
+  bool coverNamedVideo_ = false;  // videoCodec_ is a cover picture's
 };
 
 }  // namespace media

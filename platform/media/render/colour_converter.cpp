@@ -39,6 +39,16 @@ ColourConverter::ColourConverter()
       output_(AddPin(PINDIR_OUTPUT, L"XForm Out")),
       converter_(std::make_shared<DisplayConverter>()) {}
 
+IUnknown* ColourConverter::ExtraInterface(REFIID riid) {
+  return riid == IID_IScaledOutput ? static_cast<IScaledOutput*>(this) : nullptr;
+}
+
+HRESULT ColourConverter::SetLongerEdge(ULONG edge) {
+  if (output_->connected()) return E_UNEXPECTED;
+  longerEdge_ = edge;
+  return S_OK;
+}
+
 HRESULT ColourConverter::CheckInputType(Pin*, const AM_MEDIA_TYPE& type) {
   Geometry g;
   return InputGeometry(type, &g) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
@@ -49,7 +59,9 @@ HRESULT ColourConverter::GetOutputType(Pin*, int index, MediaType* type) {
   if (!input_->connected()) return VFW_E_NOT_CONNECTED;
   if (index > 0 || !InputGeometry(input_->type(), &g)) return VFW_S_NO_MORE_ITEMS;
   const VIDEOINFOHEADER* in = VideoInfoOf(input_->type());
-  *type = MakeVideoType(Rgb24Format(), g.width, g.height, in->AvgTimePerFrame);
+  LONG width = g.width, height = g.height;
+  FitWithinEdge(longerEdge_, &width, &height);
+  *type = MakeVideoType(Rgb24Format(), width, height, in->AvgTimePerFrame);
   return type->pbFormat ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -58,10 +70,13 @@ HRESULT ColourConverter::Receive(Pin*, const SamplePtr& sample) {
   if (!output_->connected() || !InputGeometry(input_->type(), &g)) return S_OK;
   PictureView view;
   if (!ViewOfSample(*sample, g, &view)) return S_OK;  // a short sample cannot be a picture of this type: dropped
-  const size_t size = DibStride(g.width, 24) * static_cast<size_t>(g.height);
-  auto draw = [converter = converter_, sample, g](uint8_t* dib) {
+  const VIDEOINFOHEADER* out = VideoInfoOf(output_->type());
+  if (!out) return S_OK;
+  const int width = out->bmiHeader.biWidth, height = std::abs(out->bmiHeader.biHeight);
+  const size_t size = DibStride(width, 24) * static_cast<size_t>(height);
+  auto draw = [converter = converter_, sample, g, width, height](uint8_t* dib) {
     PictureView source;
-    return ViewOfSample(*sample, g, &source) && converter->ToDib(source, g.width, g.height, dib);
+    return ViewOfSample(*sample, g, &source) && converter->ToDib(source, width, height, dib);
   };
   return output_->Deliver(Sample::FromDrawing(std::move(draw), size, sample->time()));
 }

@@ -52,6 +52,14 @@ HRESULT SampleRenderer::GetCurrentBuffer(LONG* size, BYTE* buffer) {
   return rules_.GetCurrentBuffer(size, buffer, count, copy);
 }
 
+HRESULT SampleRenderer::GetBufferedTime(LONGLONG* time) {
+  if (!time) return E_POINTER;
+  if (!buffered_) return VFW_E_WRONG_STATE;
+  if (buffered_->time() == kNoTime) return E_FAIL;
+  *time = buffered_->time();
+  return S_OK;
+}
+
 HRESULT SampleRenderer::CheckInputType(Pin*, const AM_MEDIA_TYPE& type) { return rules_.CheckType(type); }
 
 HRESULT SampleRenderer::Receive(Pin*, const SamplePtr& sample) {

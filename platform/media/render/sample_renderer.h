@@ -25,6 +25,7 @@ class SampleRenderer final : public RendererFilter, public ISampleRendererContro
   HRESULT SetOneShot(BOOL oneShot) override;
   HRESULT SetBufferSamples(BOOL buffer) override;
   HRESULT GetCurrentBuffer(LONG* size, BYTE* buffer) override;
+  HRESULT GetBufferedTime(LONGLONG* time) override;
 
   HRESULT CheckInputType(Pin* in, const AM_MEDIA_TYPE& type) override;
   HRESULT Receive(Pin* in, const SamplePtr& sample) override;

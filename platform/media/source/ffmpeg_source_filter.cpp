@@ -98,6 +98,9 @@ void FfmpegSourceFilter::UpdateDiscard() {
 }
 
 void FfmpegSourceFilter::DeliverEndOfStream() {
+  // The last key frame before the end is the one at or before the position.
+  if (heldKey_ && heldStream_) Deliver(*heldStream_, std::move(heldKey_));
+  heldStream_ = nullptr;
   endOfStream_ = true;
   for (Stream& s : streams_) s.pin->DeliverEndOfStream();
   AnswerEarlierSeek();
@@ -140,13 +143,52 @@ HRESULT FfmpegSourceFilter::Pump() {
     stream->skipped = true;
     return S_OK;
   }
-  int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-  if (packet->dts != AV_NOPTS_VALUE) stream->lastDts = packet->dts;
-  if (ts != AV_NOPTS_VALUE && (stream->maxPts == AV_NOPTS_VALUE || ts > stream->maxPts)) stream->maxPts = ts;
-  LONGLONG time = MediaTimeOf(ts, stream->stream->time_base, fileStart_);
-  HRESULT hr = stream->pin->Deliver(Sample::FromPacket(std::move(packet), time));
-  if (hr == S_FALSE) stream->done = true;
+  // A key frame segment hands the decoder nothing it would have to decode
+  // only to reach a picture.
+  if (segment_.keyFrame) {
+    if (!(packet->flags & AV_PKT_FLAG_KEY)) {
+      stream->skipped = true;
+      return S_OK;
+    }
+    if (SearchesTimestamps()) return TakeSearchedKeyFrame(*stream, std::move(packet));
+  }
+  Deliver(*stream, std::move(packet));
   AnswerEarlierSeek();
+  return S_OK;
+}
+
+void FfmpegSourceFilter::Deliver(Stream& stream, PacketPtr packet) {
+  int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  if (packet->dts != AV_NOPTS_VALUE) stream.lastDts = packet->dts;
+  if (segment_.keyFrame) stream.lastKeyDts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+  if (ts != AV_NOPTS_VALUE && (stream.maxPts == AV_NOPTS_VALUE || ts > stream.maxPts)) stream.maxPts = ts;
+  LONGLONG time = MediaTimeOf(ts, stream.stream->time_base, fileStart_);
+  HRESULT hr = stream.pin->Deliver(Sample::FromPacket(std::move(packet), time));
+  if (hr == S_FALSE) stream.done = true;
+}
+
+// A timestamp search lands near the position, not on the key frame at or
+// before it: that one is the last key frame before the first one past the
+// position, which is held until then. A search that landed past the
+// position goes further back.
+HRESULT FfmpegSourceFilter::TakeSearchedKeyFrame(Stream& stream, PacketPtr packet) {
+  const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  const LONGLONG time = MediaTimeOf(ts, stream.stream->time_base, fileStart_);
+  if (time != kNoTime && time <= segment_.start) {
+    heldKey_ = std::move(packet);
+    heldStream_ = &stream;
+    return S_OK;
+  }
+  if (!heldKey_ && !segment_.fromFileStart) {
+    SeekEarlierThanBefore();
+    return S_OK;
+  }
+  // The one held, or the first key frame of the file: nothing closer comes.
+  if (heldKey_)
+    Deliver(*heldStream_, std::move(heldKey_));
+  else
+    Deliver(stream, std::move(packet));
+  heldStream_ = nullptr;
   return S_OK;
 }
 

@@ -30,7 +30,7 @@ class FfmpegSourceFilter final : public Filter, public IEarlierSeek {
 
   bool IsSource() const override { return true; }
   HRESULT Pump() override;
-  HRESULT Seek(LONGLONG start, LONGLONG stop) override;
+  HRESULT Seek(LONGLONG start, LONGLONG stop, bool keyFrame) override;
   HRESULT GetDuration(LONGLONG* duration) override;
 
   HRESULT GetOutputType(Pin* out, int index, MediaType* type) override;
@@ -52,6 +52,9 @@ class FfmpegSourceFilter final : public Filter, public IEarlierSeek {
     int64_t lastDts = AV_NOPTS_VALUE;
     int64_t maxPts = AV_NOPTS_VALUE;
     bool skipped = false;  // a packet was read and not delivered
+    // Of the last key frame a key frame segment delivered; AV_NOPTS_VALUE
+    // until one went out.
+    int64_t lastKeyDts = AV_NOPTS_VALUE;
   };
 
   FfmpegSourceFilter() = default;
@@ -61,6 +64,9 @@ class FfmpegSourceFilter final : public Filter, public IEarlierSeek {
   Stream* StreamOfPin(const Pin* pin);
   void UpdateDiscard();
   void DeliverEndOfStream();
+  // Hands the packet to its stream's pin, noting what the seek rules need.
+  void Deliver(Stream& stream, PacketPtr packet);
+  HRESULT TakeSearchedKeyFrame(Stream& stream, PacketPtr packet);
   bool AllDone() const;
   // Acts on a decoder's request for an earlier seek, once its call returned.
   void AnswerEarlierSeek();
@@ -70,6 +76,12 @@ class FfmpegSourceFilter final : public Filter, public IEarlierSeek {
   // Whether every connected stream can go on to the target without a seek.
   bool CanReadOnTo(LONGLONG target) const;
   bool CanReadOnTo(const Stream& s, LONGLONG target) const;
+  // The key frame at or before `ts` (in the stream's time base) as the
+  // index lists it, when the index can tell; null otherwise.
+  const AVIndexEntry* KeyFrameAtOrBefore(const Stream& s, int64_t ts) const;
+  // Whether a key frame segment already gave the key frame at or before the
+  // target in every connected stream.
+  bool KeyFrameGiven(LONGLONG target) const;
   bool SearchesTimestamps() const;
   bool IndexListsEveryKeyFrame() const;
   bool SeekToFileStart();
@@ -81,6 +93,10 @@ class FfmpegSourceFilter final : public Filter, public IEarlierSeek {
 
   DemuxerInput input_;
   PacketPtr packet_;
+  // In a key frame segment of a searched format, the last key frame at or
+  // before the position so far, and its stream.
+  PacketPtr heldKey_;
+  Stream* heldStream_ = nullptr;
   std::vector<Stream> streams_;
   LONGLONG fileStart_ = 0;
   Segment segment_;

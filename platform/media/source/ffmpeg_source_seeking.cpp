@@ -2,6 +2,7 @@
 // seek would, how the demuxer is moved and brought back to the file's start,
 // and how far back an earlier seek goes.
 #include <cstring>
+#include <utility>
 
 #include "platform/media/filter/media_time.h"
 #include "platform/media/source/ffmpeg_source_filter.h"
@@ -14,13 +15,23 @@ constexpr LONGLONG kFirstBackoff = kUnitsPerSecond;
 
 }  // namespace
 
-HRESULT FfmpegSourceFilter::Seek(LONGLONG start, LONGLONG stop) {
+HRESULT FfmpegSourceFilter::Seek(LONGLONG start, LONGLONG stop, bool keyFrame) {
   if (!format()) return E_UNEXPECTED;
   segment_.start = start < 0 ? 0 : start;
   segment_.stop = stop;
   backoff_ = 0;
   earlierSeekAsked_ = false;
-  if (!CanReadOnTo(segment_.start)) return SeekDemuxer(segment_.start);
+  if (keyFrame) {
+    // Where key frames are rarer than the positions, the key frame at or
+    // before this one went out for an earlier position: the frame shown here
+    // comes instead, decoded forward from it, rather than the same picture
+    // twice. The decoder was drained after its key frame, so there is
+    // nothing to read on with either way.
+    segment_.keyFrame = !KeyFrameGiven(segment_.start);
+    return SeekDemuxer(segment_.start);
+  }
+  const bool afterKeyFrames = std::exchange(segment_.keyFrame, false);
+  if (afterKeyFrames || !CanReadOnTo(segment_.start)) return SeekDemuxer(segment_.start);
   // Positions usually move forward: when the key frame a seek would land on
   // has already gone through the decoders, reading on gives the same
   // pictures as the seek without decoding that stretch again.
@@ -55,17 +66,32 @@ bool FfmpegSourceFilter::CanReadOnTo(LONGLONG target) const {
 // of a format found by timestamp search holds only the key frames that
 // search came across, so there the answer is no.
 bool FfmpegSourceFilter::CanReadOnTo(const Stream& s, LONGLONG target) const {
-  if (SearchesTimestamps() || s.skipped || s.lastDts == AV_NOPTS_VALUE || s.maxPts == AV_NOPTS_VALUE ||
-      (s.stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
-    return false;
+  if (s.skipped || s.lastDts == AV_NOPTS_VALUE || s.maxPts == AV_NOPTS_VALUE) return false;
   const int64_t ts = StreamTimeOf(target, fileStart_, s.stream->time_base);
   if (s.maxPts >= ts) return false;
+  const AVIndexEntry* key = KeyFrameAtOrBefore(s, ts);
+  return key && key->timestamp <= s.lastDts;
+}
+
+const AVIndexEntry* FfmpegSourceFilter::KeyFrameAtOrBefore(const Stream& s, int64_t ts) const {
+  if (SearchesTimestamps() || (s.stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) return nullptr;
   const int count = avformat_index_get_entries_count(s.stream);
   const AVIndexEntry* last = count > 0 ? avformat_index_get_entry(s.stream, count - 1) : nullptr;
-  if (!last || (last->timestamp <= ts && !IndexListsEveryKeyFrame())) return false;
+  if (!last || (last->timestamp <= ts && !IndexListsEveryKeyFrame())) return nullptr;
   const int index = av_index_search_timestamp(s.stream, ts, AVSEEK_FLAG_BACKWARD);
-  const AVIndexEntry* key = index >= 0 ? avformat_index_get_entry(s.stream, index) : nullptr;
-  return key && key->timestamp <= s.lastDts;
+  return index >= 0 ? avformat_index_get_entry(s.stream, index) : nullptr;
+}
+
+bool FfmpegSourceFilter::KeyFrameGiven(LONGLONG target) const {
+  bool connected = false;
+  for (const Stream& s : streams_) {
+    if (!s.pin->connected()) continue;
+    if (s.lastKeyDts == AV_NOPTS_VALUE) return false;
+    const AVIndexEntry* key = KeyFrameAtOrBefore(s, StreamTimeOf(target, fileStart_, s.stream->time_base));
+    if (!key || key->timestamp > s.lastKeyDts) return false;
+    connected = true;
+  }
+  return connected;
 }
 
 // The sample tables of MP4 and QuickTime, the cues of Matroska and the index
@@ -113,6 +139,8 @@ HRESULT FfmpegSourceFilter::SeekDemuxer(LONGLONG target) {
   if (atStart && !SeekToFileStart()) return E_FAIL;
   segment_.fromFileStart = atStart;
   segment_.continued = false;
+  heldKey_.reset();
+  heldStream_ = nullptr;
   endOfStream_ = false;
   failedReads_ = 0;
   for (Stream& s : streams_) {

@@ -1,0 +1,31 @@
+// What the last request left for commands 8 and 9: why it gave no frame, or
+// where its frame came from. Thumbnail requests keep it once; a frames
+// request with each frame it gives.
+#include <algorithm>
+
+#include "server/failure_reason.h"
+#include "server/server_state.h"
+
+void ServerState::KeepOutcome(bool pathComplete, bool gaveFrame) {
+  LastCodec.clear();
+  LastOrigin = wire::kNoFrame;
+  LastFrameMs = 0;
+  const TDirectShowThumbnailer& thumbnailer = *Thumbnailer;
+  if (gaveFrame) {
+    LastReason = wire::kNoFailure;
+    const LONGLONG position = thumbnailer.FramePosition;
+    if (thumbnailer.FromCover) {
+      LastOrigin = wire::kCoverPicture;
+    } else if (position < 0) {
+      LastOrigin = wire::kFrameOfUnknownTime;
+    } else {
+      LastOrigin = wire::kVideoFrame;
+      LastFrameMs = static_cast<DWORD>(std::min<LONGLONG>(position / 10000, 0xFFFFFFFF));
+    }
+  } else if (!pathComplete) {
+    LastReason = wire::kUnreadable;
+  } else {
+    LastReason = ReasonOf(thumbnailer.Failure);
+    if (LastReason == wire::kCodecUnavailable) LastCodec = thumbnailer.FailureCodec;
+  }
+}
