@@ -170,7 +170,11 @@ TDirectShowThumbnailer::Capture TDirectShowThumbnailer::CaptureAt(LONGLONG posit
     Fail(E_FAIL);
     return Capture::kFailed;
   }
-  if (!Bits) return Capture::kNone;
+  if (!Bits) {
+    // No frame, no size: rows asked for where nothing decoded are none.
+    std::memset(&BitmapInfo, 0, sizeof BitmapInfo);
+    return Capture::kNone;
+  }
   // The frame's own time, which a key frame's differs from the position by;
   // a renderer that cannot tell leaves the position sought.
   LONGLONG shown = 0;

@@ -17,6 +17,8 @@ struct ServerState {
   // Quit instead and keeps the thumbnailer: the server ends rather than serve
   // that frame again. Lives with command 4, in commands/end_thumbnail.cpp.
   void EndThumbnail();
+  // Every new request first closes the one still open, then is open itself.
+  void BeginRequest();
 
   // Keeps for commands 8 and 9 why the thumbnailer gave no frame, or where
   // its frame came from. A path cut short is unreadable, whatever the

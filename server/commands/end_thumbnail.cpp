@@ -28,6 +28,12 @@ void ServerState::EndThumbnail() {
   Frames.reset();
 }
 
+void ServerState::BeginRequest() {
+  EndThumbnail();
+  if (ClosedARequest) DebugTrace("starting new thumbnail\n");
+  InThumbnail = true;
+}
+
 template <>
 void Handle<wire::kEndThumbnail>(CommandContext& context) {
   context.State.EndThumbnail();

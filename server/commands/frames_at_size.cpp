@@ -50,9 +50,7 @@ template <>
 void Handle<wire::kFramesAtSize>(CommandContext& context) {
   CommandChannel& channel = context.Channel;
   ServerState& state = context.State;
-  state.EndThumbnail();
-  if (state.ClosedARequest) DebugTrace("starting new thumbnail\n");
-  state.InThumbnail = true;
+  state.BeginRequest();
   DebugTrace("TThumbnailServer::FramesAtSize\n");
 
   PipeFields pipe(channel);

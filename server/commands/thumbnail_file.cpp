@@ -13,9 +13,7 @@ namespace {
 void OpenRequest(CommandContext& context, uint8_t command) {
   CommandChannel& channel = context.Channel;
   ServerState& state = context.State;
-  state.EndThumbnail();
-  if (state.ClosedARequest) DebugTrace("starting new thumbnail\n");
-  state.InThumbnail = true;
+  state.BeginRequest();
   DebugTrace("TThumbnailServer::ThumbnailFile\n");
 
   PipeFields pipe(channel);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "client/thumbnail_client.h"
 #include "tests/client/picture_files.h"
@@ -117,6 +118,46 @@ TEST_F(FakeServer, ServerNearItsIdleEndIsReplacedBeforeItIsAsked) {
   ASSERT_TRUE(client.GetStatus().ok());
   EXPECT_NE(client.server_pid(), first);
   EXPECT_FALSE(ProcessExists(first));
+}
+
+// A frames request that breaks off: each ends with the failure that says
+// why, after the frames that came, and the next request finds a server.
+// Caught: a crash in the middle reported as a short success, a frame too
+// large to be real allocated, a request the protocol cannot carry sent.
+TEST_F(FakeServer, FramesRequestsThatBreakOffSayWhy) {
+  struct Case {
+    const char* mode;
+    std::vector<uint32_t> positions;
+    uint32_t interval_ms;
+    Failure failure;
+    size_t frames;
+  };
+  const Case cases[] = {
+      {"serve", {}, 1000, Failure::kNone, 4},
+      {"crash", {}, 1000, Failure::kServerCrashed, 0},
+      {"huge", {5}, 0, Failure::kProtocolError, 0},
+      {"serve", {}, 0, Failure::kBadRequest, 0},
+      {"serve", std::vector<uint32_t>(kMaxFramePositions + 1, 1), 0, Failure::kBadRequest, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    Use(c.mode);
+    ThumbnailClient client(Fake());
+    FramesRequest request;
+    request.positions = c.positions;
+    request.interval_ms = c.interval_ms;
+    size_t frames = 0;
+    Status status = client.Frames(Video(), request, nullptr, [&](const TimedFrame& taken) {
+      EXPECT_EQ(taken.index, frames);
+      ++frames;
+      return true;
+    });
+    EXPECT_EQ(status.failure, c.failure) << status.reason;
+    EXPECT_EQ(frames, c.frames);
+    Use("serve");
+    Frame frame;
+    EXPECT_TRUE(client.Thumbnail(Video(), &frame).ok());
+  }
 }
 
 TEST(ThumbnailClientStart, MissingServerProgramIsReported) {

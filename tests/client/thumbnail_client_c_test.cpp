@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "tests/support/fixtures.h"
 
@@ -97,6 +99,74 @@ TEST(ThumbnailClientC, AMissingServerFailsTheRequest) {
   Frame frame(thumbnail_client_frame(client.get(), TestVideo().c_str(), 0, 0));
   ASSERT_TRUE(frame);
   EXPECT_EQ(frame->status, THUMBNAIL_SERVER_UNAVAILABLE) << frame->reason;
+}
+
+}  // namespace
+
+namespace {
+
+struct Collected {
+  std::vector<uint32_t> indices;
+  std::vector<uint32_t> times;
+  int stop_after = -1;
+};
+
+int Collect(const thumbnail_frame* frame, uint32_t index, void* user) {
+  auto* seen = static_cast<Collected*>(user);
+  EXPECT_EQ(frame->status, THUMBNAIL_OK);
+  EXPECT_LE(std::max(frame->width, frame->height), 64);
+  EXPECT_EQ(frame->stride, frame->width * 3);
+  seen->indices.push_back(index);
+  seen->times.push_back(frame->milliseconds);
+  return static_cast<int>(seen->indices.size()) != seen->stop_after;
+}
+
+// Caught: facts not filled before the first frame, frames handed over out
+// of time order or past the point the callback asked to stop, a failure
+// reported as success with an empty reason, and a stop that leaves the
+// server out of step for the next request.
+TEST(ThumbnailClientC, FramesReachTheCallbackInTimeOrderUntilItStops) {
+  Client client(thumbnail_client_new(THUMBNAIL_SERVER_PATH));
+  const uint32_t positions[] = {800, 0, 400};
+  thumbnail_video_facts facts;
+  Collected seen;
+  char reason[128] = "unset";
+  ASSERT_EQ(thumbnail_client_frames(client.get(), TestVideo().c_str(), 64, THUMBNAIL_FRAMES_EXACT,
+                                    THUMBNAIL_AT_MILLISECONDS, positions, 3, &facts, Collect, &seen, reason,
+                                    sizeof reason),
+            THUMBNAIL_OK);
+  EXPECT_STREQ(reason, "");
+  EXPECT_EQ(facts.frame_count, 3u);
+  EXPECT_EQ(facts.width, 320);
+  EXPECT_STREQ(facts.video_codec, "h264");
+  EXPECT_EQ(seen.indices, (std::vector<uint32_t>{1, 2, 0}));
+  EXPECT_EQ(seen.times, (std::vector<uint32_t>{0, 400, 800}));
+
+  Collected stopped;
+  stopped.stop_after = 2;
+  EXPECT_EQ(thumbnail_client_frames_every(client.get(), TestVideo().c_str(), 64, THUMBNAIL_FRAMES_KEY, 200, nullptr,
+                                          Collect, &stopped, nullptr, 0),
+            THUMBNAIL_OK);
+  EXPECT_EQ(stopped.indices.size(), 2u);
+
+  const std::string junk = BytesFixture("client-c-junk.mp4", "junk, not a video");
+  Collected none;
+  EXPECT_EQ(thumbnail_client_frames_every(client.get(), junk.c_str(), 64, THUMBNAIL_FRAMES_KEY, 200, nullptr, Collect,
+                                          &none, reason, sizeof reason),
+            THUMBNAIL_NOT_MEDIA);
+  EXPECT_STRNE(reason, "");
+  EXPECT_TRUE(none.indices.empty());
+  EXPECT_EQ(thumbnail_client_frames_every(client.get(), TestVideo().c_str(), 64, THUMBNAIL_FRAMES_KEY, 0, nullptr,
+                                          Collect, &none, reason, sizeof reason),
+            THUMBNAIL_BAD_REQUEST);
+
+  Frame within(thumbnail_client_frame_within(client.get(), TestVideo().c_str(), 100, THUMBNAIL_AT_SERVER_CHOICE, 0));
+  ASSERT_TRUE(within);
+  ASSERT_EQ(within->status, THUMBNAIL_OK) << within->reason;
+  EXPECT_EQ(within->width, 100);
+  EXPECT_EQ(within->height, 75);
+  EXPECT_EQ(within->origin, THUMBNAIL_ORIGIN_VIDEO);
+  EXPECT_EQ(within->milliseconds, 300u);
 }
 
 }  // namespace

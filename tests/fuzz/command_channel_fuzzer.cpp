@@ -5,6 +5,7 @@
 // harness runs in (FUZZ_MEDIA_DIR), so real frames go out as rows too.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -133,9 +134,19 @@ bool Allowed(const wire::StatusReply& status) { return status.status == 1; }
 bool Allowed(const wire::DirectXLevelReply& level) { return level.filterGraph <= 1; }
 bool Allowed(const wire::FailureReply& failure) {
   return failure.codec.size() < kMaxCodecNameBytes &&
-         (failure.reason <= wire::kTooLarge || failure.reason == wire::kIncomplete);
+         (failure.reason <= wire::kTooLarge || failure.reason == wire::kIncomplete ||
+          failure.reason == wire::kBadRequest);
 }
 bool Allowed(const wire::FrameOriginReply& origin) { return origin.origin <= wire::kFrameOfUnknownTime; }
+bool Allowed(const wire::FramesReply& frames) {
+  return frames.result <= 1 && frames.count <= wire::kMaxFramePositions &&
+         frames.videoCodec.size() < kMaxCodecNameBytes && frames.audioCodec.size() < kMaxCodecNameBytes;
+}
+bool Allowed(const wire::NextFrameReply& frame) {
+  if (frame.status > wire::kFrameMissing || frame.origin > wire::kFrameOfUnknownTime) return false;
+  return frame.status != wire::kFrameFollows ||
+         DibGeometryAcceptable(static_cast<LONG>(frame.width), static_cast<LONG>(frame.height), 24);
+}
 bool Allowed(const auto&) { return true; }
 
 // What a reply tells the parent of the open request. Only the thumbnail
@@ -162,6 +173,33 @@ void Follow(const wire::ThumbnailRequest& asked, const wire::ThumbnailReply& ans
 void Follow(const wire::EndThumbnailRequest&, const wire::NoReply&, const TThumbnailServer& server,
             std::optional<Request>& request) {
   if (!server.State.Quit) request.reset();
+}
+
+// A frames request holds a frame only once command 11 gave one (a walk's at
+// once); until then, and at a position that gave none, it has no rows.
+size_t HeldRowBytes(const TThumbnailServer& server) {
+  const TDirectShowThumbnailer* held = server.State.Thumbnailer.get();
+  if (!held) return 0;
+  const BITMAPINFOHEADER& frame = held->BitmapInfo.bmiHeader;
+  return static_cast<size_t>(std::max<LONG>(frame.biWidth, 0)) * (frame.biBitCount / 8);
+}
+
+void Follow(const wire::FramesRequest& asked, const wire::FramesReply& answer, const TThumbnailServer& server,
+            std::optional<Request>& request) {
+  if (answer.result == 0) {
+    Require(!server.State.Thumbnailer);
+    request.reset();
+    return;
+  }
+  Require(answer.count == 1 || !(asked.mode & wire::kFirstBrightFrame));
+  request = Request{HeldRowBytes(server)};
+}
+
+void Follow(const wire::NextFrameRequest&, const wire::NextFrameReply& answer, const TThumbnailServer& server,
+            std::optional<Request>& request) {
+  if (!request) Require(answer.status == wire::kNoMoreFrames);
+  if (answer.status == wire::kFrameFollows) Require(HeldRowBytes(server) == size_t{answer.width} * 3);
+  if (answer.status != wire::kNoMoreFrames) request = Request{HeldRowBytes(server)};
 }
 
 // Checks one command of wire::Commands: its arguments are exactly its

@@ -46,16 +46,21 @@ TDirectShowThumbnailer::~TDirectShowThumbnailer() {
 
 void TDirectShowThumbnailer::ReleaseGraph() { ++GraphReleases; }
 
-int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
+// What every opening of a file records and leaves, as scripted.
+static void Opened(TDirectShowThumbnailer& t, const char* path) {
   ++GrabCalls;
   LastGrabPath = path;
+  LastLongerEdge = t.LongerEdge;
+  t.Failure = NextGrab.failure;
+  std::snprintf(t.FailureCodec, sizeof t.FailureCodec, "%s", NextGrab.codec.c_str());
+  t.FromCover = NextGrab.from_cover;
+}
+
+int TDirectShowThumbnailer::ThumbnailFile(const char* path) {
+  Opened(*this, path);
   LastGrabStart = Start;
-  Failure = NextGrab.failure;
-  std::snprintf(FailureCodec, sizeof FailureCodec, "%s", NextGrab.codec.c_str());
   FramePosition = NextGrab.position;
-  FromCover = NextGrab.from_cover;
   if (NextGrab.on_grab) NextGrab.on_grab();
-  LastLongerEdge = LongerEdge;
   GrabFrameDX7();
   return NextGrab.result;
 }
@@ -82,12 +87,7 @@ void TDirectShowThumbnailer::GrabFrameDX7() {
 }
 
 int TDirectShowThumbnailer::OpenFile(const char* path) {
-  ++GrabCalls;
-  LastGrabPath = path;
-  LastLongerEdge = LongerEdge;
-  Failure = NextGrab.failure;
-  std::snprintf(FailureCodec, sizeof FailureCodec, "%s", NextGrab.codec.c_str());
-  FromCover = NextGrab.from_cover;
+  Opened(*this, path);
   ShownWidth = NextGrab.width;
   ShownHeight = NextGrab.height;
   return NextGrab.result;
