@@ -26,7 +26,8 @@ of the table above):
                 cores; BENCH_SKIP_FFMPEG_SPRITES=1 leaves it out) and the
                 lower bound's sprites, medians of BENCH_SPRITE_RUNS (default 3)
   contact sheet thumbnail --sheet 4x4, a fresh process
-  peak memory   of the server and of the tool itself, sprites of the hour
+  peak memory   of the server, of the tool itself and of the lower bound,
+                sprites of the hour
                 against ten minutes
 then single thumbnails at 256 px by the tool, a fresh process each, against
 ffmpegthumbnailer, and the performance targets, each met, missed or not
@@ -552,7 +553,7 @@ class Bench:
         return {"seconds": seconds}
 
     def long_memory(self):
-        """Peaks in MiB of the server and of the tool itself, sprites of the hour and of ten minutes."""
+        """Peaks in MiB of the server, of the tool itself and of the lower bound, sprites of the hour and of ten minutes."""
         self.say()
         self.say(f"Peak resident memory making sprites, MiB: {HOUR} against {TEN_MINUTES}")
         if HOUR not in self.long or TEN_MINUTES not in self.long:
@@ -591,8 +592,12 @@ class Bench:
             servers = [int(line) for line in read_lines(server_log) if line.isdigit()]
             own = [int(fields[1]) for fields in (line.split("\t") for line in read_lines(tool_log))
                    if len(fields) == 2 and fields[0] == str(tool.pid) and fields[1].isdigit()]
+            # The same file's index and frames in the lower bound: what of a
+            # long file's weight is the demuxer's own.
+            bound = peak_kib([self.lower_bound, "--sprites", str(SPRITE_INTERVAL_S), str(SPRITE_EDGE), self.long[name]])
             found[name] = {"server": max(servers) / 1024 if servers and ok else None,
-                           "tool": own[0] / 1024 if own and ok else None}
+                           "tool": own[0] / 1024 if own and ok else None,
+                           "lower bound": bound / 1024 if bound else None}
             cells = [f"{who} {'-' if mib is None else f'{mib:.0f}'}" for who, mib in found[name].items()]
             self.say(f"  {name}: " + ", ".join(cells) + ("" if ok else " (the tool failed)"))
         return found
