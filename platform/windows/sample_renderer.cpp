@@ -57,6 +57,8 @@ HRESULT SampleRenderer::SetOneShot(BOOL oneShot) {
 HRESULT SampleRenderer::SetBufferSamples(BOOL buffer) {
   std::lock_guard<std::mutex> hold(lock_);
   rules_.SetBufferSamples(buffer);
+  // The rules forget the kept sample, and so its time.
+  if (!buffer) bufferedTimeKnown_ = false;
   return S_OK;
 }
 
@@ -77,7 +79,7 @@ HRESULT SampleRenderer::GetCurrentBuffer(LONG* pBufferSize, BYTE* pBuffer) {
 HRESULT SampleRenderer::GetBufferedTime(LONGLONG* pTime) {
   if (!pTime) return E_POINTER;
   std::lock_guard<std::mutex> hold(lock_);
-  if (!rules_.Taken() || !bufferedTimeKnown_) return VFW_E_WRONG_STATE;
+  if (!bufferedTimeKnown_) return VFW_E_WRONG_STATE;
   *pTime = bufferedTime_;
   return S_OK;
 }
@@ -96,10 +98,6 @@ HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {
       DeleteMediaType(changed);
       if (FAILED(hr)) return hr;
     }
-    // Sample times count from the segment's start, which the last seek set.
-    REFERENCE_TIME start = 0, end = 0;
-    bufferedTimeKnown_ = SUCCEEDED(sample->GetTime(&start, &end));
-    bufferedTime_ = segmentStart_ + start;
     if (rules_.Keeps()) {
       BYTE* data = nullptr;
       const long length = sample->GetActualDataLength();
@@ -109,6 +107,12 @@ HRESULT SampleRenderer::OnReceive(IMediaSample* sample) {
       } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
       }
+      // Sample times count from the segment's start, which the last seek
+      // set; a key frame before the position sought comes with a negative
+      // time.
+      REFERENCE_TIME start = 0, end = 0;
+      bufferedTimeKnown_ = SUCCEEDED(sample->GetTime(&start, &end));
+      bufferedTime_ = segmentStart_ + start;
     }
     const bool ends = rules_.Take(rules_.Keeps());
     arrived_.notify_all();
@@ -160,13 +164,27 @@ void SampleRenderer::WaitForSample(DWORD timeoutMs) {
   arrived_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [this] { return rules_.Taken() || completed_; });
 }
 
+LONGLONG SampleRenderer::SeekTarget(LONGLONG position) {
+  LONGLONG duration = 0;
+  MediaType type;
+  if (FAILED(seeking_.GetDuration(&duration)) || position < duration ||
+      FAILED(input_.CopyConnectionType(&type)))
+    return position;
+  const VIDEOINFOHEADER* video = VideoInfoOf(type);
+  const REFERENCE_TIME frame = video ? video->AvgTimePerFrame : 0;
+  return frame > 0 && frame <= duration ? duration - frame : position;
+}
+
 HRESULT SampleRenderer::Seeking::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
                                               DWORD stopFlags) {
-  HRESULT hr = SeekingForwarder::SetPositions(current, currentFlags, stop, stopFlags);
+  const DWORD positioning = currentFlags & AM_SEEKING_PositioningBitsMask;
+  LONGLONG target = 0;
+  if (current) target = positioning == AM_SEEKING_AbsolutePositioning ? owner_.SeekTarget(*current) : *current;
+  HRESULT hr = SeekingForwarder::SetPositions(current ? &target : nullptr, currentFlags, stop, stopFlags);
+  if (current && (currentFlags & AM_SEEKING_ReturnTime)) *current = target;
   // A stopped graph streams nothing until it runs; its first completion is
   // still to come, so there is nothing to wait for.
-  if (SUCCEEDED(hr) && (currentFlags & AM_SEEKING_PositioningBitsMask) != AM_SEEKING_NoPositioning &&
-      owner_.State() != State_Stopped)
+  if (SUCCEEDED(hr) && positioning != AM_SEEKING_NoPositioning && owner_.State() != State_Stopped)
     owner_.WaitForSample(kSeekFrameWaitMs);
   return hr;
 }

@@ -62,7 +62,10 @@ class SampleRenderer final : public MediaFilter, public ISampleRendererControl, 
   // The graph's seeking, which waits after a seek of a paused or running
   // graph until the sample at the new position (or the stream's end) is
   // here. A graph that leaves its completion signalled across a seek (Wine's
-  // does) then still finds the new frame when its wait returns at once.
+  // does) then still finds the new frame when its wait returns at once. A
+  // seek to the end or past it goes to the last frame's start: a splitter
+  // delivers nothing from the end itself, where the grabber asks for the
+  // end to be shown its last frame.
   class Seeking final : public SeekingForwarder {
    public:
     explicit Seeking(SampleRenderer& owner) : SeekingForwarder(owner, owner.input_), owner_(owner) {}
@@ -83,6 +86,10 @@ class SampleRenderer final : public MediaFilter, public ISampleRendererControl, 
   HRESULT OnEndFlush();
   void OnNewSegment(REFERENCE_TIME start);
   void ForgetConnectionType();
+  // Where a seek to `position` goes: the position, or the last frame's start
+  // (the duration less one frame's time) when the position is at or past the
+  // end and the frame's time is known.
+  LONGLONG SeekTarget(LONGLONG position);
   // Waits, at most timeoutMs, for a sample or the end of the stream since
   // the last start or seek.
   void WaitForSample(DWORD timeoutMs);
@@ -99,7 +106,9 @@ class SampleRenderer final : public MediaFilter, public ISampleRendererControl, 
   // valid until the next connection or a change of format within the stream.
   MediaType current_;
   std::vector<BYTE> buffer_;
-  // The kept sample's time from the start of the media, when it had one.
+  // The kept sample's time from the start of the media, when it had one:
+  // that of the sample GetCurrentBuffer hands out, even one kept before the
+  // last seek because nothing came after it.
   REFERENCE_TIME bufferedTime_ = 0;
   bool bufferedTimeKnown_ = false;
   REFERENCE_TIME segmentStart_ = 0;
