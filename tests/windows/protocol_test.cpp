@@ -252,11 +252,13 @@ struct FramesCase {
 };
 
 // Caught: frames out of time order or with the wrong index, a repeat that
-// loses its place, a frame past the end that never comes, frames larger than
-// the edge or out of aspect, rows that are not the frame (a scaling that
-// picks instead of averaging, or shifts), a time that is the position asked
-// rather than the frame's own (a renderer that forgets the segment's start),
-// and a walk that gives another frame than command 7's.
+// loses its place, a position past the end that gives no frame or the one
+// before, frames larger than the edge or out of aspect, rows that are not
+// the frame (a scaling that picks instead of averaging, or shifts), a time
+// that is the position asked rather than the frame's own (a renderer that
+// forgets the segment's start), and a walk that gives another frame than
+// command 7's. Under Wine the pictures pass the stand-in colour converter,
+// which cannot scale: the grabber scales them on the bitmap.
 TEST(FramesRequests, FramesComeInTimeOrderAtTheEdgeWithTheirOwnTimes) {
   const FramesCase cases[] = {
       {"positions out of order, one repeated, one past the end",
