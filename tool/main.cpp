@@ -108,5 +108,6 @@ int main(int argc, char** argv) {
   settings.progress = !options.quiet && ::isatty(STDERR_FILENO);
   settings.json = options.json;
   settings.position = options.position;
+  settings.product = options.product;
   return thumbnail::RunBatch(jobs, settings) == 0 ? 0 : kExitFailed;
 }

@@ -4,6 +4,7 @@
 // (inputs/) and the output plan (write/) have settled before.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,21 @@ struct PictureOutput {
   std::vector<PngText> text;
 };
 
+// What a picture of many frames holds: the files written, and the time of
+// each of its frames (-1 for a tile without a frame, or with a frame whose
+// time the server could not tell).
+struct FramesWritten {
+  std::vector<std::string> files;
+  std::vector<int64_t> times_ms;
+};
+
 struct ThumbnailOutcome {
   bool ok = false;
-  PictureSize size;                        // of the picture written
+  PictureSize size;                        // of the picture written; of a tile, for sprites
   FrameOrigin origin;                      // of its frame, kNone when the server could not tell
   Failure request = Failure::kNone;        // why the server gave no frame, if it did not
   std::string error;                       // what went wrong, for the user
+  std::optional<FramesWritten> frames;     // of a picture of many frames
 };
 
 // Takes the frame of `video` at `where` through `client`, scales it, encodes
@@ -37,5 +47,13 @@ struct ThumbnailOutcome {
 // written (MayWritePicture); when it fails, nothing has been written.
 ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture,
                                const Position& where = {});
+
+// The end of every picture's way: `composed` encoded as picture.format
+// asks and written whole where picture.path says. Fills outcome->ok, size
+// and error.
+void WritePicture(const Frame& composed, const PictureOutput& picture, ThumbnailOutcome* outcome);
+
+// An outcome that failed for `error`.
+ThumbnailOutcome FailedPicture(std::string error, Failure request = Failure::kNone);
 
 }  // namespace thumbnail

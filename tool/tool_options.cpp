@@ -13,6 +13,9 @@ namespace {
 constexpr int kMaxSize = 16384;
 constexpr int kMaxJobs = 64;
 constexpr int kMaxShards = 1000000;
+constexpr int kMaxGridSide = 100;
+// The tiles of sheets and sprites, unless -s says otherwise.
+constexpr int kTileSize = 320;
 constexpr CacheSize kCacheSizes[] = {{"normal", 128}, {"large", 256}, {"x-large", 512}, {"xx-large", 1024}};
 
 bool ParseCount(const char* text, int low, int high, int* value) {
@@ -31,6 +34,13 @@ bool ParseShard(const std::string& text, int* shard, int* shards) {
   if (slash == std::string::npos) return false;
   return ParseCount(text.substr(slash + 1).c_str(), 1, kMaxShards, shards) &&
          ParseCount(text.substr(0, slash).c_str(), 0, *shards - 1, shard);
+}
+
+// "CxR": columns and rows.
+bool ParseGrid(const std::string& text, Grid* grid) {
+  size_t x = text.find('x');
+  return x != std::string::npos && ParseCount(text.substr(0, x).c_str(), 1, kMaxGridSide, &grid->columns) &&
+         ParseCount(text.substr(x + 1).c_str(), 1, kMaxGridSide, &grid->rows);
 }
 
 // A decimal number of at most three fraction digits, in thousandths.
@@ -90,6 +100,10 @@ enum LongOnly {
   kShard,
   kForce,
   kRetryFailed,
+  kSheet,
+  kSprites,
+  kGrid,
+  kExact,
 };
 
 // Options of other thumbnailers that users type out of habit, and where
@@ -174,7 +188,8 @@ std::string UsageText() {
          "               (- for standard input)\n"
          "  -0, --null   the list of --files-from is separated by NUL bytes\n"
          "  --json       one JSON object a line per video on standard output:\n"
-         "               path, picture, status, size, position, cover, reason\n"
+         "               path, picture, status, size, position, cover, reason;\n"
+         "               for sheets and sprites also files, frames and times\n"
          "  --shard K/N  do only shard K (0 to N-1) of N: a stable split of the\n"
          "               videos by their paths, for runs on several machines\n"
          "  --cache      fill the desktop thumbnail cache ($XDG_CACHE_HOME or\n"
@@ -185,6 +200,21 @@ std::string UsageText() {
          "  --retry-failed\n"
          "               with --cache, try again the files that failed before\n"
          "               (else they are skipped until they change)\n"
+         "  --sheet CxR  a contact sheet instead of a thumbnail: C x R frames from\n"
+         "               5% to 95% of the video, each with its time, under the\n"
+         "               file's name, duration, picture size, codecs and size;\n"
+         "               -s is a tile's longer edge (default 320)\n"
+         "  --sprites[=INTERVAL]\n"
+         "               a seek preview instead: a frame every INTERVAL\n"
+         "               ([[hh:]mm:]ss[.ms], default 10) as sprite images with\n"
+         "               WebVTT cues, an HLS image playlist and a DASH adaptation\n"
+         "               set, in a folder named as the picture with .sprites for\n"
+         "               its extension (-o NAME.sprites names it, for one video);\n"
+         "               -s is a tile's width (default 320), -f jpg (default) or\n"
+         "               webp\n"
+         "  --grid CxR   tiles in each sprite image (default 10x10)\n"
+         "  --exact      with --sheet or --sprites, the frame shown at each time\n"
+         "               instead of the key frame at or before it (slower)\n"
          "  --thumbnailer -s N INPUT OUTPUT\n"
          "               desktop thumbnailer mode: INPUT a path or file:// URI,\n"
          "               OUTPUT a PNG with the Thumb:: text chunks\n"
@@ -221,12 +251,19 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
                                  {"shard", required_argument, nullptr, kShard},
                                  {"force", no_argument, nullptr, kForce},
                                  {"retry-failed", no_argument, nullptr, kRetryFailed},
+                                 {"sheet", required_argument, nullptr, kSheet},
+                                 {"sprites", optional_argument, nullptr, kSprites},
+                                 {"grid", required_argument, nullptr, kGrid},
+                                 {"exact", no_argument, nullptr, kExact},
                                  {nullptr, 0, nullptr, 0}};
   *options = ToolOptions{};
   opterr = 0;
   optind = 0;  // 0 also resets getopt's own state between calls
   bool cache_size_given = false;
   bool prefer_cover = false;  // -m, kept apart from -t, which replaces the position
+  bool time_given = false, size_given = false, grid_given = false, exact = false;
+  bool sheet = false, sprites = false;
+  Grid sheet_grid, sprite_grid{10, 10};
   // The options that shape pictures named by the tool, which the desktop
   // cache names and sizes itself.
   std::string picture_option;
@@ -256,6 +293,7 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
           return false;
         }
         picture_option = "-s";
+        size_given = true;
         break;
       case 'Q':
         if (!ParseCount(optarg, 1, 100, &options->quality)) {
@@ -269,6 +307,7 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
           *error = std::string("-t wants [[hh:]mm:]ss[.ms] or a percentage, not '") + optarg + "'";
           return false;
         }
+        time_given = true;
         break;
       case 'm':
         prefer_cover = true;
@@ -338,6 +377,37 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
           return false;
         }
         break;
+      case kSheet:
+        if (!ParseGrid(optarg, &sheet_grid)) {
+          *error = std::string("--sheet wants CxR, columns and rows from 1 to ") + std::to_string(kMaxGridSide) +
+                   ", not '" + optarg + "'";
+          return false;
+        }
+        sheet = true;
+        break;
+      case kSprites: {
+        Position interval{Position::Kind::kMilliseconds, options->product.interval_ms};
+        if (optarg && (!ParsePosition(optarg, &interval) || interval.kind != Position::Kind::kMilliseconds ||
+                       interval.value == 0)) {
+          *error = std::string("--sprites wants an interval of [[hh:]mm:]ss[.ms], more than 0, not '") + optarg +
+                   "'";
+          return false;
+        }
+        options->product.interval_ms = interval.value;
+        sprites = true;
+        break;
+      }
+      case kGrid:
+        if (!ParseGrid(optarg, &sprite_grid)) {
+          *error = std::string("--grid wants CxR, columns and rows from 1 to ") + std::to_string(kMaxGridSide) +
+                   ", not '" + optarg + "'";
+          return false;
+        }
+        grid_given = true;
+        break;
+      case kExact:
+        exact = true;
+        break;
       case ':': {
         std::string name = argv[optind - 1];
         if (name.compare(0, 2, "--") != 0) name = std::string("-") + static_cast<char>(optopt);
@@ -351,6 +421,44 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
   }
   options->position.prefer_cover = prefer_cover;
   options->videos.assign(argv + optind, argv + argc);
+  if (sheet && sprites) {
+    *error = "--sheet and --sprites each make their own files: run the tool once for each";
+    return false;
+  }
+  if (grid_given && !sprites) {
+    *error = "--grid goes with --sprites (a sheet's grid is --sheet's own)";
+    return false;
+  }
+  if (exact && !sheet && !sprites) {
+    *error = "--exact goes with --sheet or --sprites";
+    return false;
+  }
+  if (sheet || sprites) {
+    Product& product = options->product;
+    product.kind = sheet ? Product::Kind::kSheet : Product::Kind::kSprites;
+    product.grid = sheet ? sheet_grid : sprite_grid;
+    product.mode = exact ? FramesRequest::Mode::kExact : FramesRequest::Mode::kKeyFrame;
+    const std::string what = sheet ? "--sheet" : "--sprites";
+    const char* refused = options->thumbnailer ? "--thumbnailer, which writes one thumbnail,"
+                          : options->cache     ? "--cache, whose entries are thumbnails,"
+                          : time_given         ? "-t, as the frames come from the whole video,"
+                          : prefer_cover       ? "-m, as the frames come from the whole video,"
+                          : options->skip_existing ? "--skip-existing, as its files are made again each run,"
+                          : sprites && options->output == "-"
+                              ? "-o -, as its files make a folder,"
+                              : nullptr;
+    if (refused) {
+      *error = std::string(refused) + " does not go with " + what;
+      return false;
+    }
+    if (sprites && options->format_given && options->format != FormatNamed("jpg") &&
+        options->format != FormatNamed("webp")) {
+      *error = std::string("--sprites writes jpg or webp images, not ") + FormatName(options->format);
+      return false;
+    }
+    if (!size_given) options->size = kTileSize;
+    if (sprites && !options->format_given) options->format = FormatNamed("jpg");
+  }
   if (options->thumbnailer) {
     if (options->videos.size() != 2) {
       *error = "--thumbnailer wants an INPUT and an OUTPUT";

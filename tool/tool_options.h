@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "client/thumbnail_client.h"
+#include "tool/compose/tile_grid.h"
 #include "tool/encode/picture_formats.h"
 
 namespace thumbnail {
@@ -16,6 +17,19 @@ struct CacheSize {
   int edge = 128;
 };
 
+// What the tool makes of each video.
+struct Product {
+  enum class Kind {
+    kThumbnail,  // a picture of one frame
+    kSheet,      // --sheet: a contact sheet, a picture of many
+    kSprites,    // --sprites: a folder of sprite images and the files that place them in time
+  };
+  Kind kind = Kind::kThumbnail;
+  Grid grid;                      // --sheet's tiles, or --grid's in each sprite image
+  uint32_t interval_ms = 10000;   // --sprites=INTERVAL
+  FramesRequest::Mode mode = FramesRequest::Mode::kKeyFrame;  // kExact with --exact
+};
+
 struct ToolOptions {
   enum class Action { kRun, kHelp, kVersion };
   Action action = Action::kRun;
@@ -25,7 +39,7 @@ struct ToolOptions {
   std::string output;  // -o: a picture for one video, a folder, "-" for stdout; empty for the current folder
   bool format_given = false;
   ImageFormat format = DefaultFormat();    // -f: for pictures named after their videos
-  int size = 256;                          // -s: the longer edge; 0 keeps the frame's own size
+  int size = 256;                          // -s: the longer edge (a sprite's width); 0 keeps the frame's own size
   int jobs = 0;                            // -j: servers side by side; 0 for one per core
   int quality = 90;                        // -Q: quality of a lossy format
   Position position;                       // -t: where in the video
@@ -41,6 +55,7 @@ struct ToolOptions {
   bool cache = false;        // --cache: fill the desktop thumbnail cache
   CacheSize cache_size;
   bool retry_failed = false;  // --retry-failed: try the files the cache remembers as failed
+  Product product;
 };
 
 // Reads argv. False, with a one-line complaint in *error, for an unknown

@@ -12,6 +12,8 @@
 #include "tool/batch/processor_share.h"
 #include "tool/desktop/desktop_cache.h"
 #include "tool/picture_pipeline.h"
+#include "tool/sheet_pipeline.h"
+#include "tool/sprite_pipeline.h"
 #include "tool/write/kept_picture.h"
 #include "tool/write/own_pictures.h"
 
@@ -63,7 +65,19 @@ class Stop {
   std::string reason_;
 };
 
-VideoOutcome Run(ThumbnailClient& client, const Job& job, const Position& where, const InputFiles& inputs,
+ThumbnailOutcome Make(ThumbnailClient& client, const Job& job, const BatchSettings& settings) {
+  switch (settings.product.kind) {
+    case Product::Kind::kSheet:
+      return MakeContactSheet(client, job.video, job.picture, settings.product);
+    case Product::Kind::kSprites:
+      return MakeSpriteTrack(client, job.video, job.picture, settings.product);
+    case Product::Kind::kThumbnail:
+      break;
+  }
+  return MakeThumbnail(client, job.video, job.picture, settings.position);
+}
+
+VideoOutcome Run(ThumbnailClient& client, const Job& job, const BatchSettings& settings, const InputFiles& inputs,
                  Stop* stop) {
   if (!job.repeat_of.empty()) return Skipped(job, "the same file as " + job.repeat_of + ", done once");
   KeptState kept = KeptPicture(job);
@@ -77,10 +91,13 @@ VideoOutcome Run(ThumbnailClient& client, const Job& job, const Position& where,
       break;
   }
   std::string refused;
-  if (job.picture.path != "-" && !MayWritePicture(job.video, job.picture.path, job.replace_any, inputs, &refused))
-    return Failed(job, refused);
-  ThumbnailOutcome made = MakeThumbnail(client, job.video, job.picture, where);
-  if (made.ok) return {VideoOutcome::Status::kWritten, job.picture.path, made.size, made.origin, ""};
+  const bool may_write = job.picture.path == "-" ||
+                         (settings.product.kind == Product::Kind::kSprites
+                              ? MayWriteSpriteFolder(job.video, job.picture.path, job.replace_any, inputs, &refused)
+                              : MayWritePicture(job.video, job.picture.path, job.replace_any, inputs, &refused));
+  if (!may_write) return Failed(job, refused);
+  ThumbnailOutcome made = Make(client, job, settings);
+  if (made.ok) return {VideoOutcome::Status::kWritten, job.picture.path, made.size, made.origin, "", made.frames};
   if (made.request == Failure::kServerUnavailable) {
     stop->Set(made.error);
     return Failed(job, made.error);
@@ -142,7 +159,10 @@ int RunBatch(const std::vector<Job>& jobs, const BatchSettings& settings) {
         else if (holder)
           outcome = Failed(job, ClashReason(job, *holder));
         else
-          outcome = Run(client, job, settings.position, inputs, &stop);
+          outcome = Run(client, job, settings, inputs, &stop);
+        // Every line of a run of sheets or sprites tells its files and
+        // frames, none when it made nothing.
+        if (settings.product.kind != Product::Kind::kThumbnail && !outcome.frames) outcome.frames = FramesWritten{};
         if (outcome.status == VideoOutcome::Status::kWritten || outcome.status == VideoOutcome::Status::kKept)
           holder = &job;
         report.Finished(job.video, outcome);

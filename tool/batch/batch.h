@@ -15,6 +15,7 @@ struct BatchSettings {
   bool progress = false;
   bool json = false;
   Position position;  // where in each video
+  Product product;    // what is made of each video
 };
 
 // Thumbnails every job, each worker with its own server, and reports each

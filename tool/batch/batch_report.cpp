@@ -47,6 +47,13 @@ std::string JsonLine(const std::string& video, const VideoOutcome& outcome) {
                                                                           : json(nullptr)},
                {"cover", origin.source == FrameOrigin::Source::kCover},
                {"reason", outcome.reason.empty() ? json(nullptr) : json(outcome.reason)}};
+  if (outcome.frames) {
+    json times = json::array();
+    for (int64_t time : outcome.frames->times_ms) times.push_back(time >= 0 ? json(time / 1000.0) : json(nullptr));
+    line["files"] = outcome.frames->files;
+    line["frames"] = outcome.frames->times_ms.size();
+    line["times"] = std::move(times);
+  }
   // A path is bytes, not always UTF-8; bytes that are not become U+FFFD
   // rather than failing the line.
   return line.dump(-1, ' ', false, json::error_handler_t::replace);

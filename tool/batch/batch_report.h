@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "client/image_scale.h"
 #include "client/thumbnail_client.h"
+#include "tool/picture_pipeline.h"
 
 namespace thumbnail {
 
@@ -25,6 +27,7 @@ struct VideoOutcome {
   PictureSize size;     // of a picture written or kept
   FrameOrigin origin;   // of a picture written
   std::string reason;   // of a failure or a skip
+  std::optional<FramesWritten> frames = std::nullopt;  // of a sheet or sprites: its files and frames
 };
 
 class BatchReport {
@@ -57,7 +60,8 @@ class BatchReport {
 
 // The JSON line of one video: path, picture, status (written, kept,
 // skipped, failed), size, where its frame came from (position in seconds,
-// cover) and reason.
+// cover) and reason; for a sheet or sprites also the files written, the
+// number of frames and their times in seconds (null for a tile without).
 std::string JsonLine(const std::string& video, const VideoOutcome& outcome);
 
 // The one-terminal-row progress line: `head`, then as much of the end of

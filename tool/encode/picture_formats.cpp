@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <limits>
+
 namespace thumbnail {
 
 // Each format's encoder and header reader, in its own file.
@@ -19,12 +21,15 @@ bool ReadWebpHead(const std::string&, PictureSize*, bool*);
 
 namespace {
 
-// The first is the default.
+constexpr int kNoLimit = std::numeric_limits<int>::max();
+
+// The first is the default. JPEG's edge is libjpeg's limit, a little under
+// the 65535 its headers could say.
 const std::vector<PictureFormat> kFormats = {
-    {"png", {".png"}, EncodePng, ReadPngHead},
-    {"jpg", {".jpg", ".jpeg"}, EncodeJpeg, ReadJpegHead},
-    {"bmp", {".bmp"}, EncodeBmp, ReadBmpHead},
-    {"webp", {".webp"}, EncodeWebp, ReadWebpHead},
+    {"png", {".png"}, "image/png", kNoLimit, EncodePng, ReadPngHead},
+    {"jpg", {".jpg", ".jpeg"}, "image/jpeg", 65500, EncodeJpeg, ReadJpegHead},
+    {"bmp", {".bmp"}, "image/bmp", kNoLimit, EncodeBmp, ReadBmpHead},
+    {"webp", {".webp"}, "image/webp", 16383, EncodeWebp, ReadWebpHead},
 };
 
 }  // namespace
@@ -65,6 +70,11 @@ std::string FormatNames() {
 bool EncodeImage(ImageFormat format, const Frame& frame, const EncodeSettings& settings, std::vector<uint8_t>* out,
                  std::string* error) {
   out->clear();
+  if (frame.width > format->max_edge || frame.height > format->max_edge) {
+    *error = std::string("a ") + format->name + " picture holds at most " + std::to_string(format->max_edge) +
+             " pixels a side";
+    return false;
+  }
   if (format->encode(frame, settings, out, error)) return true;
   out->clear();
   return false;

@@ -29,6 +29,8 @@ struct EncodeSettings {
 struct PictureFormat {
   const char* name;                     // as -f takes it
   std::vector<const char*> extensions;  // with their dots; pictures get the first
+  const char* mime_type;
+  int max_edge;                         // the widest and tallest picture it holds
   // Replaces *out with the file's bytes; false with a reason in *error.
   bool (*encode)(const Frame& frame, const EncodeSettings& settings, std::vector<uint8_t>* out, std::string* error);
   // From a file's first bytes (up to kPictureHeadBytes, all of a small
@@ -61,6 +63,8 @@ const char* FormatName(ImageFormat format);
 // "png, jpg, bmp or webp", for messages.
 std::string FormatNames();
 
+// Replaces *out with the picture's bytes in `format`; false with a reason in
+// *error, a picture wider or taller than the format holds among them.
 bool EncodeImage(ImageFormat format, const Frame& frame, const EncodeSettings& settings, std::vector<uint8_t>* out,
                  std::string* error);
 

@@ -9,9 +9,6 @@
 namespace thumbnail {
 namespace {
 
-// The largest edge a WebP picture holds.
-constexpr int kMaxEdge = 16383;
-
 // The mark rides in the XMP metadata, as the tool that made the picture.
 const std::string kCreatorTool = "xmp:CreatorTool=\"";
 
@@ -39,10 +36,6 @@ bool ReadWebpHead(const std::string& head, PictureSize* size, bool* marked) {
 }
 
 bool EncodeWebp(const Frame& frame, const EncodeSettings& settings, std::vector<uint8_t>* out, std::string* error) {
-  if (frame.width > kMaxEdge || frame.height > kMaxEdge) {
-    *error = "a WebP picture holds at most " + std::to_string(kMaxEdge) + " pixels a side";
-    return false;
-  }
   uint8_t* encoded = nullptr;
   const size_t size = WebPEncodeBGR(frame.bgr.data(), frame.width, frame.height, frame.width * 3,
                                     static_cast<float>(settings.quality), &encoded);

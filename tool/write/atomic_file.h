@@ -28,8 +28,33 @@ bool WriteFileInPlace(const std::string& path, const std::vector<uint8_t>& bytes
 // Writes all of `bytes` to standard output. False with a reason in *error.
 bool WriteStandardOutput(const std::vector<uint8_t>& bytes, std::string* error);
 
-// Removes the temporary files of the writes in progress. Safe in a signal
-// handler.
+// A folder that appears whole or not at all: filled under a temporary name
+// beside `path`, then swapped in one step with what is at `path` (a folder
+// or a file), which is then removed. Until it is in place it is removed
+// when the object dies, or by RemoveTemporaries.
+class AtomicFolder {
+ public:
+  explicit AtomicFolder(std::string path);
+  ~AtomicFolder();
+  AtomicFolder(const AtomicFolder&) = delete;
+  AtomicFolder& operator=(const AtomicFolder&) = delete;
+
+  // Makes the temporary folder. False with a reason in *error.
+  bool Open(std::string* error);
+  // A new file in the folder. False with a reason in *error.
+  bool Write(const std::string& name, const std::vector<uint8_t>& bytes, std::string* error);
+  // Puts the folder at `path`. False with a reason in *error; what was
+  // there stays then.
+  bool Place(std::string* error);
+
+ private:
+  std::string path_;
+  std::string temporary_;  // empty when there is none
+  int slot_ = -1;          // its record for RemoveTemporaries
+};
+
+// Removes the temporary files and folders of the writes in progress. Safe
+// in a signal handler.
 void RemoveTemporaries();
 
 }  // namespace thumbnail

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "client/system.h"
+#include "tool/encode/sprite_track_files.h"
 
 namespace thumbnail {
 namespace {
@@ -35,11 +36,15 @@ bool HasExtension(const std::string& path) {
   return dot != std::string::npos && dot > 0;
 }
 
+bool MakesSprites(const ToolOptions& options) { return options.product.kind == Product::Kind::kSprites; }
+
+// A picture's name, or a sprite folder's: the video's with the extension of
+// the picture's format, or .sprites, added.
 std::string PictureName(const std::string& video, const ToolOptions& options) {
   std::string base = LastName(video);
   size_t dot = base.rfind('.');
   if (options.strip_extension && dot != std::string::npos && dot > 0) base.resize(dot);
-  return base + FormatExtension(options.format);
+  return base + (MakesSprites(options) ? kSpriteFolderExtension : FormatExtension(options.format));
 }
 
 // The folders of the video's path, to repeat under the output folder: the
@@ -64,6 +69,53 @@ Job PictureJob(const ToolOptions& options, const std::string& video, std::string
   return job;
 }
 
+// The pictures, or sprite folders, of `videos` in the folder -o names.
+void PlanFolder(const ToolOptions& options, const std::vector<std::string>& videos, std::vector<Job>* jobs) {
+  const std::string& output = options.output;
+  std::string folder = output.empty() || output.back() == '/' ? output : output + "/";
+  std::map<std::string, int> writer_of;
+  for (const std::string& video : videos) {
+    std::string path = folder + (options.tree ? MirroredFolders(video) : "") + PictureName(video, options);
+    Job job = PictureJob(options, video, path, options.format);
+    // A name made of the video's whole name and a picture extension
+    // (film.mp4.png) is a thumbnail's, made by this tool before its pictures
+    // carried a mark, or by another thumbnailer: it is no user's own file.
+    // Sprite folders came with their mark, so only the tool's own is
+    // replaced unasked.
+    job.replace_any = job.replace_any || (!options.strip_extension && !MakesSprites(options));
+    auto [first, fresh] = writer_of.emplace(path, static_cast<int>(jobs->size()));
+    if (!fresh) job.same_picture_as = first->second;
+    jobs->push_back(job);
+  }
+}
+
+// -o for sprite folders: a folder for them, or, ending in .sprites, the one
+// folder of a single video.
+bool PlanSpriteFolders(const ToolOptions& options, const std::vector<std::string>& videos, std::vector<Job>* jobs,
+                       std::string* error) {
+  const std::string& output = options.output;
+  const std::string extension = kSpriteFolderExtension;
+  if (!options.tree && output.size() > extension.size() &&
+      output.compare(output.size() - extension.size(), extension.size(), extension) == 0) {
+    if (videos.size() != 1) {
+      *error = "-o " + output + " names one sprite folder, but there are " + std::to_string(videos.size()) +
+               " videos (end a folder in /)";
+      return false;
+    }
+    jobs->push_back(PictureJob(options, videos[0], output, options.format));
+    return true;
+  }
+  ImageFormat named;
+  if (!output.empty() && output.back() != '/' && !IsFolder(output) &&
+      (FormatFromName(output, &named) || Exists(output))) {
+    *error = "-o " + output + " names a file, but --sprites writes a folder for each video (-o FOLDER/, or -o " +
+             "NAME.sprites for one video)";
+    return false;
+  }
+  PlanFolder(options, videos, jobs);
+  return true;
+}
+
 // mkdir -p.
 bool MakeFolders(const std::string& folder, mode_t mode, std::string* error) {
   std::string made;
@@ -86,6 +138,7 @@ bool MakeFolders(const std::string& folder, mode_t mode, std::string* error) {
 bool PlanOutputs(const ToolOptions& options, const std::vector<std::string>& videos, std::vector<Job>* jobs,
                  std::string* error) {
   jobs->clear();
+  if (MakesSprites(options)) return PlanSpriteFolders(options, videos, jobs, error);
   const std::string& output = options.output;
   if (output == kStandardOutput) {
     if (videos.size() != 1) {
@@ -121,19 +174,7 @@ bool PlanOutputs(const ToolOptions& options, const std::vector<std::string>& vid
              " videos (end a folder in /)";
     return false;
   }
-  std::string folder = output.empty() || output.back() == '/' ? output : output + "/";
-  std::map<std::string, int> writer_of;
-  for (const std::string& video : videos) {
-    std::string path = folder + (options.tree ? MirroredFolders(video) : "") + PictureName(video, options);
-    Job job = PictureJob(options, video, path, options.format);
-    // A name made of the video's whole name and a picture extension
-    // (film.mp4.png) is a thumbnail's, made by this tool before its pictures
-    // carried a mark, or by another thumbnailer: it is no user's own file.
-    job.replace_any = job.replace_any || !options.strip_extension;
-    auto [first, fresh] = writer_of.emplace(path, static_cast<int>(jobs->size()));
-    if (!fresh) job.same_picture_as = first->second;
-    jobs->push_back(job);
-  }
+  PlanFolder(options, videos, jobs);
   return true;
 }
 

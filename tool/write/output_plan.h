@@ -44,10 +44,11 @@ struct Job {
 // picture extension (or is a file already there, or -); else a folder.
 // Pictures in a folder are named after their videos' whole file names, the
 // format's extension added (film.mp4.png; film.png with --strip-extension),
-// under the folders of the videos' paths with --tree. False with a
-// complaint in *error for a picture name without a known format, or a
-// single picture for several videos, or a -f that contradicts the
-// extension of -o's picture.
+// under the folders of the videos' paths with --tree. Sprite folders are
+// named so with .sprites added, and -o is the folder of one when it ends
+// in .sprites. False with a complaint in *error for a picture name without
+// a known format, or a single picture for several videos, or a -f that
+// contradicts the extension of -o's picture, or a file's name for sprites.
 bool PlanOutputs(const ToolOptions& options, const std::vector<std::string>& videos, std::vector<Job>* jobs,
                  std::string* error);
 

@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "tool/encode/picture_formats.h"
+#include "tool/encode/sprite_track_files.h"
 
 namespace thumbnail {
 namespace {
@@ -14,6 +17,14 @@ bool CarriesToolMark(const std::string& path) {
   PictureSize size;
   bool marked = false;
   return ReadPictureHead(path, &format, &size, &marked) && marked;
+}
+
+// Whether an input of the run lies anywhere under `folder`.
+bool HoldsAnInput(const std::string& folder, const InputFiles& inputs) {
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    if (inputs.Contains(it->path().string())) return true;
+  return false;
 }
 
 }  // namespace
@@ -44,6 +55,20 @@ bool MayWritePicture(const std::string& video, const std::string& picture, bool 
   }
   if (replace_any || CarriesToolMark(picture)) return true;
   *why = "its picture " + picture + " would replace a file this tool did not make (--force replaces it)";
+  return false;
+}
+
+bool MayWriteSpriteFolder(const std::string& video, const std::string& folder, bool replace_any,
+                          const InputFiles& inputs, std::string* why) {
+  struct stat there;
+  if (::lstat(folder.c_str(), &there) != 0) return true;
+  if (!S_ISDIR(there.st_mode)) return MayWritePicture(video, folder, replace_any, inputs, why);
+  if (HoldsAnInput(folder, inputs)) {
+    *why = "its sprite folder " + folder + " would replace a folder that holds an input of this run";
+    return false;
+  }
+  if (replace_any || IsOwnSpriteFolder(folder)) return true;
+  *why = "its sprite folder " + folder + " would replace a folder this tool did not make (--force replaces it)";
   return false;
 }
 
