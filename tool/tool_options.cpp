@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace thumbnail {
 namespace {
@@ -439,18 +440,19 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
     product.grid = sheet ? sheet_grid : sprite_grid;
     product.mode = exact ? FramesRequest::Mode::kExact : FramesRequest::Mode::kKeyFrame;
     const std::string what = sheet ? "--sheet" : "--sprites";
-    const char* refused = options->thumbnailer ? "--thumbnailer, which writes one thumbnail,"
-                          : options->cache     ? "--cache, whose entries are thumbnails,"
-                          : time_given         ? "-t, as the frames come from the whole video,"
-                          : prefer_cover       ? "-m, as the frames come from the whole video,"
-                          : options->skip_existing ? "--skip-existing, as its files are made again each run,"
-                          : sprites && options->output == "-"
-                              ? "-o -, as its files make a folder,"
-                              : nullptr;
-    if (refused) {
-      *error = std::string(refused) + " does not go with " + what;
-      return false;
-    }
+    const std::pair<bool, const char*> kRefused[] = {
+        {options->thumbnailer, "--thumbnailer, which writes one thumbnail,"},
+        {options->cache, "--cache, whose entries are thumbnails,"},
+        {time_given, "-t, as the frames come from the whole video,"},
+        {prefer_cover, "-m, as the frames come from the whole video,"},
+        {options->skip_existing, "--skip-existing, as the files are made again each run,"},
+        {sprites && options->output == "-", "-o -, as the files make a folder,"},
+    };
+    for (const auto& [given, option] : kRefused)
+      if (given) {
+        *error = std::string(option) + " does not go with " + what;
+        return false;
+      }
     if (sprites && options->format_given && options->format != FormatNamed("jpg") &&
         options->format != FormatNamed("webp")) {
       *error = std::string("--sprites writes jpg or webp images, not ") + FormatName(options->format);
