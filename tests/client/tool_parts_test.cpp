@@ -282,6 +282,12 @@ TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {
   EXPECT_EQ(JsonLine("x\xff.mp4", failed),
             "{\"path\":\"x\xEF\xBF\xBD.mp4\","
             R"("picture":null,"status":"failed","size":null,"position":null,"cover":false,"reason":"no such file"})");
+  // A sheet's line tells its files and each tile's time, null for a tile
+  // without a frame.
+  VideoOutcome sheet{VideoOutcome::Status::kWritten, "s.png", {700, 400}, {}, "", FramesWritten{{"s.png"}, {1500, -1}}};
+  EXPECT_EQ(JsonLine("s.mp4", sheet),
+            R"({"path":"s.mp4","picture":"s.png","status":"written","size":{"width":700,"height":400},)"
+            R"("position":null,"cover":false,"reason":null,"files":["s.png"],"frames":2,"times":[1.5,null]})");
 }
 
 // Every short option has a long one that does the same.
@@ -314,6 +320,49 @@ TEST(ParseToolOptions, LongOptionsAreTheShortOnes) {
   EXPECT_EQ(parse({"-h"}).action, ToolOptions::Action::kHelp);
   EXPECT_EQ(parse({"--cache", "--cache-size", "x-large", "dir"}).cache_size.edge, 512);
   EXPECT_TRUE(parse({"--files-from", "list"}).videos.empty());
+}
+
+// Caught: an interval in minutes read as seconds, sprites that kept the
+// thumbnail's 256 pixels and PNG, a --grid lost when it came before
+// --sprites.
+TEST(ParseToolOptions, SheetsAndSpritesTakeTheirIntervalsGridsAndDefaults) {
+  struct Case {
+    std::vector<std::string> words;
+    Product::Kind kind;
+    uint32_t interval_ms;
+    Grid grid;
+    int size;
+    const char* format;
+    FramesRequest::Mode mode;
+  };
+  using K = Product::Kind;
+  using M = FramesRequest::Mode;
+  const Case kCases[] = {
+      {{"--sprites", "v.mp4"}, K::kSprites, 10000, {10, 10}, 320, "jpg", M::kKeyFrame},
+      {{"--sprites=1:00", "--exact", "v.mp4"}, K::kSprites, 60000, {10, 10}, 320, "jpg", M::kExact},
+      {{"--grid", "5x4", "--sprites=2.5", "-s", "160", "-f", "webp", "v.mp4"}, K::kSprites, 2500, {5, 4}, 160, "webp",
+       M::kKeyFrame},
+      {{"--sheet", "4x3", "v.mp4"}, K::kSheet, 10000, {4, 3}, 320, "png", M::kKeyFrame},
+      {{"--sheet=2x6", "-s", "0", "-f", "jpg", "--exact", "v.mp4"}, K::kSheet, 10000, {2, 6}, 0, "jpg", M::kExact},
+      {{"v.mp4"}, K::kThumbnail, 10000, {0, 0}, 256, "png", M::kKeyFrame},
+  };
+  for (const Case& c : kCases) {
+    std::vector<std::string> words = c.words;
+    words.insert(words.begin(), "thumbnail");
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    ToolOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseToolOptions(static_cast<int>(argv.size()), argv.data(), &options, &error)) << error;
+    SCOPED_TRACE(words[1]);
+    EXPECT_EQ(options.product.kind, c.kind);
+    EXPECT_EQ(options.product.interval_ms, c.interval_ms);
+    EXPECT_EQ(options.product.grid.columns, c.grid.columns);
+    EXPECT_EQ(options.product.grid.rows, c.grid.rows);
+    EXPECT_EQ(options.size, c.size);
+    EXPECT_EQ(options.format, FormatNamed(c.format));
+    EXPECT_EQ(options.product.mode, c.mode);
+  }
 }
 
 ToolOptions Options(std::string output, bool tree = false, bool strip = false) {
@@ -370,6 +419,42 @@ TEST(PlanOutputs, EachVideoGetsThePictureItsNameAndTheOptionsCallFor) {
   std::string error;
   ASSERT_TRUE(PlanOutputs(Options("out/Shot.JPEG"), {"v.mp4"}, &jobs, &error));
   EXPECT_EQ(jobs[0].picture.format, FormatNamed("jpg"));
+}
+
+// A sprite folder is named as the picture would be, with .sprites for its
+// extension; -o names it when it ends so, else holds the folders.
+TEST(PlanOutputs, SpriteFoldersAreNamedAsTheirPicturesWouldBe) {
+  struct Case {
+    ToolOptions options;
+    std::vector<std::string> videos;
+    std::vector<std::string> folders;
+  };
+  const auto sprites = [](ToolOptions options) {
+    options.product.kind = Product::Kind::kSprites;
+    options.format = FormatNamed("jpg");
+    return options;
+  };
+  const Case kCases[] = {
+      {sprites(Options("web/")), {"a/film.mp4", "clip.mkv"}, {"web/film.mp4.sprites", "web/clip.mkv.sprites"}},
+      {sprites(Options("web", false, true)), {"a/film.mp4"}, {"web/film.sprites"}},
+      {sprites(Options("")), {"a/film.mp4"}, {"film.mp4.sprites"}},
+      {sprites(Options("out/track.sprites")), {"a/film.mp4"}, {"out/track.sprites"}},
+      {sprites(Options("out", true)), {"a/film.mp4"}, {"out/a/film.mp4.sprites"}},
+  };
+  for (const Case& c : kCases) {
+    std::vector<Job> jobs;
+    std::string error;
+    ASSERT_TRUE(PlanOutputs(c.options, c.videos, &jobs, &error)) << error;
+    ASSERT_EQ(jobs.size(), c.folders.size());
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      EXPECT_EQ(jobs[i].picture.path, c.folders[i]);
+      EXPECT_FALSE(jobs[i].replace_any) << "only the tool's own folder is replaced unasked";
+    }
+  }
+  std::vector<Job> jobs;
+  std::string error;
+  EXPECT_FALSE(PlanOutputs(sprites(Options("one.sprites")), {"a.mp4", "b.mp4"}, &jobs, &error));
+  EXPECT_FALSE(PlanOutputs(sprites(Options("shot.jpg")), {"a.mp4"}, &jobs, &error));
 }
 
 TEST(PlanOutputs, VideosWithOnePictureNameAreChainedToTheFirst) {
