@@ -6,7 +6,6 @@
 #include <set>
 
 #include "tool/compose/contact_sheet.h"
-#include "tool/frames/frame_requests.h"
 
 namespace thumbnail {
 namespace {
@@ -139,19 +138,6 @@ TEST(ComposeContactSheet, EachTileItsFrameAndAMissingOneDark) {
 
   std::vector<TimedFrame> none = {missing};
   EXPECT_FALSE(ComposeContactSheet({3, 2}, 160, facts, none, {"film.mp4", 1000}, &sheet, &error));
-}
-
-// The sheet spreads its frames from 5 % to 95 % of the video, evenly.
-TEST(SheetRequest, PositionsSpreadFromFiveToNinetyFivePercent) {
-  const FramesRequest request = SheetRequest({4, 3}, 200, FramesRequest::Mode::kExact);
-  ASSERT_EQ(request.positions.size(), 12u);
-  EXPECT_EQ(request.kind, Position::Kind::kMillionths);
-  EXPECT_EQ(request.positions.front(), 50000u);
-  EXPECT_EQ(request.positions.back(), 950000u);
-  EXPECT_EQ(request.positions[1] - request.positions[0], 900000u / 11);
-  EXPECT_EQ(request.longer_edge, 200);
-  EXPECT_EQ(request.mode, FramesRequest::Mode::kExact);
-  EXPECT_EQ(SheetRequest({1, 1}, 200, FramesRequest::Mode::kKeyFrame).positions, std::vector<uint32_t>{500000});
 }
 
 }  // namespace

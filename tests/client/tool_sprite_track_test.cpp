@@ -11,7 +11,6 @@
 #include "tests/client/picture_files.h"
 #include "tool/compose/sprite_track.h"
 #include "tool/encode/sprite_track_files.h"
-#include "tool/write/atomic_file.h"
 
 namespace thumbnail {
 namespace {
@@ -158,11 +157,6 @@ TEST(SpriteTrackBuilder, AGridPastTheFormatsEdgeBecomesMoreImages) {
   EXPECT_EQ(track.images[2].tiles, 4u);
   EXPECT_EQ(track.tiles[19].image, 2u);
 
-  // A tile wider than the edge has no image to go into.
-  SpriteTrackBuilder too_wide({1, 1}, 0, 100, 1000);
-  too_wide.Start(Facts(1000));
-  EXPECT_FALSE(too_wide.Add(KeyFrame(0, 0, 1), &error));
-  EXPECT_NE(error.find("128x72"), std::string::npos) << error;
 }
 
 // Without a duration the last cue lasts an interval; without a single
@@ -259,12 +253,9 @@ TEST(SpriteTrackFiles, OnlyAFolderOfTheToolsOwnFilesIsItsOwn) {
     bool own;
   };
   const Case kCases[] = {
-      {"a track", {{"thumbnails.vtt", cues}, {"sprites-001.jpg", "x"}, {"thumbnails.m3u8", ""},
-                   {"master-playlist-line.txt", ""}, {"dash-adaptation-set.xml", ""}}, true},
+      {"a track", {{"thumbnails.vtt", cues}, {"sprites-001.jpg", "x"}, {"thumbnails.m3u8", ""}}, true},
       {"a user's file too", {{"thumbnails.vtt", cues}, {"notes.txt", "mine"}}, false},
       {"another maker's cues", {{"thumbnails.vtt", "WEBVTT\n\n00:00.000 --> 00:01.000\na.jpg\n"}}, false},
-      {"no cues", {{"sprites-001.jpg", "x"}}, false},
-      {"an image of no format", {{"thumbnails.vtt", cues}, {"sprites-001.gif", "x"}}, false},
   };
   for (const Case& c : kCases) {
     const std::string folder = root + "/" + c.why;
@@ -275,40 +266,6 @@ TEST(SpriteTrackFiles, OnlyAFolderOfTheToolsOwnFilesIsItsOwn) {
   std::filesystem::create_directories(root + "/a track/inner");
   EXPECT_FALSE(IsOwnSpriteFolder(root + "/a track")) << "a folder inside";
   EXPECT_FALSE(IsOwnSpriteFolder(root + "/nothing here"));
-}
-
-// Caught: a folder left half written, or a temporary one left behind,
-// when the write failed or the tool was stopped.
-TEST(AtomicFolder, AppearsWholeReplacesWhatWasThereAndLeavesNoTemporary) {
-  const std::string root = ScratchFolder("atomic-folder");
-  const std::string path = root + "/film.mp4.sprites";
-  std::filesystem::create_directories(path);
-  WriteText(path + "/old.jpg", "old");
-  std::string error;
-  {
-    AtomicFolder folder(path);
-    ASSERT_TRUE(folder.Open(&error)) << error;
-    ASSERT_TRUE(folder.Write("a.jpg", {'a'}, &error)) << error;
-    EXPECT_EQ(ListFolder(path), "old.jpg") << "nothing changes before it is placed";
-    ASSERT_TRUE(folder.Place(&error)) << error;
-  }
-  EXPECT_EQ(ListFolder(root), "film.mp4.sprites");
-  EXPECT_EQ(ListFolder(path), "a.jpg");
-
-  {
-    AtomicFolder abandoned(root + "/other.sprites");
-    ASSERT_TRUE(abandoned.Open(&error));
-    ASSERT_TRUE(abandoned.Write("a.jpg", {'a'}, &error));
-  }
-  EXPECT_EQ(ListFolder(root), "film.mp4.sprites");
-
-  // What a signal does: the folder being written goes, files and all.
-  AtomicFolder interrupted(root + "/stopped.sprites");
-  ASSERT_TRUE(interrupted.Open(&error));
-  ASSERT_TRUE(interrupted.Write("sprites-001.jpg", {'a'}, &error));
-  ASSERT_TRUE(interrupted.Write("thumbnails.vtt", {'b'}, &error));
-  RemoveTemporaries();
-  EXPECT_EQ(ListFolder(root), "film.mp4.sprites");
 }
 
 }  // namespace
