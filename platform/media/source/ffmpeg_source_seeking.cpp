@@ -21,15 +21,15 @@ HRESULT FfmpegSourceFilter::Seek(LONGLONG start, LONGLONG stop, bool keyFrame) {
   segment_.stop = stop;
   backoff_ = 0;
   earlierSeekAsked_ = false;
-  if (keyFrame) {
-    // Where key frames are rarer than the positions, the key frame at or
-    // before this one went out for an earlier position: the frame shown here
-    // comes instead, decoded forward from it, rather than the same picture
-    // twice. The decoder was drained after its key frame, so there is
-    // nothing to read on with either way.
-    segment_.keyFrame = !KeyFrameGiven(segment_.start);
+  // Where key frames are rarer than the positions, the key frame at or
+  // before this one went out for an earlier position: the frame shown here
+  // comes instead, decoded forward from it, rather than the same picture
+  // twice; the positions after it in the same stretch read on from there.
+  if (keyFrame && !KeyFrameGiven(segment_.start)) {
+    segment_.keyFrame = true;
     return SeekDemuxer(segment_.start);
   }
+  // The decoder was drained after a key frame: nothing to read on with.
   const bool afterKeyFrames = std::exchange(segment_.keyFrame, false);
   if (afterKeyFrames || !CanReadOnTo(segment_.start)) return SeekDemuxer(segment_.start);
   // Positions usually move forward: when the key frame a seek would land on
