@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "client/default_server.h"
 #include "client/image_scale.h"
@@ -103,6 +104,17 @@ Status FromReason(uint32_t reason, const std::string& codec) {
     default:
       return Status::Error(Failure::kDamaged, "damaged: nothing in its video could be decoded");
   }
+}
+
+// The origin the server names, and the time that goes with it only for a
+// frame of the video; nothing for a value the server never sends.
+std::optional<FrameOrigin> OriginOf(uint32_t origin, uint32_t milliseconds) {
+  if (origin > wire::kFrameOfUnknownTime) return std::nullopt;
+  constexpr FrameOrigin::Source kSources[] = {FrameOrigin::Source::kNone, FrameOrigin::Source::kVideo,
+                                              FrameOrigin::Source::kCover, FrameOrigin::Source::kUnknownTime};
+  FrameOrigin told{kSources[origin], 0};
+  if (told.source == FrameOrigin::Source::kVideo) told.milliseconds = milliseconds;
+  return told;
 }
 
 Status BadReply(const std::string& what) { return Status::Error(Failure::kProtocolError, "the server sent " + what); }
@@ -240,18 +252,15 @@ Status ThumbnailClient::RunFrames(const std::string& wire_path, const FramesRequ
     if (!status.ok()) return Drop(status);
     if (next.status == wire::kNoMoreFrames) break;
     const uint32_t w = next.width, h = next.height;
-    if (next.status > wire::kFrameMissing || next.index >= opened.count || ++given > opened.count ||
-        next.origin > wire::kFrameOfUnknownTime ||
+    const std::optional<FrameOrigin> origin = OriginOf(next.origin, next.milliseconds);
+    if (next.status > wire::kFrameMissing || next.index >= opened.count || ++given > opened.count || !origin ||
         (next.status == wire::kFrameFollows &&
          (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX || uint64_t{w} * h * 3 > kMaxFrameBytes)))
       return Drop(BadReply("a frame of " + std::to_string(w) + "x" + std::to_string(h) + " at index " +
                            std::to_string(next.index)));
     taken.index = next.index;
     taken.missing = next.status == wire::kFrameMissing;
-    constexpr FrameOrigin::Source kSources[] = {FrameOrigin::Source::kNone, FrameOrigin::Source::kVideo,
-                                                FrameOrigin::Source::kCover, FrameOrigin::Source::kUnknownTime};
-    taken.origin.source = taken.missing ? FrameOrigin::Source::kNone : kSources[next.origin];
-    taken.origin.milliseconds = taken.origin.source == FrameOrigin::Source::kVideo ? next.milliseconds : 0;
+    taken.origin = taken.missing ? FrameOrigin{} : *origin;
     taken.frame.width = taken.missing ? 0 : static_cast<int>(w);
     taken.frame.height = taken.missing ? 0 : static_cast<int>(h);
     taken.frame.bgr.resize(taken.missing ? 0 : size_t{w} * h * 3);
@@ -333,12 +342,9 @@ Status ThumbnailClient::GetFrameOrigin(FrameOrigin* origin) {
   wire::FrameOriginReply reply;
   Status status = server_->Ask(wire::FrameOriginRequest{}, &reply, ReplyDeadline());
   if (!status.ok()) return Drop(status);
-  const uint32_t source = reply.origin;
-  if (source > wire::kFrameOfUnknownTime) return Drop(BadReply("a frame origin of " + std::to_string(source)));
-  constexpr FrameOrigin::Source kSources[] = {FrameOrigin::Source::kNone, FrameOrigin::Source::kVideo,
-                                              FrameOrigin::Source::kCover, FrameOrigin::Source::kUnknownTime};
-  origin->source = kSources[source];
-  origin->milliseconds = origin->source == FrameOrigin::Source::kVideo ? reply.milliseconds : 0;
+  const std::optional<FrameOrigin> told = OriginOf(reply.origin, reply.milliseconds);
+  if (!told) return Drop(BadReply("a frame origin of " + std::to_string(reply.origin)));
+  *origin = *told;
   return Status::Ok();
 }
 

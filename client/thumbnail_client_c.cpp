@@ -83,9 +83,9 @@ thumbnail_frame* Request(thumbnail_client* client, const char* path, Ask ask) {
       // leaves it unknown, and the frame stands.
       thumbnail::FrameOrigin origin;
       if (!client->client.GetFrameOrigin(&origin).ok()) origin = {};
-      frame->pixels = std::move(picture.bgr);
-      picture.bgr.clear();
       ShowPicture(picture, origin, frame.get());
+      // The rows move into the frame, which owns them from here on.
+      frame->pixels = std::move(picture.bgr);
       frame->bgr = frame->pixels.data();
     }
     return frame.release();

@@ -6,13 +6,17 @@
 #include "server/failure_reason.h"
 #include "server/server_state.h"
 
-void ServerState::KeepOutcome(bool pathComplete, bool gaveFrame) {
+void ServerState::KeepReason(wire::Reason reason) {
+  LastReason = reason;
   LastCodec.clear();
   LastOrigin = wire::kNoFrame;
   LastFrameMs = 0;
+}
+
+void ServerState::KeepOutcome(bool pathComplete, bool gaveFrame) {
+  KeepReason(wire::kNoFailure);
   const TDirectShowThumbnailer& thumbnailer = *Thumbnailer;
   if (gaveFrame) {
-    LastReason = wire::kNoFailure;
     const LONGLONG position = thumbnailer.FramePosition;
     if (thumbnailer.FromCover) {
       LastOrigin = wire::kCoverPicture;

@@ -24,6 +24,8 @@ struct ServerState {
   // its frame came from. A path cut short is unreadable, whatever the
   // thumbnailer said. Lives in request_outcome.cpp.
   void KeepOutcome(bool pathComplete, bool gaveFrame);
+  // Keeps `reason` for command 8, with no codec and no frame.
+  void KeepReason(wire::Reason reason);
 
   std::unique_ptr<TDirectShowThumbnailer> Thumbnailer;
   // The open frames request's steps; empty for a thumbnail request.

@@ -64,25 +64,21 @@ void Handle<wire::kFramesAtSize>(CommandContext& context) {
   state.Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
   TDirectShowThumbnailer& thumbnailer = *state.Thumbnailer;
 
-  auto refuse = [&](wire::Reason reason) {
-    state.LastReason = reason;
-    state.LastCodec.clear();
-    state.LastOrigin = wire::kNoFrame;
-    state.LastFrameMs = 0;
+  // No frame for the parent: 0 alone, and the request closes.
+  auto answerNone = [&] {
     Answer(channel, wire::FramesReply{});
     state.EndThumbnail();
   };
-  if (!FramesPlan::Acceptable(request)) return refuse(wire::kBadRequest);
+  if (!FramesPlan::Acceptable(request)) {
+    state.KeepReason(wire::kBadRequest);
+    return answerNone();
+  }
   // 260 bytes without a NUL are a path cut short; opening the cut path could
   // open another file.
   const bool pathComplete = request.path.size() < wire::kMaxStringBytes;
   const int opened = pathComplete ? Open(thumbnailer, request) : 0;
   state.KeepOutcome(pathComplete, opened == 1);
-  if (opened != 1) {
-    Answer(channel, wire::FramesReply{});
-    state.EndThumbnail();
-    return;
-  }
+  if (opened != 1) return answerNone();
 
   FramesPlan plan;
   if (request.mode & wire::kFirstBrightFrame) {
@@ -93,7 +89,8 @@ void Handle<wire::kFramesAtSize>(CommandContext& context) {
     // A cover is one picture, whatever the positions.
     plan.steps = {{0, 0}};
   } else if (!plan.Resolve(request, thumbnailer.Duration())) {
-    return refuse(wire::kBadRequest);
+    state.KeepReason(wire::kBadRequest);
+    return answerNone();
   }
   Answer(channel, Opened(thumbnailer, plan));
   state.Frames = std::move(plan);
