@@ -155,6 +155,7 @@ struct ClientOptions {
 };
 
 class ServerProcess;
+struct FrameChoice;  // frame_choice.h
 
 class THUMBNAIL_CLIENT_API ThumbnailClient {
  public:
@@ -189,6 +190,18 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
   Status Frames(const std::string& path, const FramesRequest& request,
                 const std::function<bool(const VideoFacts&)>& on_facts,
                 const std::function<bool(const TimedFrame&)>& on_frame);
+
+  // The frame that shows best what `path` is, within `longer_edge` (0 for
+  // its own size): candidates spread over the video (a dozen key frames
+  // between 5 % and 50 % of a long one; the walk's positions and a few more
+  // in a short clip or one of unknown duration) are taken small in one pass
+  // and scored on darkness, spread of luma, sharpness and colour, inside
+  // their black bars, less a penalty for a frame caught in a fade or a
+  // dissolve; the best is then taken at the size asked. `why` (may be null)
+  // gets every candidate's time and scores. A video whose candidates all
+  // fail gets the server's walk's frame; a file the server cannot read fails
+  // with its reason.
+  Status ChooseFrame(const std::string& path, int longer_edge, Frame* frame, FrameChoice* why = nullptr);
 
   // Where the frame of the last request came from. Asked of the server, so
   // after a request that ended its server the answer is kNone.

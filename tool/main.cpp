@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   if (server.empty())
     return Complain("cannot find thumbnail-server beside this program or on PATH; THUMBNAIL_SERVER names one",
                     kExitFailed);
-  if (options.thumbnailer) return thumbnail::RunThumbnailer(server, options.videos[0], options.videos[1], options.size);
+  if (options.thumbnailer) return thumbnail::RunThumbnailer(server, options.videos[0], options.videos[1], options.size, options.wanted);
 
   std::vector<thumbnail::Job> jobs;
   if (int status = PlanJobs(options, &jobs); status != 0) return status;
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
   settings.jobs = options.jobs > 0 ? options.jobs : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   settings.progress = !options.quiet && ::isatty(STDERR_FILENO);
   settings.json = options.json;
-  settings.position = options.position;
+  settings.wanted = options.wanted;
   settings.product = options.product;
   return thumbnail::RunBatch(jobs, settings) == 0 ? 0 : kExitFailed;
 }

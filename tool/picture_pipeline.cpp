@@ -14,15 +14,17 @@ ThumbnailOutcome FailedPicture(std::string error, Failure request) {
 }
 
 ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture,
-                               const Position& where) {
+                               const FrameWanted& wanted) {
   VideoFrame taken;
-  Status status = TakeVideoFrame(client, video, where, picture.longer_edge, &taken);
+  Status status = TakeVideoFrame(client, video, wanted, picture.longer_edge, &taken);
   if (!status.ok()) return FailedPicture(status.reason, status.failure);
   Frame composed;
   if (!ComposePicture(taken.frame, {picture.longer_edge, picture.enlarge}, &composed))
     return FailedPicture("cannot scale the frame");
   ThumbnailOutcome outcome;
   outcome.origin = taken.origin;
+  outcome.chosen = taken.chosen;
+  outcome.candidates = std::move(taken.candidates);
   WritePicture(composed, picture, &outcome);
   return outcome;
 }

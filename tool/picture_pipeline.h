@@ -10,6 +10,7 @@
 
 #include "client/image_scale.h"
 #include "client/thumbnail_client.h"
+#include "tool/frames/video_frame.h"
 #include "tool/encode/picture_formats.h"
 
 namespace thumbnail {
@@ -37,16 +38,18 @@ struct ThumbnailOutcome {
   bool ok = false;
   PictureSize size;                        // of the picture written; of a tile, for sprites
   FrameOrigin origin;                      // of its frame, kNone when the server could not tell
+  bool chosen = false;                     // the frame won the scored choice
+  std::vector<CandidateScore> candidates;  // of that choice
   Failure request = Failure::kNone;        // why the server gave no frame, if it did not
   std::string error;                       // what went wrong, for the user
   std::optional<FramesWritten> frames;     // of a picture of many frames
 };
 
-// Takes the frame of `video` at `where` through `client`, scales it, encodes
+// Takes the frame of `video` that `wanted` asks for through `client`, scales it, encodes
 // it and writes it whole to picture.path, which the caller has found may be
 // written (MayWritePicture); when it fails, nothing has been written.
 ThumbnailOutcome MakeThumbnail(ThumbnailClient& client, const std::string& video, const PictureOutput& picture,
-                               const Position& where = {});
+                               const FrameWanted& wanted = {});
 
 // The end of every picture's way: `composed` encoded as picture.format
 // asks and written whole where picture.path says. Fills outcome->ok, size

@@ -105,6 +105,8 @@ enum LongOnly {
   kSprites,
   kGrid,
   kExact,
+  kWalk,
+  kCrop,
 };
 
 // Options of other thumbnailers that users type out of habit, and where
@@ -151,7 +153,9 @@ std::string Range(const char* what, int low, int high, const char* given) {
 std::string UsageText() {
   return "Usage: thumbnail [options] VIDEO...\n"
          "       thumbnail --cache [--cache-size SIZE] PATH...\n"
-         "Writes a still picture of each video, skipping dark frames at its start.\n"
+         "Writes a still picture of each video: the frame that shows it best of\n"
+         "candidates spread over the video, scored on darkness, spread of tones,\n"
+         "sharpness and colour, never one inside a fade or a dissolve.\n"
          "\n"
          "  -o, --output FILE|DIR|-\n"
          "               the picture for a single video, - for standard output,\n"
@@ -168,9 +172,12 @@ std::string UsageText() {
          "  -Q, --quality N\n"
          "               quality of a lossy format from 1 to 100 (default 90)\n"
          "  -t, --time TIME|N%\n"
-         "               look from this point on ([[hh:]mm:]ss[.ms], or a share\n"
-         "               of the duration) instead of the first 20 seconds;\n"
-         "               the end (100%, or any time past it) is the last frame\n"
+         "               the first frame not too dark from this point on\n"
+         "               ([[hh:]mm:]ss[.ms], or a share of the duration); the\n"
+         "               end (100%, or any time past it) is the last frame\n"
+         "  --walk       the first frame not too dark of the first 20 seconds,\n"
+         "               as the server's own walk, instead of the scored choice\n"
+         "  --crop       cut the black bars off the picture\n"
          "  -m, --prefer-cover\n"
          "               the video's embedded cover art, when it has one\n"
          "  -j, --jobs N thumbnail N videos side by side (default: one per core)\n"
@@ -189,7 +196,8 @@ std::string UsageText() {
          "               (- for standard input)\n"
          "  -0, --null   the list of --files-from is separated by NUL bytes\n"
          "  --json       one JSON object a line per video on standard output:\n"
-         "               path, picture, status, size, position, cover, reason;\n"
+         "               path, picture, status, size, position, cover, reason,\n"
+         "               chosen, candidates (each one's time and scores);\n"
          "               for sheets and sprites also files, frames and times\n"
          "  --shard K/N  do only shard K (0 to N-1) of N: a stable split of the\n"
          "               videos by their paths, for runs on several machines\n"
@@ -256,6 +264,8 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
                                  {"sprites", optional_argument, nullptr, kSprites},
                                  {"grid", required_argument, nullptr, kGrid},
                                  {"exact", no_argument, nullptr, kExact},
+                                 {"walk", no_argument, nullptr, kWalk},
+                                 {"crop", no_argument, nullptr, kCrop},
                                  {nullptr, 0, nullptr, 0}};
   *options = ToolOptions{};
   opterr = 0;
@@ -304,11 +314,12 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
         picture_option = "-Q";
         break;
       case 't':
-        if (!ParsePosition(optarg, &options->position)) {
+        if (!ParsePosition(optarg, &options->wanted.where)) {
           *error = std::string("-t wants [[hh:]mm:]ss[.ms] or a percentage, not '") + optarg + "'";
           return false;
         }
         time_given = true;
+        options->wanted.walk = true;
         break;
       case 'm':
         prefer_cover = true;
@@ -366,6 +377,12 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
       case kRetryFailed:
         options->retry_failed = true;
         break;
+      case kWalk:
+        options->wanted.walk = true;
+        break;
+      case kCrop:
+        options->wanted.crop = true;
+        break;
       case kFilesFrom:
         options->files_from = optarg;
         break;
@@ -420,7 +437,9 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
         return false;
     }
   }
-  options->position.prefer_cover = prefer_cover;
+  // The cover is the walk's: the choice weighs frames of the video.
+  options->wanted.where.prefer_cover = prefer_cover;
+  if (prefer_cover) options->wanted.walk = true;
   options->videos.assign(argv + optind, argv + argc);
   if (sheet && sprites) {
     *error = "--sheet and --sprites each make their own files: run the tool once for each";

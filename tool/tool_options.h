@@ -7,6 +7,7 @@
 #include "client/thumbnail_client.h"
 #include "tool/compose/tile_grid.h"
 #include "tool/encode/picture_formats.h"
+#include "tool/frames/video_frame.h"
 
 namespace thumbnail {
 
@@ -42,7 +43,7 @@ struct ToolOptions {
   int size = 256;                          // -s: the longer edge (a sprite's width); 0 keeps the frame's own size
   int jobs = 0;                            // -j: servers side by side; 0 for one per core
   int quality = 90;                        // -Q: quality of a lossy format
-  Position position;                       // -t: where in the video
+  FrameWanted wanted;                      // -t, -m, --walk, --crop: which frame
   bool quiet = false;                      // -q
   bool strip_extension = false;            // the picture of film.mp4 is film.png, not film.mp4.png
   bool tree = false;                       // pictures in the folders of their videos' paths, under -o

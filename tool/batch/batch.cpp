@@ -74,7 +74,7 @@ ThumbnailOutcome Make(ThumbnailClient& client, const Job& job, const BatchSettin
     case Product::Kind::kThumbnail:
       break;
   }
-  return MakeThumbnail(client, job.video, job.picture, settings.position);
+  return MakeThumbnail(client, job.video, job.picture, settings.wanted);
 }
 
 VideoOutcome Run(ThumbnailClient& client, const Job& job, const BatchSettings& settings, const InputFiles& inputs,
@@ -97,7 +97,12 @@ VideoOutcome Run(ThumbnailClient& client, const Job& job, const BatchSettings& s
                               : MayWritePicture(job.video, job.picture.path, job.replace_any, inputs, &refused));
   if (!may_write) return Failed(job, refused);
   ThumbnailOutcome made = Make(client, job, settings);
-  if (made.ok) return {VideoOutcome::Status::kWritten, job.picture.path, made.size, made.origin, "", made.frames};
+  if (made.ok) {
+    VideoOutcome written{VideoOutcome::Status::kWritten, job.picture.path, made.size, made.origin, "", made.frames};
+    written.chosen = made.chosen;
+    written.candidates = std::move(made.candidates);
+    return written;
+  }
   if (made.request == Failure::kServerUnavailable) {
     stop->Set(made.error);
     return Failed(job, made.error);

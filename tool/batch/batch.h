@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "client/thumbnail_client.h"
+#include "tool/frames/video_frame.h"
 #include "tool/write/output_plan.h"
 
 namespace thumbnail {
@@ -14,8 +15,8 @@ struct BatchSettings {
   int jobs = 1;
   bool progress = false;
   bool json = false;
-  Position position;  // where in each video
-  Product product;    // what is made of each video
+  FrameWanted wanted;  // which frame of each video
+  Product product;     // what is made of each video
 };
 
 // Thumbnails every job, each worker with its own server, and reports each

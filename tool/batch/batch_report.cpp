@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -46,7 +47,24 @@ std::string JsonLine(const std::string& video, const VideoOutcome& outcome) {
                {"position", origin.source == FrameOrigin::Source::kVideo ? json(origin.milliseconds / 1000.0)
                                                                           : json(nullptr)},
                {"cover", origin.source == FrameOrigin::Source::kCover},
-               {"reason", outcome.reason.empty() ? json(nullptr) : json(outcome.reason)}};
+               {"reason", outcome.reason.empty() ? json(nullptr) : json(outcome.reason)},
+               {"chosen", outcome.chosen && origin.source == FrameOrigin::Source::kVideo
+                              ? json(origin.milliseconds / 1000.0)
+                              : json(nullptr)},
+               {"candidates", json::array()}};
+  // Rounded, so that a line stays readable; the order is the video's.
+  const auto round = [](double value) { return std::round(value * 1000) / 1000; };
+  for (const CandidateScore& c : outcome.candidates)
+    line["candidates"].push_back({{"time", c.milliseconds / 1000.0},
+                                  {"score", round(c.score)},
+                                  {"too_dark", c.measures.too_dark},
+                                  {"mean", round(c.measures.mean_byte)},
+                                  {"entropy", round(c.measures.luma_entropy)},
+                                  {"sharpness", round(c.measures.sharpness)},
+                                  {"colourfulness", round(c.measures.colourfulness)},
+                                  {"change", round(c.change.mean_difference)},
+                                  {"fade", round(c.change.brightness_change)},
+                                  {"content", {c.content.x, c.content.y, c.content.width, c.content.height}}});
   if (outcome.frames) {
     json times = json::array();
     for (int64_t time : outcome.frames->times_ms) times.push_back(time >= 0 ? json(time / 1000.0) : json(nullptr));

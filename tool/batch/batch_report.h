@@ -8,6 +8,9 @@
 #include <optional>
 #include <string>
 
+#include <vector>
+
+#include "client/frame_choice.h"
 #include "client/image_scale.h"
 #include "client/thumbnail_client.h"
 #include "tool/picture_pipeline.h"
@@ -28,6 +31,10 @@ struct VideoOutcome {
   FrameOrigin origin;   // of a picture written
   std::string reason;   // of a failure or a skip
   std::optional<FramesWritten> frames = std::nullopt;  // of a sheet or sprites: its files and frames
+  // Of a picture written from the scored choice: that it was, and every
+  // candidate weighed.
+  bool chosen = false;
+  std::vector<CandidateScore> candidates;
 };
 
 class BatchReport {

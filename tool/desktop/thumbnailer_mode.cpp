@@ -25,7 +25,8 @@ int Fail(const std::string& input, const std::string& reason) {
 
 }  // namespace
 
-int RunThumbnailer(const std::string& server_path, const std::string& input, const std::string& output, int size) {
+int RunThumbnailer(const std::string& server_path, const std::string& input, const std::string& output, int size,
+                   const FrameWanted& wanted) {
   std::string path;
   if (!PathFromArgument(input, &path)) return Fail(input, "not a local file URI");
   struct stat st;
@@ -47,7 +48,7 @@ int RunThumbnailer(const std::string& server_path, const std::string& input, con
   std::string refused;
   if (!MayWritePicture(path, output, true, InputFiles({path}), &refused)) return Fail(input, refused);
   ThumbnailClient client(ClientOptions{server_path});
-  ThumbnailOutcome made = MakeThumbnail(client, path, picture);
+  ThumbnailOutcome made = MakeThumbnail(client, path, picture, wanted);
   return made.ok ? 0 : Fail(input, made.error);
 }
 
