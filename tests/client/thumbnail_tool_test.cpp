@@ -29,7 +29,8 @@ TEST(ThumbnailTool, WideVideoAt256IsLongerEdge256) {
   // Both show the same picture.
   EXPECT_GT(Psnr(Picture{png.width, png.height, png.bgr}, Picture{jpeg.width, jpeg.height, jpeg.bgr}), 25);
 
-  ASSERT_EQ(RunTool("-s 0 -o " + ShellQuote(folder + "/own.png") + " " + ShellQuote(WideVideo())), 0);
+  // The walk's frame at 0.3 s, at the video's own size.
+  ASSERT_EQ(RunTool("--walk -s 0 -o " + ShellQuote(folder + "/own.png") + " " + ShellQuote(WideVideo())), 0);
   Frame own;
   ASSERT_TRUE(ReadPng(folder + "/own.png", &own));
   EXPECT_EQ(own.width, 320);
