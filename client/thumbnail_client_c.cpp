@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "client/frame_choice.h"
 #include "client/thumbnail_client.h"
 
 // The C codes are the C++ failures' values, so the two never need a table.
@@ -203,6 +204,23 @@ thumbnail_frame* thumbnail_client_frame_within(thumbnail_client* client, const c
   const thumbnail::Position position = PositionOf(where, value);
   return Request(client, path, [&](thumbnail::ThumbnailClient& c, thumbnail::Frame* picture) {
     return c.ThumbnailWithin(path, longer_edge, picture, position);
+  });
+}
+
+thumbnail_frame* thumbnail_client_frame_chosen(thumbnail_client* client, const char* path, int longer_edge,
+                                               thumbnail_candidate* candidates, size_t capacity, size_t* count) {
+  if (count) *count = 0;
+  return Request(client, path, [&](thumbnail::ThumbnailClient& c, thumbnail::Frame* picture) {
+    thumbnail::FrameChoice why;
+    thumbnail::Status status = c.ChooseFrame(path, longer_edge, picture, &why);
+    if (count) *count = why.candidates.size();
+    for (size_t i = 0; candidates && i < std::min(capacity, why.candidates.size()); ++i) {
+      const thumbnail::CandidateScore& s = why.candidates[i];
+      candidates[i] = {s.milliseconds, s.score, s.measures.too_dark ? 1 : 0, s.measures.luma_entropy,
+                       s.measures.sharpness, s.measures.colourfulness, s.change.mean_difference,
+                       s.change.brightness_change};
+    }
+    return status;
   });
 }
 

@@ -110,6 +110,30 @@ THUMBNAIL_CLIENT_API void thumbnail_client_frame_free(thumbnail_frame* frame);
 THUMBNAIL_CLIENT_API thumbnail_frame* thumbnail_client_frame_within(thumbnail_client* client, const char* path,
                                                                     int longer_edge, int where, uint32_t value);
 
+/* One candidate of thumbnail_client_frame_chosen, with its scores. */
+typedef struct thumbnail_candidate {
+  uint32_t milliseconds; /* its time */
+  double score;          /* higher better; below -1 for a frame too dark */
+  int too_dark;          /* a mean byte below 7.8 of 255, the server's test */
+  double luma_entropy;   /* bits of its luma histogram: 0 one tone, 8 at most */
+  double sharpness;      /* variance of the Laplacian over that of luma */
+  double colourfulness;  /* Hasler and Suesstrunk's: 0 grey, about 100 vivid */
+  double change;         /* mean luma difference half a second later, 0 to 255 */
+  double fade;           /* change of mean luma in that time: a fade */
+} thumbnail_candidate;
+
+/* The frame that shows best what the video is, within longer_edge (0 for
+ * its own size): candidates spread over the video, scored inside their
+ * black bars on darkness, spread of tones, sharpness and colour, less a
+ * penalty for a frame in a fade or a dissolve; the frame's milliseconds is
+ * the winner's time. Up to `capacity` candidates are copied to `candidates`
+ * (may be NULL) in time order, and *count (may be NULL) is how many there
+ * were. Free the frame with thumbnail_client_frame_free; NULL only when
+ * memory ran out. */
+THUMBNAIL_CLIENT_API thumbnail_frame* thumbnail_client_frame_chosen(thumbnail_client* client, const char* path,
+                                                                    int longer_edge, thumbnail_candidate* candidates,
+                                                                    size_t capacity, size_t* count);
+
 /* Many frames of one video from one pass over the file. */
 enum {
   THUMBNAIL_FRAMES_EXACT = 0, /* the frame shown at each position */

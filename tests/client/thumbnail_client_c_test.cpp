@@ -65,6 +65,26 @@ TEST(ThumbnailClientC, APlaceInTheVideoIsWhereTheFrameComesFrom) {
   }
 }
 
+// The chosen frame's time must be the winning candidate's, and a short
+// array must get only what fits while the count tells all.
+TEST(ThumbnailClientC, TheChosenFrameIsTheBestCandidateAndTellsItsTime) {
+  Client client(thumbnail_client_new(THUMBNAIL_SERVER_PATH));
+  thumbnail_candidate candidates[3] = {};
+  size_t count = 0;
+  Frame frame(thumbnail_client_frame_chosen(client.get(), TestVideo().c_str(), 64, candidates, 3, &count));
+  ASSERT_TRUE(frame);
+  ASSERT_EQ(frame->status, THUMBNAIL_OK) << frame->reason;
+  EXPECT_EQ(std::max(frame->width, frame->height), 64);
+  EXPECT_EQ(frame->origin, THUMBNAIL_ORIGIN_VIDEO);
+  ASSERT_GT(count, 3u);
+  for (const thumbnail_candidate& c : candidates) EXPECT_GT(c.score, -1) << c.milliseconds;
+  EXPECT_LT(candidates[0].milliseconds, candidates[1].milliseconds);
+  Frame missing(thumbnail_client_frame_chosen(client.get(), "/no/such/video", 64, nullptr, 0, &count));
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->status, THUMBNAIL_NO_SUCH_FILE);
+  EXPECT_EQ(count, 0u);
+}
+
 // A failure must come back as a status a caller can test, never as a NULL
 // that a binding would take for running out of memory, nor as rows.
 TEST(ThumbnailClientC, FailuresAreStatusesWithReasons) {
