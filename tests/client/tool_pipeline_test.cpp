@@ -3,6 +3,7 @@
 // exactly once. The real server, real videos.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -115,6 +116,48 @@ TEST(ThumbnailToolPipeline, ShardsDoEveryVideoExactlyOnce) {
   EXPECT_EQ(done.size(), 10u);
   for (const auto& [path, times] : done) EXPECT_EQ(times, 1) << path;
   EXPECT_GE(busy_shards, 2);
+}
+
+// The choice by default and the walk one option away; --crop must cut the
+// bars the choice found, and --json must tell which candidate won.
+TEST(ThumbnailToolPipeline, DefaultChoosesAndTellsWhyWalkAndCropAsAsked) {
+  const std::string video = Fixture(
+      "tool-letterboxed.mp4",
+      "-filter_complex \"color=black:s=320x180:d=3:r=25[a];testsrc2=s=320x136:d=5:r=25,pad=320:180:0:22[b];"
+      "[a][b]concat=n=2\" -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+  const std::string folder = ScratchFolder("tool-choice");
+  std::string output;
+  ASSERT_EQ(RunTool("-q --json -s 160 -o " + ShellQuote(folder + "/chosen.png") + " " + ShellQuote(video), &output), 0)
+      << output;
+  nlohmann::json chosen = JsonLines(output).at(0);
+  ASSERT_TRUE(chosen["chosen"].is_number()) << output;
+  EXPECT_EQ(chosen["chosen"], chosen["position"]);
+  EXPECT_GE(chosen["chosen"].get<double>(), 3.0) << "the black lead-in was chosen";
+  ASSERT_GE(chosen["candidates"].size(), 5u);
+  double best = -10;
+  for (const nlohmann::json& c : chosen["candidates"]) best = std::max(best, c["score"].get<double>());
+  bool winner_listed = false;
+  for (const nlohmann::json& c : chosen["candidates"])
+    winner_listed |= c["time"] == chosen["chosen"] && c["score"].get<double>() == best;
+  EXPECT_TRUE(winner_listed) << output;
+  EXPECT_EQ(chosen["size"]["height"], 90);
+
+  ASSERT_EQ(RunTool("-q --json --crop -s 160 -o " + ShellQuote(folder + "/cropped.png") + " " + ShellQuote(video),
+                    &output),
+            0)
+      << output;
+  nlohmann::json cropped = JsonLines(output).at(0);
+  EXPECT_EQ(cropped["size"]["width"], 160);
+  EXPECT_NEAR(cropped["size"]["height"].get<int>(), 68, 2) << "the bars were kept";
+
+  ASSERT_EQ(RunTool("-q --json --walk -s 160 -o " + ShellQuote(folder + "/walk.png") + " " + ShellQuote(video),
+                    &output),
+            0)
+      << output;
+  nlohmann::json walked = JsonLines(output).at(0);
+  EXPECT_TRUE(walked["chosen"].is_null());
+  EXPECT_TRUE(walked["candidates"].empty());
+  EXPECT_GE(walked["position"].get<double>(), 3.0) << "the walk took a frame too dark";
 }
 
 }  // namespace
