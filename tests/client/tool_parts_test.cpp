@@ -274,20 +274,33 @@ TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {
                        {FrameOrigin::Source::kVideo, 1500}, ""};
   EXPECT_EQ(JsonLine("a\"b\n.mp4", written), R"({"path":"a\"b\n.mp4","picture":"out/a\"b.mp4.png","status":"written",)"
                                              R"("size":{"width":256,"height":144},"position":1.5,"cover":false,)"
-                                             R"("reason":null})");
+                                             R"("reason":null,"chosen":null,"candidates":[]})");
+  // The scored choice says which time won and what every candidate scored.
+  VideoOutcome chosen = written;
+  chosen.chosen = true;
+  chosen.candidates = {{300, {0, 0, 160, 90}, {3.5, true, 0.25, 0, 0.5}, {}, -1.55},
+                       {1500, {0, 11, 160, 68}, {120.25, false, 6.5, 0.3, 80.123456}, {12, 0.5}, 0.7}};
+  EXPECT_EQ(JsonLine("c.mp4", chosen).substr(JsonLine("c.mp4", chosen).find("\"chosen\"")),
+            R"("chosen":1.5,"candidates":[)"
+            R"({"time":0.3,"score":-1.55,"too_dark":true,"mean":3.5,"entropy":0.25,"sharpness":0.0,)"
+            R"("colourfulness":0.5,"change":0.0,"fade":0.0,"content":[0,0,160,90]},)"
+            R"({"time":1.5,"score":0.7,"too_dark":false,"mean":120.25,"entropy":6.5,"sharpness":0.3,)"
+            R"("colourfulness":80.123,"change":12.0,"fade":0.5,"content":[0,11,160,68]}]})");
   VideoOutcome cover{VideoOutcome::Status::kWritten, "c.png", {8, 8}, {FrameOrigin::Source::kCover, 0}, ""};
   EXPECT_NE(JsonLine("c.mp4", cover).find(R"("position":null,"cover":true)"), std::string::npos)
       << "a cover has no time in the video";
   VideoOutcome failed{VideoOutcome::Status::kFailed, "out/x.png", {}, {}, "no such file"};
   EXPECT_EQ(JsonLine("x\xff.mp4", failed),
             "{\"path\":\"x\xEF\xBF\xBD.mp4\","
-            R"("picture":null,"status":"failed","size":null,"position":null,"cover":false,"reason":"no such file"})");
+            R"("picture":null,"status":"failed","size":null,"position":null,"cover":false,"reason":"no such file",)"
+            R"("chosen":null,"candidates":[]})");
   // A sheet's line tells its files and each tile's time, null for a tile
   // without a frame.
   VideoOutcome sheet{VideoOutcome::Status::kWritten, "s.png", {700, 400}, {}, "", FramesWritten{{"s.png"}, {1500, -1}}};
   EXPECT_EQ(JsonLine("s.mp4", sheet),
             R"({"path":"s.mp4","picture":"s.png","status":"written","size":{"width":700,"height":400},)"
-            R"("position":null,"cover":false,"reason":null,"files":["s.png"],"frames":2,"times":[1.5,null]})");
+            R"("position":null,"cover":false,"reason":null,"chosen":null,"candidates":[],"files":["s.png"],)"
+            R"("frames":2,"times":[1.5,null]})");
 }
 
 // Every short option has a long one that does the same.
