@@ -34,7 +34,7 @@ struct VideoOutcome {
   // Of a picture written from the scored choice: that it was, and every
   // candidate weighed.
   bool chosen = false;
-  std::vector<CandidateScore> candidates;
+  std::vector<CandidateScore> candidates = {};
 };
 
 class BatchReport {
