@@ -125,8 +125,9 @@ TEST(FramesRequest, ExactFramesAreCommandSevensFrames) {
 }
 
 // Caught: a key frame mode that decodes to the position (a frame that is no
-// key frame), reports the position instead of the frame's time, or gives
-// one picture twice where key frames are rarer than the positions.
+// key frame), reports the position instead of the frame's time, gives one
+// picture twice where key frames are rarer than the positions, or nothing
+// where a search overshoots the last key frame.
 TEST(FramesRequest, KeyFramesComeWithTheirOwnTimes) {
   struct Case {
     const char* what;
@@ -136,6 +137,9 @@ TEST(FramesRequest, KeyFramesComeWithTheirOwnTimes) {
       {"an MP4 with an index", Video("frames-keys", "mp4", 6, 25)},
       {"a transport stream, read forward", Video("frames-keys", "ts", 6, 25)},
       {"key frames rarer than the interval", Video("frames-rare-keys", "mkv", 6, 100)},
+      // A search lands past a transport stream's only key frame, and has no
+      // index to tell that key frame went out already.
+      {"a transport stream with one key frame", Video("frames-one-key", "ts", 6, 200)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

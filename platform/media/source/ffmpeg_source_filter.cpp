@@ -99,7 +99,14 @@ void FfmpegSourceFilter::UpdateDiscard() {
 
 void FfmpegSourceFilter::DeliverEndOfStream() {
   // The last key frame before the end is the one at or before the position.
-  if (heldKey_ && heldStream_) Deliver(*heldStream_, std::move(heldKey_));
+  if (heldKey_ && heldStream_) {
+    DeliverHeldKey(INT64_MAX);
+  } else if (segment_.keyFrame && SearchesTimestamps() && !segment_.fromFileStart &&
+             SUCCEEDED(SeekEarlierThanBefore())) {
+    // The search landed past the last key frame of the file: it lies
+    // further back.
+    return;
+  }
   heldStream_ = nullptr;
   endOfStream_ = true;
   for (Stream& s : streams_) s.pin->DeliverEndOfStream();
@@ -184,12 +191,21 @@ HRESULT FfmpegSourceFilter::TakeSearchedKeyFrame(Stream& stream, PacketPtr packe
     return S_OK;
   }
   // The one held, or the first key frame of the file: nothing closer comes.
-  if (heldKey_)
-    Deliver(*heldStream_, std::move(heldKey_));
-  else
+  if (heldKey_) {
+    DeliverHeldKey(time);
+  } else {
+    givenKey_ = nextKey_ = time;
     Deliver(stream, std::move(packet));
-  heldStream_ = nullptr;
+  }
   return S_OK;
+}
+
+void FfmpegSourceFilter::DeliverHeldKey(LONGLONG nextKey) {
+  const int64_t ts = heldKey_->pts != AV_NOPTS_VALUE ? heldKey_->pts : heldKey_->dts;
+  givenKey_ = MediaTimeOf(ts, heldStream_->stream->time_base, fileStart_);
+  nextKey_ = nextKey;
+  Deliver(*heldStream_, std::move(heldKey_));
+  heldStream_ = nullptr;
 }
 
 HRESULT FfmpegSourceFilter::GetDuration(LONGLONG* duration) {

@@ -64,6 +64,7 @@ class FfmpegSourceFilter final : public Filter, public IEarlierSeek {
   Stream* StreamOfPin(const Pin* pin);
   void UpdateDiscard();
   void DeliverEndOfStream();
+  void DeliverHeldKey(LONGLONG nextKey);
   // Hands the packet to its stream's pin, noting what the seek rules need.
   void Deliver(Stream& stream, PacketPtr packet);
   HRESULT TakeSearchedKeyFrame(Stream& stream, PacketPtr packet);
@@ -87,7 +88,7 @@ class FfmpegSourceFilter final : public Filter, public IEarlierSeek {
   bool SeekToFileStart();
   bool ReopenAtStart();
   void StartSegment();
-  void SeekEarlierThanBefore();
+  HRESULT SeekEarlierThanBefore();
 
   AVFormatContext* format() const { return input_.format(); }
 
@@ -97,6 +98,11 @@ class FfmpegSourceFilter final : public Filter, public IEarlierSeek {
   // before the position so far, and its stream.
   PacketPtr heldKey_;
   Stream* heldStream_ = nullptr;
+  // Where such a search has no index to ask: the times of the last key
+  // frame it gave and of the next key frame it saw (kNoTime before any,
+  // INT64_MAX when the file ended first). No key frame lies between them.
+  LONGLONG givenKey_ = kNoTime;
+  LONGLONG nextKey_ = kNoTime;
   std::vector<Stream> streams_;
   LONGLONG fileStart_ = 0;
   Segment segment_;

@@ -43,9 +43,9 @@ HRESULT FfmpegSourceFilter::Seek(LONGLONG start, LONGLONG stop, bool keyFrame) {
 
 // Each retry goes twice as far back, so the start of the file ends the
 // retries after a few steps.
-void FfmpegSourceFilter::SeekEarlierThanBefore() {
+HRESULT FfmpegSourceFilter::SeekEarlierThanBefore() {
   backoff_ = backoff_ ? backoff_ * 2 : kFirstBackoff;
-  SeekDemuxer(segment_.start - backoff_);
+  return SeekDemuxer(segment_.start - backoff_);
 }
 
 bool FfmpegSourceFilter::CanReadOnTo(LONGLONG target) const {
@@ -83,6 +83,7 @@ const AVIndexEntry* FfmpegSourceFilter::KeyFrameAtOrBefore(const Stream& s, int6
 }
 
 bool FfmpegSourceFilter::KeyFrameGiven(LONGLONG target) const {
+  if (SearchesTimestamps()) return givenKey_ != kNoTime && givenKey_ <= target && target < nextKey_;
   bool connected = false;
   for (const Stream& s : streams_) {
     if (!s.pin->connected()) continue;
