@@ -22,7 +22,7 @@ int main() {
   const auto start = std::chrono::steady_clock::now();
   for (int round = 0; round < kRounds; ++round) {
     const thumbnail::ContentBox box = thumbnail::FindContent(frame);
-    sink += thumbnail::FrameScore(thumbnail::MeasureFrame(frame, box), thumbnail::MeasureChange(frame, later, box));
+    sink += thumbnail::FrameScore(thumbnail::MeasureFrame(frame, box), thumbnail::MeasureChange(frame, later, box, 240));
   }
   const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
   std::printf("measures of one %dx%d candidate: %.1f us (score %.3f)\n", kW, kH, us / kRounds, sink / kRounds);

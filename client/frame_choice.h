@@ -25,7 +25,7 @@ struct FrameMeasures {
   double colourfulness = 0;  // Hasler and Suesstrunk's M: 0 for grey, about 100 for vivid
 };
 
-// How a frame changed in the moment after it.
+// How a frame changes in the half second after it.
 struct FrameChange {
   double mean_difference = 0;    // mean absolute luma difference, 0 to 255
   double brightness_change = 0;  // absolute change of the mean luma, 0 to 255: a fade
@@ -35,7 +35,10 @@ struct CandidateScore {
   uint32_t milliseconds = 0;  // the candidate's time
   ContentBox content;         // in the small frame it was measured on
   FrameMeasures measures;
-  FrameChange change;         // nothing when no later frame came
+  // Judged for a transition: only the best are, since a transition can only
+  // lower a score. Nothing when not judged, or when no later frame came.
+  bool judged = false;
+  FrameChange change;
   double score = 0;           // higher better; below -1 for a frame too dark
 };
 

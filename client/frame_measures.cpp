@@ -118,9 +118,11 @@ FrameMeasures MeasureFrame(const Frame& frame, const ContentBox& box) {
   return m;
 }
 
-FrameChange MeasureChange(const Frame& frame, const Frame& later, const ContentBox& box) {
+FrameChange MeasureChange(const Frame& frame, const Frame& later, const ContentBox& box, uint32_t elapsed_ms) {
   FrameChange change;
-  if (frame.width != later.width || frame.height != later.height || box.width <= 0 || box.height <= 0) return change;
+  if (frame.width != later.width || frame.height != later.height || box.width <= 0 || box.height <= 0 ||
+      elapsed_ms == 0)
+    return change;
   double difference = 0, before = 0, after = 0;
   for (int y = box.y; y < box.y + box.height; ++y) {
     for (int x = box.x; x < box.x + box.width; ++x) {
@@ -130,9 +132,11 @@ FrameChange MeasureChange(const Frame& frame, const Frame& later, const ContentB
       after += b;
     }
   }
-  const double count = static_cast<double>(box.width) * box.height;
-  change.mean_difference = difference / count;
-  change.brightness_change = std::abs(after - before) / count;
+  // A fade or a dissolve changes the frame at a steady pace: two frames
+  // closer than half a second show that much of it.
+  const double count = static_cast<double>(box.width) * box.height * elapsed_ms / 500;
+  change.mean_difference = std::min(difference / count, 255.0);
+  change.brightness_change = std::min(std::abs(after - before) / count, 255.0);
   return change;
 }
 

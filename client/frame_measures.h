@@ -18,9 +18,10 @@ ContentBox FindContent(const Frame& frame);
 // The measures of the content inside `box`.
 FrameMeasures MeasureFrame(const Frame& frame, const ContentBox& box);
 
-// How the content inside `box` changed from `frame` to `later`, a frame of
-// the same size shortly after it; nothing when their sizes differ.
-FrameChange MeasureChange(const Frame& frame, const Frame& later, const ContentBox& box);
+// How the content inside `box` changes in half a second, judged from
+// `frame` and `later`, a frame of the same size `elapsed_ms` after it;
+// nothing when their sizes differ.
+FrameChange MeasureChange(const Frame& frame, const Frame& later, const ContentBox& box, uint32_t elapsed_ms);
 
 // One number for how well a frame shows its video, higher better: a frame
 // too dark scores below every other, by its brightness; the rest by spread,

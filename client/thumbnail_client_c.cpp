@@ -217,8 +217,8 @@ thumbnail_frame* thumbnail_client_frame_chosen(thumbnail_client* client, const c
     for (size_t i = 0; candidates && i < std::min(capacity, why.candidates.size()); ++i) {
       const thumbnail::CandidateScore& s = why.candidates[i];
       candidates[i] = {s.milliseconds, s.score, s.measures.too_dark ? 1 : 0, s.measures.luma_entropy,
-                       s.measures.sharpness, s.measures.colourfulness, s.change.mean_difference,
-                       s.change.brightness_change};
+                       s.measures.sharpness, s.measures.colourfulness, s.judged ? 1 : 0,
+                       s.change.mean_difference, s.change.brightness_change};
     }
     return status;
   });

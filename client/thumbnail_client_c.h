@@ -118,7 +118,8 @@ typedef struct thumbnail_candidate {
   double luma_entropy;   /* bits of its luma histogram: 0 one tone, 8 at most */
   double sharpness;      /* variance of the Laplacian over that of luma */
   double colourfulness;  /* Hasler and Suesstrunk's: 0 grey, about 100 vivid */
-  double change;         /* mean luma difference half a second later, 0 to 255 */
+  int judged;            /* whether change and fade were measured: only the best are */
+  double change;         /* mean luma difference in the half second after it, 0 to 255 */
   double fade;           /* change of mean luma in that time: a fade */
 } thumbnail_candidate;
 

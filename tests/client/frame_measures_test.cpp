@@ -61,7 +61,7 @@ Frame Greyed(const Frame& f) {
 
 double Score(const Frame& f, const Frame* later = nullptr) {
   const ContentBox box = thumbnail::FindContent(f);
-  const FrameChange change = later ? thumbnail::MeasureChange(f, *later, box) : FrameChange{};
+  const FrameChange change = later ? thumbnail::MeasureChange(f, *later, box, 500) : FrameChange{};
   return thumbnail::FrameScore(thumbnail::MeasureFrame(f, box), change);
 }
 
@@ -150,12 +150,16 @@ TEST(FrameMeasures, ChangeTellsAFadeFromMotionAndNothingFromFramesOfOtherSizes) 
     std::copy_n(&scene.bgr[(size_t{1} * y * kW + (x + 3) % kW) * 3], 3, p);
   });
   const ContentBox all{0, 0, kW, kH};
-  const FrameChange fade = thumbnail::MeasureChange(scene, Scene(0.5), all);
-  const FrameChange motion = thumbnail::MeasureChange(scene, moved, all);
+  const FrameChange fade = thumbnail::MeasureChange(scene, Scene(0.5), all, 500);
+  const FrameChange motion = thumbnail::MeasureChange(scene, moved, all, 500);
   EXPECT_GT(fade.brightness_change, 20);
+  // Frames a quarter second apart show half the fade: judged as they are,
+  // a frame in a fade would pass for a still one.
+  const FrameChange closer = thumbnail::MeasureChange(scene, Scene(0.75), all, 250);
+  EXPECT_NEAR(closer.brightness_change, fade.brightness_change, 1.5);
   EXPECT_LT(motion.brightness_change, 2);
   EXPECT_GT(motion.mean_difference, 2);
-  const FrameChange none = thumbnail::MeasureChange(scene, Made([](int, int, uint8_t* p) { Grey(p, 0); }, 80, 45), all);
+  const FrameChange none = thumbnail::MeasureChange(scene, Made([](int, int, uint8_t* p) { Grey(p, 0); }, 80, 45), all, 500);
   EXPECT_EQ(none.mean_difference, 0);
   EXPECT_EQ(none.brightness_change, 0);
 }

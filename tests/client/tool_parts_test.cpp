@@ -275,15 +275,16 @@ TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {
   EXPECT_EQ(JsonLine("a\"b\n.mp4", written), R"({"path":"a\"b\n.mp4","picture":"out/a\"b.mp4.png","status":"written",)"
                                              R"("size":{"width":256,"height":144},"position":1.5,"cover":false,)"
                                              R"("reason":null,"chosen":null,"candidates":[]})");
-  // The scored choice says which time won and what every candidate scored.
+  // The scored choice says which time won and what every candidate scored;
+  // a candidate not judged for a transition shows no change, not a still one.
   VideoOutcome chosen = written;
   chosen.chosen = true;
-  chosen.candidates = {{300, {0, 0, 160, 90}, {3.5, true, 0.25, 0, 0.5}, {}, -1.55},
-                       {1500, {0, 11, 160, 68}, {120.25, false, 6.5, 0.3, 80.123456}, {12, 0.5}, 0.7}};
+  chosen.candidates = {{300, {0, 0, 160, 90}, {3.5, true, 0.25, 0, 0.5}, false, {}, -1.55},
+                       {1500, {0, 11, 160, 68}, {120.25, false, 6.5, 0.3, 80.123456}, true, {12, 0.5}, 0.7}};
   EXPECT_EQ(JsonLine("c.mp4", chosen).substr(JsonLine("c.mp4", chosen).find("\"chosen\"")),
             R"("chosen":1.5,"candidates":[)"
             R"({"time":0.3,"score":-1.55,"too_dark":true,"mean":3.5,"entropy":0.25,"sharpness":0.0,)"
-            R"("colourfulness":0.5,"change":0.0,"fade":0.0,"content":[0,0,160,90]},)"
+            R"("colourfulness":0.5,"change":null,"fade":null,"content":[0,0,160,90]},)"
             R"({"time":1.5,"score":0.7,"too_dark":false,"mean":120.25,"entropy":6.5,"sharpness":0.3,)"
             R"("colourfulness":80.123,"change":12.0,"fade":0.5,"content":[0,11,160,68]}]})");
   VideoOutcome cover{VideoOutcome::Status::kWritten, "c.png", {8, 8}, {FrameOrigin::Source::kCover, 0}, ""};

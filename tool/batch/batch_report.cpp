@@ -62,8 +62,8 @@ std::string JsonLine(const std::string& video, const VideoOutcome& outcome) {
                                   {"entropy", round(c.measures.luma_entropy)},
                                   {"sharpness", round(c.measures.sharpness)},
                                   {"colourfulness", round(c.measures.colourfulness)},
-                                  {"change", round(c.change.mean_difference)},
-                                  {"fade", round(c.change.brightness_change)},
+                                  {"change", c.judged ? json(round(c.change.mean_difference)) : json(nullptr)},
+                                  {"fade", c.judged ? json(round(c.change.brightness_change)) : json(nullptr)},
                                   {"content", {c.content.x, c.content.y, c.content.width, c.content.height}}});
   if (outcome.frames) {
     json times = json::array();
