@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <utility>
 
 #include "client/thumbnail_client.h"
@@ -130,6 +132,20 @@ TEST(FrameChoice, BadInputGetsTheBestItHasOrItsReason) {
   EXPECT_EQ(frame.width, 64);
   ASSERT_GE(why.candidates.size(), 8u);
   EXPECT_EQ(why.candidates.front().milliseconds, 300u);
+
+  // No key frame flags but the first (an AVI index with its flags cleared):
+  // the key frame mode decodes on from the first, and the candidates are
+  // still spread over the video, not the first frame over and over.
+  const std::string flagged = Fixture("choice-flagged.avi", "-f lavfi -i testsrc2=s=320x180:d=4:r=25 -c:v mpeg4 -g 1000");
+  std::ifstream in(flagged, std::ios::binary);
+  std::string avi((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t index = avi.rfind("idx1");
+  ASSERT_NE(index, std::string::npos);
+  for (size_t entry = index + 8; entry + 16 <= avi.size(); entry += 16) avi[entry + 4] &= ~0x10;
+  const std::string unflagged = BytesFixture("choice-unflagged.avi", avi);
+  ASSERT_TRUE(client.ChooseFrame(unflagged, 64, &frame, &why).ok());
+  EXPECT_TRUE(why.scored);
+  EXPECT_GE(why.candidates.size(), 8u);
 
   // Cut in the middle: the candidates past the cut fail, and the choice is
   // made from the rest.
