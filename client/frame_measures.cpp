@@ -10,7 +10,9 @@ namespace {
 
 constexpr int kBarLimit = 24;            // cropdetect's default, of 255
 constexpr double kTooDarkMean = 7.8;     // the server's darkness test, a mean byte
-constexpr int kHistogramBins = 256;  // fine enough that a test card's few tones stay few
+constexpr int kHistogramBins = 256;
+// The mean luma difference in half a second that moving content shows.
+constexpr double kOrdinaryMotion = 40;  // fine enough that a test card's few tones stay few
 
 // BT.601 luma in integers, 0 to 255.
 int Luma(const uint8_t* bgr) { return (29 * bgr[0] + 150 * bgr[1] + 77 * bgr[2]) >> 8; }
@@ -150,10 +152,12 @@ double FrameScore(const FrameMeasures& measures, const FrameChange& change) {
   const double sharp = measures.sharpness / (measures.sharpness + 0.3);
   const double colour = std::min(measures.colourfulness / 100, 1.0);
   const double base = 0.45 * spread + 0.25 * sharp + 0.3 * colour;
-  // A fade moves the whole frame's brightness; a dissolve changes every
-  // pixel while little moves. Motion costs a little too, and a still frame
-  // is the better picture anyway.
-  const double penalty = change.brightness_change / 8 + change.mean_difference / 100;
+  // A fade moves the whole frame's brightness, and so does a dissolve
+  // between two scenes. Ordinary motion is what a video is, and costs
+  // nothing: a still card must not win for keeping still. Change beyond it
+  // costs a little, never as much as a fade.
+  const double beyond_motion = std::max(0.0, change.mean_difference - kOrdinaryMotion);
+  const double penalty = change.brightness_change / 8 + std::min(beyond_motion / 100, 0.5);
   return std::max(base - penalty, -1.0);
 }
 
