@@ -6,9 +6,11 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <utility>
 
+#include "client/frame_measures.h"
 #include "client/thumbnail_client.h"
 #include "tests/support/fixtures.h"
 
@@ -163,6 +165,38 @@ TEST(FrameChoice, BadInputGetsTheBestItHasOrItsReason) {
   EXPECT_EQ(client.ChooseFrame("/no/such/video.mp4", 64, &frame, &why).failure, thumbnail::Failure::kNoSuchFile);
   const std::string junk = BytesFixture("choice-junk.mp4", std::string(4096, 'x'));
   EXPECT_EQ(client.ChooseFrame(junk, 64, &frame, &why).failure, thumbnail::Failure::kNotMedia);
+}
+
+}  // namespace
+
+namespace {
+
+// Caught: a choice that, on a clip the walk already did well, gives a frame
+// too dark or flat where the walk's was not.
+TEST(FrameChoice, NeverWorseThanTheWalkOnPlainClips) {
+  const char* const sources[] = {
+      "testsrc2=s=320x180:d=3:r=25",
+      "mandelbrot=s=320x180:r=25,trim=duration=4",
+      "life=s=320x180:r=25:mold=10:ratio=0.3:life_color=#ff8030,trim=duration=4",
+      "rgbtestsrc=s=320x180:d=3:r=25",
+      "color=0x101010:s=320x180:d=1:r=25[a];testsrc2=s=320x180:d=3:r=25[b];[a][b]concat=n=2",
+  };
+  ThumbnailClient client(ClientOptions{THUMBNAIL_SERVER_PATH});
+  for (const char* source : sources) {
+    SCOPED_TRACE(source);
+    const std::string path = Film("plain-" + std::to_string(std::hash<std::string>{}(source)), source);
+    Frame walked, chosen;
+    ASSERT_TRUE(client.ThumbnailWithin(path, 160, &walked).ok());
+    ASSERT_TRUE(client.ChooseFrame(path, 160, &chosen).ok());
+    const auto measure = [](const Frame& f) { return thumbnail::MeasureFrame(f, thumbnail::FindContent(f)); };
+    const thumbnail::FrameMeasures walk = measure(walked), choice = measure(chosen);
+    EXPECT_LE(choice.too_dark, walk.too_dark) << "too dark where the walk was not";
+    // Flat: a frame of few tones, a card or a flash. Among frames that are
+    // not, the choice may trade spread for sharpness and colour.
+    constexpr double kFlatBits = 4;
+    EXPECT_FALSE(choice.luma_entropy < kFlatBits && walk.luma_entropy >= kFlatBits)
+        << "flat where the walk's was not: " << choice.luma_entropy << " bits against " << walk.luma_entropy;
+  }
 }
 
 }  // namespace
