@@ -3,8 +3,11 @@
 // video and at a TCP port on this machine. The server must take the path as
 // the one local file it names and nothing else: the other video is never
 // opened (inotify sees every open), nothing connects to the port, the
-// request gets the failure reply, and the server carries on.
+// request gets the failure reply, and the server carries on. Handed over to
+// a locked server, the same files leave the other video unnamed in every
+// call the server makes.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/inotify.h>
@@ -14,10 +17,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "protocol/messages.h"
 #include "tests/hostile/thumbnail_request.h"
 #include "tests/support/fixtures.h"
 
@@ -201,6 +206,46 @@ TEST_F(ForeignReferenceTest, OnlyTheNamedFileIsEverRead) {
   server.WriteByte(wire::kQuit);
   EXPECT_EQ(server.WaitExit(kPastTheWatchdogMs), 0);
   EXPECT_EQ(server.Output(), "");
+}
+
+// Handed over to a locked server, each crafted file gives a reason, and the
+// other file is never so much as named in a call of the server: strace sees
+// every file call of every thread, failed ones too. With Landlock and with
+// the seccomp rule alone, as on a kernel without Landlock.
+TEST_F(ForeignReferenceTest, LockedServerNeverNamesAnotherFile) {
+  constexpr const char* kStrace = "/usr/bin/strace";
+  if (::access(kStrace, X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+  for (bool landlock : {true, false}) {
+    const std::string trace = dir_ + (landlock ? "/trace-landlock" : "/trace-seccomp");
+    std::vector<std::string> arguments = kHandOverArguments;
+    if (!landlock) arguments.push_back("-nolandlock");
+    {
+      ServerProcess server(arguments, {kStrace, "-f", "-qq", "-o", trace, "-e", "trace=%file,socket,connect"});
+      ASSERT_TRUE(server.Lock().has_value());
+      for (const Case& c : Cases()) {
+        // A name alone hands nothing over.
+        if (c.contents.empty()) continue;
+        std::ofstream(c.path, std::ios::binary) << c.contents;
+        const int fd = ::open(c.path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(server.HandOver({fd}), wire::kNoFailure) << c.name;
+        ::close(fd);
+        const RequestOutcome outcome = RequestThumbnail(server, "");
+        EXPECT_EQ(outcome.kind, RequestOutcome::kFailed) << c.name << ": " << KindName(outcome.kind);
+        EXPECT_FALSE(OtherWasOpened()) << c.name;
+        EXPECT_FALSE(SomethingConnected()) << c.name;
+        ASSERT_TRUE(ServerAnswersStatus(server)) << c.name;
+      }
+      server.WriteByte(wire::kQuit);
+      EXPECT_EQ(server.WaitExit(kPastTheWatchdogMs), 0);
+    }
+    std::ifstream in(trace);
+    const std::string calls((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(calls.empty()) << "strace wrote nothing";
+    EXPECT_EQ(calls.find(other_), std::string::npos) << (landlock ? "Landlock: " : "seccomp alone: ") << calls;
+    EXPECT_EQ(calls.find(otherImage_), std::string::npos);
+    EXPECT_EQ(calls.find("socket("), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,143 @@
+// Files handed over to the real server: every way a hand-over can be wrong
+// gets its reason and leaves no descriptor behind, a locked server takes no
+// path, and a read budget ends a request within it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "protocol/messages.h"
+#include "tests/hostile/thumbnail_request.h"
+#include "tests/support/fixtures.h"
+
+namespace {
+
+std::string SmallVideo() {
+  return Fixture("handed-small.mp4", "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v libx264 -pix_fmt yuv420p");
+}
+
+// The index at the end, as the ffmpeg tool writes MP4 by default: a reader
+// must go to the end before it can read a frame. Noise keeps the pictures
+// large, so that the first one alone is beyond the budget below.
+std::string IndexAtTheEnd() {
+  return Fixture("handed-index-last.mp4",
+                 "-f lavfi -i testsrc=size=640x480:rate=25:duration=4,noise=alls=60:allf=t -c:v libx264 "
+                 "-preset ultrafast -g 250 -pix_fmt yuv420p");
+}
+
+uint32_t LastReason(ServerProcess& server) {
+  wire::FailureReply reply;
+  EXPECT_EQ(server.channel().Ask(wire::FailureRequest{}, &reply, ServerProcess::In()), wire::ChannelResult::kOk);
+  return reply.reason;
+}
+
+wire::ReadTallyReply Tally(ServerProcess& server) {
+  wire::ReadTallyReply reply;
+  EXPECT_EQ(server.channel().Ask(wire::ReadTallyRequest{}, &reply, ServerProcess::In()), wire::ChannelResult::kOk);
+  return reply;
+}
+
+// Descriptors the test opened for one case, closed when it ends.
+struct Opened {
+  std::vector<int> fds;
+  ~Opened() {
+    for (int fd : fds) ::close(fd);
+  }
+};
+
+// Catches: a descriptor the server cannot read taken as the next request's
+// file, a message with several descriptors or one cut short acted on, and
+// any descriptor of a refused hand-over left open in the server (the
+// descriptor count after every case is the one before).
+TEST(HandedFile, EveryWrongHandOverIsRefusedAndClosed) {
+  const std::string video = SmallVideo();
+  const std::string dir = ::testing::TempDir();
+  const struct {
+    const char* name;
+    std::function<void(Opened&)> open;
+    uint32_t reason;
+  } kCases[] = {
+      {"a pipe", [](Opened& o) { int p[2]; ASSERT_EQ(::pipe(p), 0); o.fds = {p[0]}; ::close(p[1]); }, wire::kUnreadable},
+      {"a folder", [&](Opened& o) { o.fds = {::open(dir.c_str(), O_RDONLY | O_DIRECTORY)}; }, wire::kUnreadable},
+      {"a socket", [](Opened& o) { int s[2]; ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, s), 0); o.fds = {s[0], s[1]}; o.fds.pop_back(); ::close(s[1]); }, wire::kUnreadable},
+      {"a device", [](Opened& o) { o.fds = {::open("/dev/zero", O_RDONLY)}; }, wire::kUnreadable},
+      {"a write-only file", [&](Opened& o) { o.fds = {::open(video.c_str(), O_WRONLY)}; }, wire::kUnreadable},
+      {"a name without access (O_PATH)", [&](Opened& o) { o.fds = {::open(video.c_str(), O_PATH)}; }, wire::kUnreadable},
+      {"no descriptor", [](Opened&) {}, wire::kNotHandedOver},
+      {"two files", [&](Opened& o) { o.fds = {::open(video.c_str(), O_RDONLY), ::open(video.c_str(), O_RDONLY)}; }, wire::kNotHandedOver},
+      {"more than the message has room for", [&](Opened& o) { for (int i = 0; i < 6; ++i) o.fds.push_back(::open(video.c_str(), O_RDONLY)); }, wire::kNotHandedOver},
+  };
+  ServerProcess server(kHandOverArguments);
+  ASSERT_TRUE(ServerAnswersStatus(server));
+  const int before = OpenDescriptors(server.pid());
+  for (const auto& c : kCases) {
+    Opened opened;
+    c.open(opened);
+    for (int fd : opened.fds) ASSERT_GE(fd, 0) << c.name;
+    EXPECT_EQ(server.HandOver(opened.fds), c.reason) << c.name;
+    EXPECT_EQ(OpenDescriptors(server.pid()), before) << c.name << " left a descriptor in the server";
+    // An empty path with nothing held names no file.
+    EXPECT_EQ(RequestThumbnail(server, "").kind, RequestOutcome::kFailed) << c.name;
+  }
+  Opened good;
+  good.fds = {::open(video.c_str(), O_RDONLY)};
+  EXPECT_EQ(server.HandOver(good.fds), wire::kNoFailure);
+  EXPECT_EQ(RequestThumbnail(server, "").kind, RequestOutcome::kPicture);
+  EXPECT_EQ(OpenDescriptors(server.pid()), before) << "the handed file outlived its request";
+}
+
+// Catches: a locked server that still opens a path, a lock that breaks the
+// decoding of a handed file, and reads told wrong (more than the file, or
+// none).
+TEST(HandedFile, LockedServerReadsOnlyWhatItIsHanded) {
+  const std::string video = SmallVideo();
+  for (bool landlock : {true, false}) {
+    std::vector<std::string> arguments = kHandOverArguments;
+    if (!landlock) arguments.push_back("-nolandlock");
+    ServerProcess server(arguments);
+    const std::optional<uint32_t> abi = server.Lock();
+    ASSERT_TRUE(abi.has_value()) << "the seccomp rule was refused";
+    if (!landlock) EXPECT_EQ(*abi, 0u) << "Landlock entered though forced off";
+
+    EXPECT_EQ(RequestThumbnail(server, video).kind, RequestOutcome::kFailed);
+    EXPECT_EQ(LastReason(server), wire::kPathRefused);
+
+    Opened opened;
+    opened.fds = {::open(video.c_str(), O_RDONLY)};
+    ASSERT_EQ(server.HandOver(opened.fds), wire::kNoFailure);
+    EXPECT_EQ(RequestThumbnail(server, "").kind, RequestOutcome::kPicture) << "landlock " << landlock;
+    struct stat st;
+    ASSERT_EQ(::stat(video.c_str(), &st), 0);
+    const wire::ReadTallyReply tally = Tally(server);
+    EXPECT_GT(tally.bytes(), 0u);
+    EXPECT_LE(tally.bytes(), static_cast<uint64_t>(st.st_size)) << "a small file is read once at most";
+    EXPECT_EQ(tally.budgetSpent, 0u);
+  }
+}
+
+// Catches: a budget that is only checked after the whole file was read, a
+// spent budget told as damage, and a budget that outlives its request.
+TEST(HandedFile, BudgetEndsTheRequestWithinIt) {
+  const std::string video = IndexAtTheEnd();
+  ServerProcess server(kHandOverArguments);
+  constexpr uint64_t kBudget = 64 * 1024;
+  Opened opened;
+  opened.fds = {::open(video.c_str(), O_RDONLY)};
+  ASSERT_EQ(server.HandOver(opened.fds, kBudget), wire::kNoFailure);
+  EXPECT_EQ(RequestThumbnail(server, "").kind, RequestOutcome::kFailed);
+  EXPECT_EQ(LastReason(server), wire::kTooCostly);
+  const wire::ReadTallyReply tally = Tally(server);
+  EXPECT_LE(tally.bytes(), kBudget);
+  EXPECT_EQ(tally.budgetSpent, 1u);
+
+  ASSERT_EQ(server.HandOver(opened.fds), wire::kNoFailure);
+  EXPECT_EQ(RequestThumbnail(server, "").kind, RequestOutcome::kPicture) << "the next file has no budget";
+  EXPECT_GT(Tally(server).seeks, 0u) << "the index at the end is reached by a seek";
+}
+
+}  // namespace
