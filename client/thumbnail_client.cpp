@@ -159,6 +159,7 @@ Status ThumbnailClient::EnsureServer() {
 }
 
 Status ThumbnailClient::GiveFile(int fd, const std::string& path, std::string* wire_path) {
+  file_given_ = true;
   if (!options_.hand_over_files) {
     *wire_path = path;
     return Status::Ok();
@@ -200,6 +201,7 @@ Status ThumbnailClient::ThumbnailWithin(const std::string& path, int longer_edge
                                         const Position& where) {
   *frame = Frame{};
   if (longer_edge < 0 || longer_edge > kMaxEdge) return Status::Error(Failure::kBadRequest, "size out of range");
+  file_given_ = false;
   CheckedFile file;
   Status status = file.Open(path);
   if (!status.ok()) return status;
@@ -238,6 +240,7 @@ Status ThumbnailClient::Frames(const std::string& path, const FramesRequest& req
     return Status::Error(Failure::kBadRequest, "more than " + std::to_string(kMaxFramePositions) + " positions");
   if (request.interval_ms == 0 && request.kind == Position::Kind::kServerChoice)
     return Status::Error(Failure::kBadRequest, "positions of no kind");
+  file_given_ = false;
   CheckedFile file;
   Status status = file.Open(path);
   if (!status.ok()) return status;
@@ -319,6 +322,7 @@ Status ThumbnailClient::RunFrames(const std::string& wire_path, const FramesRequ
 
 Status ThumbnailClient::Request(const std::string& path, const Position& where, Frame* frame) {
   *frame = Frame{};
+  file_given_ = false;
   CheckedFile file;
   Status status = file.Open(path);
   if (!status.ok()) return status;
@@ -379,8 +383,9 @@ Status ThumbnailClient::GetStatus() {
 
 Status ThumbnailClient::GetReadTally(ReadTally* tally) {
   *tally = ReadTally{};
-  // A server that has gone took what it knew with it.
-  if (!server_ || server_->HasGoneAway()) return Status::Ok();
+  // A server that has gone took what it knew with it; one that was not
+  // given the last file knows only the one before.
+  if (!file_given_ || !server_ || server_->HasGoneAway()) return Status::Ok();
   wire::ReadTallyReply reply;
   Status status = server_->Ask(wire::ReadTallyRequest{}, &reply, ReplyDeadline());
   if (!status.ok()) return Drop(status);

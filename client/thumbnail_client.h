@@ -219,8 +219,8 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
   // Asks the server whether it is up.
   Status GetStatus();
 
-  // What the last request read of its file. After a request that ended its
-  // server the answer is zero.
+  // What the last request read of its file. Zero after a request that never
+  // reached the server (no such file, say) or that ended its server.
   Status GetReadTally(ReadTally* tally);
 
   // How the server is confined, starting one if none runs. Unlocked when
@@ -256,6 +256,8 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
   ClientOptions options_;
   std::unique_ptr<ServerProcess> server_;
   Confinement confinement_;
+  // The last request handed its file to the running server.
+  bool file_given_ = false;
 };
 
 }  // namespace thumbnail

@@ -274,20 +274,46 @@ TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {
                        {FrameOrigin::Source::kVideo, 1500}, ""};
   EXPECT_EQ(JsonLine("a\"b\n.mp4", written), R"({"path":"a\"b\n.mp4","picture":"out/a\"b.mp4.png","status":"written",)"
                                              R"("size":{"width":256,"height":144},"position":1.5,"cover":false,)"
-                                             R"("reason":null})");
+                                             R"("reason":null,"read":null})");
+  // What the server read, where it read anything, past 4 GiB too.
+  written.read = ReadTally{(uint64_t{5} << 32) + 1, 3};
+  EXPECT_NE(JsonLine("a.mp4", written).find(R"("read":{"bytes":21474836481,"seeks":3})"), std::string::npos);
   VideoOutcome cover{VideoOutcome::Status::kWritten, "c.png", {8, 8}, {FrameOrigin::Source::kCover, 0}, ""};
   EXPECT_NE(JsonLine("c.mp4", cover).find(R"("position":null,"cover":true)"), std::string::npos)
       << "a cover has no time in the video";
   VideoOutcome failed{VideoOutcome::Status::kFailed, "out/x.png", {}, {}, "no such file"};
   EXPECT_EQ(JsonLine("x\xff.mp4", failed),
             "{\"path\":\"x\xEF\xBF\xBD.mp4\","
-            R"("picture":null,"status":"failed","size":null,"position":null,"cover":false,"reason":"no such file"})");
+            R"("picture":null,"status":"failed","size":null,"position":null,"cover":false,"reason":"no such file",)"
+            R"("read":null})");
   // A sheet's line tells its files and each tile's time, null for a tile
   // without a frame.
   VideoOutcome sheet{VideoOutcome::Status::kWritten, "s.png", {700, 400}, {}, "", FramesWritten{{"s.png"}, {1500, -1}}};
   EXPECT_EQ(JsonLine("s.mp4", sheet),
             R"({"path":"s.mp4","picture":"s.png","status":"written","size":{"width":700,"height":400},)"
-            R"("position":null,"cover":false,"reason":null,"files":["s.png"],"frames":2,"times":[1.5,null]})");
+            R"("position":null,"cover":false,"reason":null,"read":null,"files":["s.png"],"frames":2,)"
+            R"("times":[1.5,null]})");
+}
+
+// Catches: a unit read as a power of 1000 (or not at all), a budget of 0
+// or one below a single read taken (no video could ever be pictured), and
+// an absurd one that overflows into a small number.
+TEST(ParseReadBudget, UnitsArePowersOf1024AndZeroOrAbsurdAreRefused) {
+  const struct {
+    const char* text;
+    uint64_t bytes;  // 0: refused
+  } kCases[] = {
+      {"64K", 64 << 10}, {"8M", 8 << 20}, {"8mib", 8 << 20}, {"2G", uint64_t{2} << 30}, {"1T", uint64_t{1} << 40},
+      {"65536", 65536},  {"3MB", 3 << 20}, {"0", 0},          {"0M", 0},               {"63K", 0},
+      {"2T", 0},         {"16777216T", 0}, {"18446744073709551616", 0}, {"", 0}, {"M", 0}, {"8Q", 0},
+      {"-8M", 0},        {"8 M", 0},
+  };
+  for (const auto& c : kCases) {
+    uint64_t bytes = 12345;
+    EXPECT_EQ(ParseReadBudget(c.text, &bytes), c.bytes != 0) << c.text;
+    if (c.bytes) EXPECT_EQ(bytes, c.bytes) << c.text;
+    else EXPECT_EQ(bytes, 12345u) << c.text << ": a refused value is not stored";
+  }
 }
 
 // Every short option has a long one that does the same.

@@ -46,7 +46,9 @@ std::string JsonLine(const std::string& video, const VideoOutcome& outcome) {
                {"position", origin.source == FrameOrigin::Source::kVideo ? json(origin.milliseconds / 1000.0)
                                                                           : json(nullptr)},
                {"cover", origin.source == FrameOrigin::Source::kCover},
-               {"reason", outcome.reason.empty() ? json(nullptr) : json(outcome.reason)}};
+               {"reason", outcome.reason.empty() ? json(nullptr) : json(outcome.reason)},
+               {"read", outcome.read ? json{{"bytes", outcome.read->bytes}, {"seeks", outcome.read->seeks}}
+                                     : json(nullptr)}};
   if (outcome.frames) {
     json times = json::array();
     for (int64_t time : outcome.frames->times_ms) times.push_back(time >= 0 ? json(time / 1000.0) : json(nullptr));

@@ -28,6 +28,7 @@ struct VideoOutcome {
   FrameOrigin origin;   // of a picture written
   std::string reason;   // of a failure or a skip
   std::optional<FramesWritten> frames = std::nullopt;  // of a sheet or sprites: its files and frames
+  std::optional<ReadTally> read = std::nullopt;         // what the server read of the video, when it read it
 };
 
 class BatchReport {
