@@ -23,10 +23,11 @@ bool AnswerPerson(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0) return false;
   std::fputs(
-      "Usage: thumbnail-server -com READ WRITE EVENT\n"
+      "Usage: thumbnail-server -com READ WRITE EVENT [-files SOCKET]\n"
       "Serves still frames of video files to the program that started it, over\n"
       "the inherited descriptors READ (commands), WRITE (replies) and EVENT (an\n"
-      "eventfd set after each reply). It is not run by hand: the thumbnail tool\n"
+      "eventfd set after each reply), and SOCKET, on which it may hand files\n"
+      "over instead of naming them. It is not run by hand: the thumbnail tool\n"
       "and the thumbnail-client library start it. See thumbnail-server(1).\n",
       stdout);
   return true;
