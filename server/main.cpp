@@ -7,6 +7,7 @@
 
 #include "platform/kernel/heap_reuse.h"
 #include "platform/kernel/linux_platform.h"
+#include "platform/media/ffmpeg/late_libraries.h"
 #include "platform/media/graph/media_classes.h"
 #include "platform/sandbox/address_space_limit.h"
 #include "platform/sandbox/sandbox.h"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
   // Tests see the lock's seccomp rule stand alone, as on a kernel without
   // Landlock; a parent never passes this.
   platform.landlockAllowed = tail.find("-nolandlock") == std::string::npos;
+  platform.beforeLock = media::LoadLateLibraries;
   RegisterMediaClasses();
   {
     TThumbnailServer server(platform, tail.c_str());

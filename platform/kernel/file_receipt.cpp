@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "platform/kernel/linux_platform.h"
-#include "platform/sandbox/file_lock.h"
 
 namespace {
 
@@ -76,4 +75,3 @@ void LinuxPlatform::DropHandedFile() { handed_file::Drop(); }
 
 ReadTally LinuxPlatform::LastReadTally() { return handed_file::Tally(); }
 
-LockResult LinuxPlatform::LockFileAccess() { return LockFiles(landlockAllowed); }

@@ -72,6 +72,9 @@ class LinuxPlatform final : public Platform {
   // Tests turn Landlock off to see the seccomp rule stand alone, as on a
   // kernel without it.
   bool landlockAllowed = true;
+  // Runs just before the lock: whatever the libraries would open later is
+  // opened now. None by default.
+  void (*beforeLock)() = nullptr;
 };
 
 // A handle as the file descriptor it stands for.

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -118,6 +119,41 @@ TEST(HandedFile, LockedServerReadsOnlyWhatItIsHanded) {
     EXPECT_LE(tally.bytes(), static_cast<uint64_t>(st.st_size)) << "a small file is read once at most";
     EXPECT_EQ(tally.budgetSpent, 0u);
   }
+}
+
+// Catches: a library that opens a file of its own in the middle of a
+// request (the C library's character-set converters, which the MPEG-TS
+// demuxer asks for a broadcast's service name), which a locked server
+// refuses and the request loses. strace sees every open the server tries.
+TEST(HandedFile, NothingIsOpenedAfterTheLock) {
+  constexpr const char* kStrace = "/usr/bin/strace";
+  if (::access(kStrace, X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+  const std::vector<std::string> videos = {
+      Fixture("handed-service.ts", "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v mpeg2video "
+                                   "-metadata service_name=Nachrichten -metadata service_provider=Sender"),
+      Fixture("handed-theora.ogv", "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -f lavfi -i sine=duration=1 "
+                                   "-c:v libtheora -c:a libvorbis -metadata title=Titel"),
+      SmallVideo(),
+  };
+  const std::string trace = ::testing::TempDir() + "late-opens-" + std::to_string(::getpid());
+  {
+    ServerProcess server(kHandOverArguments, {kStrace, "-f", "-qq", "-o", trace, "-e", "trace=%file"});
+    ASSERT_TRUE(server.Lock().has_value());
+    for (const std::string& video : videos) {
+      Opened opened;
+      opened.fds = {::open(video.c_str(), O_RDONLY)};
+      ASSERT_EQ(server.HandOver(opened.fds), wire::kNoFailure);
+      EXPECT_EQ(RequestThumbnail(server, "").kind, RequestOutcome::kPicture) << video;
+    }
+    server.WriteByte(wire::kQuit);
+    EXPECT_EQ(server.WaitExit(kPastTheWatchdogMs), 0);
+  }
+  std::ifstream in(trace);
+  std::string line, refused;
+  while (std::getline(in, line))
+    if (line.find("EACCES") != std::string::npos) refused += line + "\n";
+  EXPECT_EQ(refused, "") << "opened after the lock";
+  ::unlink(trace.c_str());
 }
 
 // Catches: a budget that is only checked after the whole file was read, a
