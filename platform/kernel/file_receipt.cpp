@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "platform/kernel/linux_platform.h"
 
