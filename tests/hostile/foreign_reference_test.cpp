@@ -213,14 +213,14 @@ TEST_F(ForeignReferenceTest, OnlyTheNamedFileIsEverRead) {
 // every file call of every thread, failed ones too. With Landlock and with
 // the seccomp rule alone, as on a kernel without Landlock.
 TEST_F(ForeignReferenceTest, LockedServerNeverNamesAnotherFile) {
-  constexpr const char* kStrace = "/usr/bin/strace";
-  if (::access(kStrace, X_OK) != 0) GTEST_SKIP() << "strace is not installed";
   for (bool landlock : {true, false}) {
     const std::string trace = dir_ + (landlock ? "/trace-landlock" : "/trace-seccomp");
+    const std::vector<std::string> strace = UnderStrace(trace, "%file,socket,connect");
+    if (strace.empty()) GTEST_SKIP() << "strace is not installed";
     std::vector<std::string> arguments = kHandOverArguments;
     if (!landlock) arguments.push_back("-nolandlock");
     {
-      ServerProcess server(arguments, {kStrace, "-f", "-qq", "-o", trace, "-e", "trace=%file,socket,connect"});
+      ServerProcess server(arguments, strace);
       ASSERT_TRUE(server.Lock().has_value());
       for (const Case& c : Cases()) {
         // A name alone hands nothing over.

@@ -126,8 +126,9 @@ TEST(HandedFile, LockedServerReadsOnlyWhatItIsHanded) {
 // demuxer asks for a broadcast's service name), which a locked server
 // refuses and the request loses. strace sees every open the server tries.
 TEST(HandedFile, NothingIsOpenedAfterTheLock) {
-  constexpr const char* kStrace = "/usr/bin/strace";
-  if (::access(kStrace, X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+  const std::string trace = ::testing::TempDir() + "late-opens-" + std::to_string(::getpid());
+  const std::vector<std::string> strace = UnderStrace(trace);
+  if (strace.empty()) GTEST_SKIP() << "strace is not installed";
   const std::vector<std::string> videos = {
       Fixture("handed-service.ts", "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v mpeg2video "
                                    "-metadata service_name=Nachrichten -metadata service_provider=Sender"),
@@ -135,9 +136,8 @@ TEST(HandedFile, NothingIsOpenedAfterTheLock) {
                                    "-c:v libtheora -c:a libvorbis -metadata title=Titel"),
       SmallVideo(),
   };
-  const std::string trace = ::testing::TempDir() + "late-opens-" + std::to_string(::getpid());
   {
-    ServerProcess server(kHandOverArguments, {kStrace, "-f", "-qq", "-o", trace, "-e", "trace=%file"});
+    ServerProcess server(kHandOverArguments, strace);
     ASSERT_TRUE(server.Lock().has_value());
     for (const std::string& video : videos) {
       Opened opened;
