@@ -16,6 +16,8 @@
 #include "tests/hostile/thumbnail_request.h"
 #include "tests/support/fixtures.h"
 
+#include <iterator>
+
 namespace {
 
 std::string SmallVideo() {
@@ -174,6 +176,49 @@ TEST(HandedFile, BudgetEndsTheRequestWithinIt) {
   ASSERT_EQ(server.HandOver(opened.fds), wire::kNoFailure);
   EXPECT_EQ(RequestThumbnail(server, "").kind, RequestOutcome::kPicture) << "the next file has no budget";
   EXPECT_GT(Tally(server).seeks, 0u) << "the index at the end is reached by a seek";
+}
+
+// A 2 GiB movie whose index is at its end: the media of IndexAtTheEnd(),
+// then a hole of zeros up to 2 GiB inside its media box, then its index.
+// The hole takes no room on the disk; a reader that goes through the file
+// rather than to its index reads 2 GiB.
+std::string TwoGibWithIndexLast(const std::string& dir) {
+  std::ifstream in(IndexAtTheEnd(), std::ios::binary);
+  const std::string movie((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t mdat = movie.find("mdat") - 4, moov = movie.find("moov") - 4;
+  if (mdat >= moov || BigEndian32(movie, mdat) != moov - mdat) return "";
+  constexpr uint64_t kTotal = uint64_t{2} << 30;
+  const uint64_t hole = kTotal - movie.size();
+  const uint32_t grown = static_cast<uint32_t>(moov - mdat + hole);
+  std::string head = movie.substr(0, moov);
+  for (int i = 0; i < 4; ++i) head[mdat + i] = static_cast<char>(grown >> (24 - 8 * i));
+  const std::string path = dir + "two-gib-" + std::to_string(::getpid()) + ".mp4";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return "";
+  const std::string index = movie.substr(moov);
+  const bool written = ::pwrite(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+                       ::pwrite(fd, index.data(), index.size(), static_cast<off_t>(moov + hole)) ==
+                           static_cast<ssize_t>(index.size());
+  ::close(fd);
+  return written ? path : "";
+}
+
+// Catches: a budget that holds only for small files, a reader that walks
+// a large file to its index instead of going there: 8 MiB of a 2 GiB file
+// give the picture or the reason, and never more than 8 MiB is read.
+TEST(HandedFile, EightMibOfATwoGibFileAreEnough) {
+  const std::string video = TwoGibWithIndexLast(::testing::TempDir());
+  ASSERT_FALSE(video.empty());
+  ServerProcess server(kHandOverArguments);
+  constexpr uint64_t kBudget = uint64_t{8} << 20;
+  Opened opened;
+  opened.fds = {::open(video.c_str(), O_RDONLY)};
+  ::unlink(video.c_str());
+  ASSERT_EQ(server.HandOver(opened.fds, kBudget), wire::kNoFailure);
+  const RequestOutcome outcome = RequestThumbnail(server, "");
+  if (outcome.kind == RequestOutcome::kFailed) EXPECT_EQ(LastReason(server), wire::kTooCostly);
+  else EXPECT_EQ(outcome.kind, RequestOutcome::kPicture) << KindName(outcome.kind);
+  EXPECT_LE(Tally(server).bytes(), kBudget);
 }
 
 }  // namespace
