@@ -1,9 +1,10 @@
 // Files and paths that point elsewhere: playlists, manifests, concat scripts,
-// image-sequence patterns and protocol prefixes aimed at another readable
-// video and at a TCP port on this machine. The server must take the path as
-// the one local file it names and nothing else: the other video is never
-// opened (inotify sees every open), nothing connects to the port, the
-// request gets the failure reply, and the server carries on. Handed over to
+// a QuickTime data reference, a linked Matroska segment, image-sequence
+// patterns and protocol prefixes aimed at another readable video and at a
+// TCP port on this machine. The server must take the path as the one local
+// file it names and nothing else: the other video is never opened (inotify
+// sees every open), nothing connects to the port, the request gets the
+// failure reply or the file's own picture, and the server carries on. Handed over to
 // a locked server, the same files leave the other video unnamed in every
 // call the server makes.
 #include <arpa/inet.h>
@@ -73,10 +74,36 @@ std::string AliasReferenceMovie(std::string movie, const std::string& target) {
   return movie;
 }
 
+// A Matroska file linked to the segments before and after it, both named
+// `neighbour` (a file in the same folder, as linked segments are found),
+// with made-up segment ids. The links go in place of the space the ffmpeg
+// tool keeps free after the seek head, as a second Info element and a
+// filler, so that no position in the file moves.
+std::string LinkedSegmentMatroska(std::string file, const std::string& neighbour) {
+  const size_t segment = file.find("\x18\x53\x80\x67");
+  const size_t filler = segment == std::string::npos ? segment : file.find('\xEC', segment);
+  // The filler: its id, an 8-byte size, the bytes it keeps free.
+  if (filler == std::string::npos || file[filler + 1] != '\x01') return "";
+  const size_t room = 9 + BigEndian32(file, filler + 5);
+  auto element = [](const std::string& id, const std::string& data) {
+    return id + static_cast<char>(0x80 | data.size()) + data;
+  };
+  const std::string uid(16, '\x42');
+  const std::string links = element("\x3C\x83\xAB", neighbour) + element("\x3C\xB9\x23", uid) +
+                            element("\x3E\x83\xBB", neighbour) + element("\x3E\xB9\x23", uid);
+  const std::string info = element("\x15\x49\xA9\x66", links);
+  if (links.size() > 126 || info.size() + 2 > room) return "";
+  const std::string rest = element("\xEC", std::string(room - info.size() - 2, '\0'));
+  file.replace(filler, room, info + rest);
+  return file;
+}
+
 struct Case {
   std::string name;
   std::string path;      // what the parent asks for
   std::string contents;  // written to path first, unless empty
+  // A file that is a video of its own gives its own picture.
+  RequestOutcome::Kind outcome = RequestOutcome::kFailed;
 };
 
 class ForeignReferenceTest : public ::testing::Test {
@@ -90,6 +117,11 @@ class ForeignReferenceTest : public ::testing::Test {
     const std::string red = Fixture("foreign-red.mov", "-f lavfi -i color=red:size=160x120:rate=25:duration=2 "
                                                        "-c:v libx264 -pix_fmt yuv420p");
     redWithoutMedia_ = MovieWithZeroedMedia(red);
+    const std::string blue = Fixture("foreign-blue.mkv", "-f lavfi -i color=blue:size=160x120:rate=25:duration=1 "
+                                                         "-c:v libx264 -pix_fmt yuv420p");
+    std::ifstream in(blue, std::ios::binary);
+    linkedBlue_ = LinkedSegmentMatroska(std::string(std::istreambuf_iterator<char>(in), {}), "other.mov");
+    ASSERT_FALSE(linkedBlue_.empty());
     ASSERT_FALSE(AliasReferenceMovie(redWithoutMedia_, other_).empty());
     ASSERT_EQ(RunCommand("cp " + ShellQuote(red) + " " + ShellQuote(other_)), 0);
     ASSERT_EQ(RunCommand("ffmpeg -nostdin -loglevel error -y -i " + ShellQuote(red) + " -frames:v 1 " +
@@ -116,6 +148,15 @@ class ForeignReferenceTest : public ::testing::Test {
     if (watch_ >= 0) ::close(watch_);
     if (listener_ >= 0) ::close(listener_);
     RunCommand("rm -rf " + ShellQuote(dir_));
+  }
+
+  // The failure reply, or the file's own picture: blue, never the other
+  // file's red.
+  static void ExpectOwnOutcome(const Case& c, const RequestOutcome& outcome) {
+    EXPECT_EQ(outcome.kind, c.outcome) << c.name << ": " << KindName(outcome.kind);
+    if (outcome.kind != RequestOutcome::kPicture || outcome.rows.size() < 3) return;
+    EXPECT_GT(outcome.rows[0], 200) << c.name << ": blue";
+    EXPECT_LT(outcome.rows[2], 60) << c.name << ": red";
   }
 
   bool OtherWasOpened() {
@@ -148,6 +189,7 @@ class ForeignReferenceTest : public ::testing::Test {
         {"concat script naming the other file", dir_ + "/file.ffconcat", "ffconcat version 1.0\nfile '" + other_ + "'\n"},
         {"concat script naming the port", dir_ + "/net.ffconcat", "ffconcat version 1.0\nfile '" + url + "'\n"},
         {"QuickTime external reference to the other file", dir_ + "/alias.mov", AliasReferenceMovie(redWithoutMedia_, other_)},
+        {"Matroska segment linked to the other file", dir_ + "/linked.mkv", linkedBlue_, RequestOutcome::kPicture},
         {"image sequence pattern", dir_ + "/other%d.png", ""},
         {"concat: prefix", "concat:" + other_ + "|" + other_, ""},
         {"file: prefix", "file:" + other_, ""},
@@ -164,6 +206,7 @@ class ForeignReferenceTest : public ::testing::Test {
   std::string other_;
   std::string otherImage_;
   std::string redWithoutMedia_;
+  std::string linkedBlue_;
   std::string port_;
   int watch_ = -1;
   int listener_ = -1;
@@ -193,7 +236,7 @@ TEST_F(ForeignReferenceTest, OnlyTheNamedFileIsEverRead) {
   for (const Case& c : Cases()) {
     if (!c.contents.empty()) std::ofstream(c.path, std::ios::binary) << c.contents;
     RequestOutcome outcome = RequestThumbnail(server, c.path);
-    EXPECT_EQ(outcome.kind, RequestOutcome::kFailed) << c.name << ": " << KindName(outcome.kind);
+    ExpectOwnOutcome(c, outcome);
     EXPECT_FALSE(OtherWasOpened()) << c.name;
     EXPECT_FALSE(SomethingConnected()) << c.name;
     if (outcome.kind == RequestOutcome::kServerEnded || outcome.kind == RequestOutcome::kStuck) return;
@@ -231,7 +274,7 @@ TEST_F(ForeignReferenceTest, LockedServerNeverNamesAnotherFile) {
         EXPECT_EQ(server.HandOver({fd}), wire::kNoFailure) << c.name;
         ::close(fd);
         const RequestOutcome outcome = RequestThumbnail(server, "");
-        EXPECT_EQ(outcome.kind, RequestOutcome::kFailed) << c.name << ": " << KindName(outcome.kind);
+        ExpectOwnOutcome(c, outcome);
         EXPECT_FALSE(OtherWasOpened()) << c.name;
         EXPECT_FALSE(SomethingConnected()) << c.name;
         ASSERT_TRUE(ServerAnswersStatus(server)) << c.name;
