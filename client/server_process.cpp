@@ -8,6 +8,7 @@
 
 #include "client/live_servers.h"
 #include "client/system.h"
+#include "protocol/file_hand_over.h"
 #include "protocol/server_timing.h"
 
 namespace thumbnail {
@@ -17,6 +18,7 @@ namespace {
 constexpr int kChildCommandFd = 3;
 constexpr int kChildReplyFd = 4;
 constexpr int kChildEventFd = 5;
+constexpr int kChildFilesFd = 6;
 
 // The server's watchdog ends a command at its idle limit; an end this close
 // to it after the last command is that, not a crash.
@@ -31,8 +33,12 @@ void CloseIfOpen(int* fd) {
 
 }  // namespace
 
-ServerProcess::ServerProcess(std::string path, pid_t pid, int command, int reply, int event, int errors)
-    : path_(std::move(path)), pid_(pid), ends_(command, reply, event, WriteWithoutSigpipe), errors_fd_(errors) {}
+ServerProcess::ServerProcess(std::string path, pid_t pid, int command, int reply, int event, int errors, int files)
+    : path_(std::move(path)),
+      pid_(pid),
+      ends_(command, reply, event, WriteWithoutSigpipe),
+      errors_fd_(errors),
+      files_fd_(files) {}
 
 Status ServerProcess::Start(const std::string& path, std::unique_ptr<ServerProcess>* out) {
   int command[2] = {-1, -1};
@@ -41,14 +47,16 @@ Status ServerProcess::Start(const std::string& path, std::unique_ptr<ServerProce
   // The server writes nothing on stderr; only a program that cannot run
   // does, a line or two, which the pipe holds until it is read.
   int errors[2] = {-1, -1};
+  // Files go over a socket of their own, beside the pipes.
+  int files[2] = {-1, -1};
   // The child's ends are moved above the numbers they get in the child, so
   // that placing one never overwrites another; every descriptor made here is
   // close-on-exec, so a server started by another thread meanwhile gets none
   // of them.
-  int child_command = -1, child_reply = -1, child_event = -1, child_errors = -1;
+  int child_command = -1, child_reply = -1, child_event = -1, child_errors = -1, child_files = -1;
   auto fail = [&](const std::string& what, int error) {
     for (int* fd : {&command[0], &command[1], &reply[0], &reply[1], &event[0], &event[1], &errors[0], &errors[1],
-                    &child_command, &child_reply, &child_event, &child_errors})
+                    &files[0], &files[1], &child_command, &child_reply, &child_event, &child_errors, &child_files})
       CloseIfOpen(fd);
     return Status::Error(Failure::kServerUnavailable, "cannot start the server " + path + ": " + what +
                                                           (error ? std::string(": ") + ErrorText(error) : ""));
@@ -57,33 +65,40 @@ Status ServerProcess::Start(const std::string& path, std::unique_ptr<ServerProce
   if (int error = MakePipe(reply); error != 0) return fail("pipe", error);
   if (int error = MakeReplyEvent(event); error != 0) return fail("event", error);
   if (int error = MakePipe(errors); error != 0) return fail("pipe", error);
-  child_command = ::fcntl(command[0], F_DUPFD_CLOEXEC, kChildEventFd + 1);
-  child_reply = ::fcntl(reply[1], F_DUPFD_CLOEXEC, kChildEventFd + 1);
-  child_event = ::fcntl(event[1], F_DUPFD_CLOEXEC, kChildEventFd + 1);
-  child_errors = ::fcntl(errors[1], F_DUPFD_CLOEXEC, kChildEventFd + 1);
-  if (child_command < 0 || child_reply < 0 || child_event < 0 || child_errors < 0) return fail("dup", errno);
+  if (int error = wire::MakeHandOverSockets(files); error != 0) return fail("socketpair", error);
+  child_command = ::fcntl(command[0], F_DUPFD_CLOEXEC, kChildFilesFd + 1);
+  child_reply = ::fcntl(reply[1], F_DUPFD_CLOEXEC, kChildFilesFd + 1);
+  child_event = ::fcntl(event[1], F_DUPFD_CLOEXEC, kChildFilesFd + 1);
+  child_errors = ::fcntl(errors[1], F_DUPFD_CLOEXEC, kChildFilesFd + 1);
+  child_files = ::fcntl(files[1], F_DUPFD_CLOEXEC, kChildFilesFd + 1);
+  if (child_command < 0 || child_reply < 0 || child_event < 0 || child_errors < 0 || child_files < 0)
+    return fail("dup", errno);
   CloseIfOpen(&command[0]);
   CloseIfOpen(&reply[1]);
   CloseIfOpen(&event[1]);
   CloseIfOpen(&errors[1]);
+  CloseIfOpen(&files[1]);
   if (::fcntl(errors[0], F_SETFL, O_NONBLOCK) != 0) return fail("fcntl", errno);
 
   pid_t pid = 0;
   const int error = SpawnWithDescriptors(
       path,
-      {"-com", std::to_string(kChildCommandFd), std::to_string(kChildReplyFd), std::to_string(kChildEventFd)},
+      {"-com", std::to_string(kChildCommandFd), std::to_string(kChildReplyFd), std::to_string(kChildEventFd),
+       "-files", std::to_string(kChildFilesFd)},
       {{child_command, kChildCommandFd},
        {child_reply, kChildReplyFd},
        {child_event, kChildEventFd},
+       {child_files, kChildFilesFd},
        {child_errors, STDERR_FILENO}},
       &pid);
   CloseIfOpen(&child_command);
   CloseIfOpen(&child_reply);
   CloseIfOpen(&child_event);
   CloseIfOpen(&child_errors);
+  CloseIfOpen(&child_files);
   if (error != 0) return fail("spawn", error);
   NoteServerStarted(pid);
-  out->reset(new ServerProcess(path, pid, command[1], reply[0], event[0], errors[0]));
+  out->reset(new ServerProcess(path, pid, command[1], reply[0], event[0], errors[0], files[0]));
   return Status::Ok();
 }
 
@@ -98,6 +113,14 @@ ServerProcess::~ServerProcess() {
   }
   Kill();
   CloseIfOpen(&errors_fd_);
+  CloseIfOpen(&files_fd_);
+}
+
+Status ServerProcess::HandOver(int fd, uint64_t budget, wire::HandFileReply* reply, Clock::time_point deadline) {
+  // The message waits on the socket for the command that takes it.
+  if (int error = wire::SendDescriptors(files_fd_, &fd, 1); error != 0)
+    return Status::Error(Failure::kServerCrashed, "cannot hand the file over: " + ErrorText(error));
+  return Ask(wire::HandFileRequest{budget}, reply, deadline);
 }
 
 void ServerProcess::Kill() {

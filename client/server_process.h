@@ -22,8 +22,9 @@ using Clock = wire::Clock;
 
 class ServerProcess {
  public:
-  // Starts `path -com 3 4 5`: the child reads commands from descriptor 3,
-  // writes replies to 4 and sets the event 5; 0 and 1 are /dev/null, 2 a
+  // Starts `path -com 3 4 5 -files 6`: the child reads commands from
+  // descriptor 3, writes replies to 4, sets the event 5 and takes the files
+  // handed over from the socket 6; 0 and 1 are /dev/null, 2 a
   // pipe this process reads when the server ends unasked, and no other
   // descriptor of this process reaches it. kServerUnavailable when the
   // program cannot be started.
@@ -65,6 +66,11 @@ class ServerProcess {
     return Told(channel_.GetLines(first, count, rowBytes, out, deadline));
   }
 
+  // Hands the open file fd over for the next request (command 12), with
+  // the most it may read of it (0: no limit); the server then holds its own
+  // copy of the descriptor. *reply says whether it took it.
+  Status HandOver(int fd, uint64_t budget, wire::HandFileReply* reply, Clock::time_point deadline);
+
   // True, without waiting, when the server has hung up its reply pipe (it
   // ended, by itself or otherwise) or has sent bytes nobody asked for.
   bool HasGoneAway();
@@ -85,7 +91,7 @@ class ServerProcess {
   void Kill();
 
  private:
-  ServerProcess(std::string path, pid_t pid, int command, int reply, int event, int errors);
+  ServerProcess(std::string path, pid_t pid, int command, int reply, int event, int errors, int files);
   // The channel's result as the caller's status.
   static Status Told(wire::ChannelResult result);
   // The first line the server wrote on stderr, what the dynamic loader or
@@ -98,6 +104,7 @@ class ServerProcess {
   wire::ParentChannel channel_{ends_};
   int errors_fd_;  // read end of the server's stderr, non-blocking; kept
                    // after Kill, for EndAfter to read
+  int files_fd_;   // the parent's end of the hand-over socket
   bool reaped_ = false;
   int wait_status_ = 0;
 };

@@ -44,7 +44,9 @@ class CheckedFile {
     if (S_ISDIR(st.st_mode)) return Status::Error(Failure::kNotAFile, "is a directory");
     // A pipe or a device would leave the server waiting on it for good.
     if (!S_ISREG(st.st_mode)) return Status::Error(Failure::kNotAFile, "not a regular file");
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO put in the file's place since the check above must
+    // not hold the open; reads of a regular file ignore it.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) return Status::Error(Failure::kUnreadable, "cannot read it: " + ErrorText(errno));
 
     // The server runs in the folder it was started in, which need not be
@@ -65,6 +67,7 @@ class CheckedFile {
   }
 
   const std::string& wire_path() const { return wire_path_; }
+  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;
@@ -101,6 +104,12 @@ Status FromReason(uint32_t reason, const std::string& codec) {
       return Status::Error(Failure::kTooLarge, "its picture is too large");
     case wire::kIncomplete:
       return Status::Error(Failure::kIncomplete, "incomplete: it may still be being written");
+    case wire::kTooCostly:
+      return Status::Error(Failure::kTooCostly, "reading it would cost too much");
+    case wire::kNotHandedOver:
+      return Status::Error(Failure::kUnreadable, "the file did not reach the server");
+    case wire::kPathRefused:
+      return Status::Error(Failure::kBadRequest, "the server takes only files handed over");
     default:
       return Status::Error(Failure::kDamaged, "damaged: nothing in its video could be decoded");
   }
@@ -135,7 +144,32 @@ Status ThumbnailClient::EnsureServer() {
                   server_->IdleFor() >= std::chrono::milliseconds(options_.restart_after_idle_ms)))
     server_.reset();
   if (server_) return Status::Ok();
-  return ServerProcess::Start(options_.server_path.empty() ? DefaultServerPath() : options_.server_path, &server_);
+  confinement_ = Confinement{};
+  Status status =
+      ServerProcess::Start(options_.server_path.empty() ? DefaultServerPath() : options_.server_path, &server_);
+  if (!status.ok() || !options_.hand_over_files) return status;
+  // Locked before its first file: nothing a file names is ever in reach.
+  wire::LockReply lock;
+  status = server_->Ask(wire::LockRequest{}, &lock, ReplyDeadline());
+  if (!status.ok()) return Drop(status);
+  if (lock.locked > 1) return Drop(BadReply("a lock reply of " + std::to_string(lock.locked)));
+  confinement_.locked = lock.locked == 1;
+  confinement_.landlock_abi = static_cast<int>(std::min<uint32_t>(lock.landlockAbi, INT32_MAX));
+  return Status::Ok();
+}
+
+Status ThumbnailClient::GiveFile(int fd, const std::string& path, std::string* wire_path) {
+  file_given_ = true;
+  if (!options_.hand_over_files) {
+    *wire_path = path;
+    return Status::Ok();
+  }
+  wire_path->clear();
+  wire::HandFileReply reply;
+  Status status = server_->HandOver(fd, options_.max_read_bytes, &reply, ReplyDeadline());
+  if (!status.ok()) return Drop(status);
+  if (reply.reason != wire::kNoFailure) return FromReason(reply.reason, "");
+  return Status::Ok();
 }
 
 Status ThumbnailClient::Drop(const Status& what) {
@@ -167,6 +201,7 @@ Status ThumbnailClient::ThumbnailWithin(const std::string& path, int longer_edge
                                         const Position& where) {
   *frame = Frame{};
   if (longer_edge < 0 || longer_edge > kMaxEdge) return Status::Error(Failure::kBadRequest, "size out of range");
+  file_given_ = false;
   CheckedFile file;
   Status status = file.Open(path);
   if (!status.ok()) return status;
@@ -177,8 +212,11 @@ Status ThumbnailClient::ThumbnailWithin(const std::string& path, int longer_edge
   walk.kind = where.kind;
   walk.prefer_cover = where.prefer_cover;
   if (where.kind != Position::Kind::kServerChoice) walk.positions = {where.value};
+  std::string wire_path;
+  status = GiveFile(file.fd(), file.wire_path(), &wire_path);
+  if (!status.ok()) return status;
   bool given = false;
-  status = RunFrames(file.wire_path(), walk, true, nullptr, [&](const TimedFrame& taken) {
+  status = RunFrames(wire_path, walk, true, nullptr, [&](const TimedFrame& taken) {
     if (taken.missing) return true;
     *frame = taken.frame;
     given = true;
@@ -202,12 +240,16 @@ Status ThumbnailClient::Frames(const std::string& path, const FramesRequest& req
     return Status::Error(Failure::kBadRequest, "more than " + std::to_string(kMaxFramePositions) + " positions");
   if (request.interval_ms == 0 && request.kind == Position::Kind::kServerChoice)
     return Status::Error(Failure::kBadRequest, "positions of no kind");
+  file_given_ = false;
   CheckedFile file;
   Status status = file.Open(path);
   if (!status.ok()) return status;
   status = EnsureServer();
   if (!status.ok()) return status;
-  return RunFrames(file.wire_path(), request, false, on_facts, on_frame);
+  std::string wire_path;
+  status = GiveFile(file.fd(), file.wire_path(), &wire_path);
+  if (!status.ok()) return status;
+  return RunFrames(wire_path, request, false, on_facts, on_frame);
 }
 
 Status ThumbnailClient::RunFrames(const std::string& wire_path, const FramesRequest& request, bool walk,
@@ -280,15 +322,19 @@ Status ThumbnailClient::RunFrames(const std::string& wire_path, const FramesRequ
 
 Status ThumbnailClient::Request(const std::string& path, const Position& where, Frame* frame) {
   *frame = Frame{};
+  file_given_ = false;
   CheckedFile file;
   Status status = file.Open(path);
   if (!status.ok()) return status;
   status = EnsureServer();
   if (!status.ok()) return status;
 
+  std::string wire_path;
+  status = GiveFile(file.fd(), file.wire_path(), &wire_path);
+  if (!status.ok()) return status;
   auto deadline = ReplyDeadline();
   wire::ThumbnailReply reply;
-  status = server_->Send(ThumbnailCommand(file.wire_path(), where), deadline);
+  status = server_->Send(ThumbnailCommand(wire_path, where), deadline);
   if (status.ok()) status = server_->Receive(&reply, deadline);
   if (!status.ok()) return Drop(status);
   if (reply.result > 1) return Drop(BadReply("a thumbnail reply of " + std::to_string(reply.result)));
@@ -333,6 +379,25 @@ Status ThumbnailClient::GetStatus() {
   if (!status.ok()) return Drop(status);
   if (reply.status != 1) return Drop(BadReply("a status of " + std::to_string(reply.status)));
   return Status::Ok();
+}
+
+Status ThumbnailClient::GetReadTally(ReadTally* tally) {
+  *tally = ReadTally{};
+  // A server that has gone took what it knew with it; one that was not
+  // given the last file knows only the one before.
+  if (!file_given_ || !server_ || server_->HasGoneAway()) return Status::Ok();
+  wire::ReadTallyReply reply;
+  Status status = server_->Ask(wire::ReadTallyRequest{}, &reply, ReplyDeadline());
+  if (!status.ok()) return Drop(status);
+  tally->bytes = reply.bytes();
+  tally->seeks = reply.seeks;
+  return Status::Ok();
+}
+
+Status ThumbnailClient::GetConfinement(Confinement* confinement) {
+  Status status = EnsureServer();
+  *confinement = status.ok() ? confinement_ : Confinement{};
+  return status;
 }
 
 Status ThumbnailClient::GetFrameOrigin(FrameOrigin* origin) {

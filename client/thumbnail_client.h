@@ -45,6 +45,7 @@ enum class Failure {
   kProtocolError,      // the server's reply did not fit the protocol
   kIncomplete,         // the file ends before its index: a download or a recording
                        // still being written, most likely
+  kTooCostly,          // reading it would cost more than ClientOptions::max_read_bytes
 };
 
 // The outcome of one request: kNone, or a failure with a sentence that says
@@ -152,6 +153,27 @@ struct ClientOptions {
   // A server idle this long is replaced before the next request, so that a
   // request never races the server's own end at ten idle seconds.
   int restart_after_idle_ms = 8000;
+  // The server reads each file only through a descriptor this process opens
+  // and hands over, and is locked so that it can open no file itself: a
+  // playlist, a data reference or a pattern inside a crafted file names
+  // nothing it can reach. Off, the server is given paths.
+  bool hand_over_files = true;
+  // The most the server may read of one file, in bytes; 0 for no limit.
+  // A request that would read more fails with kTooCostly once the budget is
+  // spent, not after the whole file. Needs hand_over_files.
+  uint64_t max_read_bytes = 0;
+};
+
+// What the last request read of its file, as the server counted it.
+struct ReadTally {
+  uint64_t bytes = 0;
+  uint32_t seeks = 0;  // moves to anywhere but the next byte
+};
+
+// How the server is confined from opening files.
+struct Confinement {
+  bool locked = false;   // it can open no file (files are handed over)
+  int landlock_abi = 0;  // the Landlock ABI it entered; 0 where seccomp alone locks it
 };
 
 class ServerProcess;
@@ -210,6 +232,14 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
   // Asks the server whether it is up.
   Status GetStatus();
 
+  // What the last request read of its file. Zero after a request that never
+  // reached the server (no such file, say) or that ended its server.
+  Status GetReadTally(ReadTally* tally);
+
+  // How the server is confined, starting one if none runs. Unlocked when
+  // the options hand no files over.
+  Status GetConfinement(Confinement* confinement);
+
   // Asks the server which DirectX level it offers.
   Status GetDirectXLevel(DirectXLevel* level);
 
@@ -218,6 +248,9 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
 
  private:
   Status EnsureServer();
+  // Hands the open file fd over when the options say so: the path the
+  // server is then given is empty; otherwise it is `path`, the file's own.
+  Status GiveFile(int fd, const std::string& path, std::string* wire_path);
   Status Request(const std::string& path, const Position& where, Frame* frame);
   // A frames request for the file the server reaches at `wire_path`, run to
   // its end; with `walk`, its positions are a walk's start and it gives the
@@ -235,6 +268,9 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
 
   ClientOptions options_;
   std::unique_ptr<ServerProcess> server_;
+  Confinement confinement_;
+  // The last request handed its file to the running server.
+  bool file_given_ = false;
 };
 
 }  // namespace thumbnail

@@ -30,6 +30,7 @@ static_assert(THUMBNAIL_TIMED_OUT == static_cast<int>(thumbnail::Failure::kTimed
 static_assert(THUMBNAIL_SERVER_UNAVAILABLE == static_cast<int>(thumbnail::Failure::kServerUnavailable));
 static_assert(THUMBNAIL_PROTOCOL_ERROR == static_cast<int>(thumbnail::Failure::kProtocolError));
 static_assert(THUMBNAIL_INCOMPLETE == static_cast<int>(thumbnail::Failure::kIncomplete));
+static_assert(THUMBNAIL_TOO_COSTLY == static_cast<int>(thumbnail::Failure::kTooCostly));
 
 static_assert(THUMBNAIL_ORIGIN_NONE == static_cast<int>(thumbnail::FrameOrigin::Source::kNone));
 static_assert(THUMBNAIL_ORIGIN_VIDEO == static_cast<int>(thumbnail::FrameOrigin::Source::kVideo));
@@ -178,14 +179,25 @@ thumbnail::FramesRequest::Mode ModeOf(int mode) {
 
 extern "C" {
 
-thumbnail_client* thumbnail_client_new(const char* server_path) {
+thumbnail_client* thumbnail_client_new(const char* server_path) { return thumbnail_client_new_limited(server_path, 0); }
+
+thumbnail_client* thumbnail_client_new_limited(const char* server_path, uint64_t max_read_bytes) {
   try {
     thumbnail::ClientOptions options;
     if (server_path) options.server_path = server_path;
+    options.max_read_bytes = max_read_bytes;
     return new thumbnail_client{thumbnail::ThumbnailClient(std::move(options))};
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+}
+
+int thumbnail_client_read_tally(thumbnail_client* client, uint64_t* bytes, uint32_t* seeks) {
+  thumbnail::ReadTally tally;
+  const thumbnail::Status status = client->client.GetReadTally(&tally);
+  *bytes = tally.bytes;
+  *seeks = tally.seeks;
+  return static_cast<int>(status.failure);
 }
 
 thumbnail_frame* thumbnail_client_frame(thumbnail_client* client, const char* path, int width, int height) {

@@ -41,7 +41,8 @@ enum {
   THUMBNAIL_TIMED_OUT = 12,          /* the server gave up on the file, or never replied */
   THUMBNAIL_SERVER_UNAVAILABLE = 13, /* the server could not be started */
   THUMBNAIL_PROTOCOL_ERROR = 14,     /* the server's reply did not fit the protocol */
-  THUMBNAIL_INCOMPLETE = 15          /* the file ends before its index: it may still be being written */
+  THUMBNAIL_INCOMPLETE = 15,         /* the file ends before its index: it may still be being written */
+  THUMBNAIL_TOO_COSTLY = 16          /* reading it would cost more than the client's read budget */
 };
 
 /* Where thumbnail_client_frame_at looks: the kind of its value, with
@@ -82,6 +83,17 @@ typedef struct thumbnail_frame {
  * THUMBNAIL_SERVER names, else the one installed with this library. The
  * server starts on first use. NULL only when memory ran out. */
 THUMBNAIL_CLIENT_API thumbnail_client* thumbnail_client_new(const char* server_path);
+
+/* As thumbnail_client_new, with a read budget: the server stops reading a
+ * file past max_read_bytes (0: no limit) and the request fails with
+ * THUMBNAIL_TOO_COSTLY, as soon as the budget is spent rather than after the
+ * whole file. Worth it where files sit on slow or metered storage. */
+THUMBNAIL_CLIENT_API thumbnail_client* thumbnail_client_new_limited(const char* server_path, uint64_t max_read_bytes);
+
+/* What the client's last request read of its file: bytes and seeks (moves
+ * to anywhere but the next byte). THUMBNAIL_OK, or why the server could not
+ * be asked; zeros after a request that ended its server. */
+THUMBNAIL_CLIENT_API int thumbnail_client_read_tally(thumbnail_client* client, uint64_t* bytes, uint32_t* seeks);
 
 /* The frame of the video at path: at its own size when width and height are
  * both 0, else exactly width x height (cut or filled with black; a file the

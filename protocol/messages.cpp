@@ -40,6 +40,35 @@ void FrameOriginReply::Write(FieldSink& out) const {
 
 bool FrameOriginReply::Read(FieldSource& in) { return in.Number(&origin) && in.Number(&milliseconds); }
 
+void LockReply::Write(FieldSink& out) const {
+  out.Number(locked);
+  out.Number(landlockAbi);
+}
+
+bool LockReply::Read(FieldSource& in) { return in.Number(&locked) && in.Number(&landlockAbi); }
+
+void ReadTallyReply::Write(FieldSink& out) const {
+  for (uint32_t value : {bytesLow, bytesHigh, seeks, budgetSpent}) out.Number(value);
+}
+
+bool ReadTallyReply::Read(FieldSource& in) {
+  for (uint32_t* value : {&bytesLow, &bytesHigh, &seeks, &budgetSpent})
+    if (!in.Number(value)) return false;
+  return true;
+}
+
+void HandFileRequest::Write(FieldSink& out) const {
+  out.Number(static_cast<uint32_t>(budget));
+  out.Number(static_cast<uint32_t>(budget >> 32));
+}
+
+bool HandFileRequest::Read(FieldSource& in) {
+  uint32_t low = 0, high = 0;
+  if (!in.Number(&low) || !in.Number(&high)) return false;
+  budget = uint64_t{high} << 32 | low;
+  return true;
+}
+
 ThumbnailRequest ThumbnailRequest::Of(uint8_t command) {
   ThumbnailRequest request;
   if (command == kThumbnailFileAt) request.position = Position{kMilliseconds, 0};

@@ -32,6 +32,11 @@ enum Command : uint8_t {
   kGetFrameOrigin = 9,
   kFramesAtSize = 10,
   kNextFrame = 11,
+  // Files handed over instead of named (see HandFileRequest); a parent that
+  // never sends these sees the server as before, path commands included.
+  kHandFile = 12,
+  kLock = 13,
+  kGetReadTally = 14,
 };
 
 // Commands 1 and 4: the server answers nothing and sets no event.
@@ -125,6 +130,40 @@ struct NextFrameReply {
   bool operator==(const NextFrameReply&) const = default;
 };
 
+// Command 12: how the hand-over went (a Reason: kNoFailure when the file is
+// held).
+struct HandFileReply {
+  uint32_t reason = kNoFailure;
+  void Write(FieldSink& out) const { out.Number(reason); }
+  bool Read(FieldSource& in) { return in.Number(&reason); }
+  bool operator==(const HandFileReply&) const = default;
+};
+
+// Command 13: 1 when the server is locked (it opens no file from now on),
+// and the Landlock ABI of the domain it entered, 0 when the seccomp rule
+// stands alone (a kernel without Landlock).
+struct LockReply {
+  uint32_t locked = 0;
+  uint32_t landlockAbi = 0;
+  void Write(FieldSink& out) const;
+  bool Read(FieldSource& in);
+  bool operator==(const LockReply&) const = default;
+};
+
+// Command 14: what the last request read of its file: bytes (as two
+// halves), moves to anywhere but the next byte, and 1 when its budget ran
+// out.
+struct ReadTallyReply {
+  uint32_t bytesLow = 0;
+  uint32_t bytesHigh = 0;
+  uint32_t seeks = 0;
+  uint32_t budgetSpent = 0;
+  uint64_t bytes() const { return uint64_t{bytesHigh} << 32 | bytesLow; }
+  void Write(FieldSink& out) const;
+  bool Read(FieldSource& in);
+  bool operator==(const ReadTallyReply&) const = default;
+};
+
 // A command that takes no arguments.
 template <uint8_t kByte, typename ReplyType>
 struct BareRequest {
@@ -142,6 +181,25 @@ using DirectXLevelRequest = BareRequest<kGetDirectXLevel, DirectXLevelReply>;
 using FailureRequest = BareRequest<kGetFailure, FailureReply>;
 using FrameOriginRequest = BareRequest<kGetFrameOrigin, FrameOriginReply>;
 using NextFrameRequest = BareRequest<kNextFrame, NextFrameReply>;
+using LockRequest = BareRequest<kLock, LockReply>;
+using ReadTallyRequest = BareRequest<kGetReadTally, ReadTallyReply>;
+
+// Command 12: the parent hands the next request's file over. Before the
+// command byte it sends one message on the hand-over socket (named on the
+// server's command line as "-files N"): one byte of data and the file's
+// descriptor as SCM_RIGHTS. The server takes that message without waiting,
+// so it must be there first. The file is then the one that the next
+// command 2, 7 or 10 with an empty path reads, through that descriptor
+// alone, stopping once it has read `budget` bytes (0: no limit), and it is
+// closed when that request ends or another file is handed over.
+struct HandFileRequest {
+  using Reply = HandFileReply;
+  uint64_t budget = 0;
+  uint8_t command() const { return kHandFile; }
+  void Write(FieldSink& out) const;
+  bool Read(FieldSource& in);
+  bool operator==(const HandFileRequest&) const = default;
+};
 
 // Command 2, or command 7 when it carries a position: a kind (PositionKind
 // in the low byte, kPreferCover as a flag) and a value.
@@ -227,7 +285,9 @@ using Commands = CommandList<CommandEntry<kQuit, QuitRequest>, CommandEntry<kThu
                              CommandEntry<kGetStatus, StatusRequest>, CommandEntry<kGetDirectXLevel, DirectXLevelRequest>,
                              CommandEntry<kThumbnailFileAt, ThumbnailRequest>, CommandEntry<kGetFailure, FailureRequest>,
                              CommandEntry<kGetFrameOrigin, FrameOriginRequest>,
-                             CommandEntry<kFramesAtSize, FramesRequest>, CommandEntry<kNextFrame, NextFrameRequest>>;
+                             CommandEntry<kFramesAtSize, FramesRequest>, CommandEntry<kNextFrame, NextFrameRequest>,
+                             CommandEntry<kHandFile, HandFileRequest>, CommandEntry<kLock, LockRequest>,
+                             CommandEntry<kGetReadTally, ReadTallyRequest>>;
 
 // A request as it goes on the wire: its command byte, then its arguments.
 template <typename Request>

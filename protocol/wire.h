@@ -66,7 +66,15 @@ enum Reason : uint32_t {
   kCutOffByWatchdog = 8,  // the request ran past the server's time limit
   kIncomplete = 9,        // the file ends before its index: it may still be being written
   kBadRequest = 10,       // command 10 asked for no frame, too many, an interval of 0 or an edge too long
+  kTooCostly = 11,        // reading it would cost too much: the request's read budget ran out
+  kPathRefused = 12,      // the server is locked (command 13) and takes only files handed over
+  kNotHandedOver = 13,    // command 12 brought no descriptor, several, or a message cut short
 };
+
+// What command 12 answers: kNoFailure when one readable regular file is
+// held for the next request, else why not (kUnreadable for a descriptor that
+// is not a readable regular file, kNotHandedOver for the message itself).
+// A file a request would read by an empty name is that one.
 
 // Where the frame of the last thumbnail request came from, as command 9
 // answers it, followed by the frame's time in milliseconds (0 unless

@@ -47,9 +47,24 @@ class CommandChannel {
   // command is not acted on and the server ends.
   bool Ended() const { return ended_; }
 
+  // The file a parent hands over on its socket: held for the next request
+  // with its read budget, or why not. Any file still held is closed first.
+  HandOver ReceiveFile(ULONGLONG readBudget) {
+    return platform_.ReceiveFile(HandleFromValue(FileSocket), readBudget);
+  }
+  // Closes a handed file that its request did not take (it named a path).
+  void DropHandedFile() { platform_.DropHandedFile(); }
+  // What the last request read of its file.
+  ReadTally LastReadTally() { return platform_.LastReadTally(); }
+  // Opens nothing more from now on; see Platform::LockFileAccess.
+  LockResult LockFileAccess() { return platform_.LockFileAccess(); }
+
   DWORD ReadPipe = 0;
   DWORD WritePipe = 0;
   DWORD ReplyEvent = 0;
+  // The socket files are handed over on, named by "-files N" after the
+  // three handles; 0 when the parent gave none.
+  DWORD FileSocket = 0;
 
  private:
   Platform& platform_;

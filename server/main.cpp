@@ -7,6 +7,7 @@
 
 #include "platform/kernel/heap_reuse.h"
 #include "platform/kernel/linux_platform.h"
+#include "platform/media/ffmpeg/late_libraries.h"
 #include "platform/media/graph/media_classes.h"
 #include "platform/sandbox/address_space_limit.h"
 #include "platform/sandbox/sandbox.h"
@@ -23,10 +24,11 @@ bool AnswerPerson(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0) return false;
   std::fputs(
-      "Usage: thumbnail-server -com READ WRITE EVENT\n"
+      "Usage: thumbnail-server -com READ WRITE EVENT [-files SOCKET]\n"
       "Serves still frames of video files to the program that started it, over\n"
       "the inherited descriptors READ (commands), WRITE (replies) and EVENT (an\n"
-      "eventfd set after each reply). It is not run by hand: the thumbnail tool\n"
+      "eventfd set after each reply), and SOCKET, on which it may hand files\n"
+      "over instead of naming them. It is not run by hand: the thumbnail tool\n"
       "and the thumbnail-client library start it. See thumbnail-server(1).\n",
       stdout);
   return true;
@@ -47,6 +49,10 @@ int main(int argc, char** argv) {
   // Never destroyed: the detached watchdog thread uses it until the process
   // is gone, which is after main returns.
   static LinuxPlatform& platform = *new LinuxPlatform;
+  // Tests see the lock's seccomp rule stand alone, as on a kernel without
+  // Landlock; a parent never passes this.
+  platform.landlockAllowed = tail.find("-nolandlock") == std::string::npos;
+  platform.beforeLock = media::LoadLateLibraries;
   RegisterMediaClasses();
   {
     TThumbnailServer server(platform, tail.c_str());

@@ -13,7 +13,13 @@ void ServerState::KeepReason(wire::Reason reason) {
   LastFrameMs = 0;
 }
 
-void ServerState::KeepOutcome(bool pathComplete, bool gaveFrame) {
+bool ServerState::MayOpen(const std::string& path) {
+  if (!Locked || path.empty()) return true;
+  KeepReason(wire::kPathRefused);
+  return false;
+}
+
+void ServerState::KeepOutcome(bool pathComplete, bool gaveFrame, bool budgetSpent) {
   KeepReason(wire::kNoFailure);
   const TDirectShowThumbnailer& thumbnailer = *Thumbnailer;
   if (gaveFrame) {
@@ -28,6 +34,8 @@ void ServerState::KeepOutcome(bool pathComplete, bool gaveFrame) {
     }
   } else if (!pathComplete) {
     LastReason = wire::kUnreadable;
+  } else if (budgetSpent) {
+    LastReason = wire::kTooCostly;
   } else {
     LastReason = ReasonOf(thumbnailer.Failure);
     if (LastReason == wire::kCodecUnavailable) LastCodec = thumbnailer.FailureCodec;

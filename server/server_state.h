@@ -23,7 +23,13 @@ struct ServerState {
   // Keeps for commands 8 and 9 why the thumbnailer gave no frame, or where
   // its frame came from. A path cut short is unreadable, whatever the
   // thumbnailer said. Lives in request_outcome.cpp.
-  void KeepOutcome(bool pathComplete, bool gaveFrame);
+  // A request whose read budget ran out is too costly, whatever the
+  // thumbnailer made of the refused reads.
+  void KeepOutcome(bool pathComplete, bool gaveFrame, bool budgetSpent = false);
+  // Whether a request may go on to open its file: not a path once the
+  // server is locked (the reason is kept then). An empty path is the file
+  // handed over.
+  bool MayOpen(const std::string& path);
   // Keeps `reason` for command 8, with no codec and no frame.
   void KeepReason(wire::Reason reason);
 
@@ -31,6 +37,8 @@ struct ServerState {
   // The open frames request's steps; empty for a thumbnail request.
   std::optional<FramesPlan> Frames;
   bool Quit = false;
+  // Every file comes handed over from now on (command 13).
+  bool Locked = false;
   // Whether the platform pads bitmap rows to 32 bits; found at start-up.
   bool RowsDwordAligned = false;
   bool FixedSize = false;

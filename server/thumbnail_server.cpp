@@ -101,6 +101,9 @@ bool TThumbnailServer::Init(const char* commandLineTail) {
     return false;
   }
   DebugTrace("Init Ok");
+  // A parent that hands files over names its socket after the handles; one
+  // that does not is served as before.
+  if (const char* files = std::strstr(commandLineTail, "-files ")) Channel.FileSocket = ParseHandleValue(files + 7);
 
   // A 1 x 1 24-bit bitmap shows whether the platform pads rows: an even
   // row length means the 3-byte row was padded. Without the bitmap, rows are

@@ -9,6 +9,7 @@
 #include "tool/desktop/desktop_cache.h"
 #include "tool/desktop/thumbnailer_mode.h"
 #include "tool/inputs/input_list.h"
+#include "tool/server_confinement.h"
 #include "tool/server_lookup.h"
 #include "tool/terminal_text.h"
 #include "tool/tool_options.h"
@@ -89,12 +90,13 @@ int main(int argc, char** argv) {
     std::fputs(thumbnail::UsageText().c_str(), stdout);
     return 0;
   }
+  std::string server = thumbnail::FindServer(thumbnail::ServerPlacesOfThisProcess(), thumbnail::IsRunnable);
   if (options.action == thumbnail::ToolOptions::Action::kVersion) {
     std::puts("thumbnail " THUMBNAIL_VERSION);
+    std::puts(("server: " + thumbnail::ConfinementLine(server)).c_str());
     return 0;
   }
   thumbnail::CleanUpOnSignal();
-  std::string server = thumbnail::FindServer(thumbnail::ServerPlacesOfThisProcess(), thumbnail::IsRunnable);
   if (server.empty())
     return Complain("cannot find thumbnail-server beside this program or on PATH; THUMBNAIL_SERVER names one",
                     kExitFailed);
@@ -109,5 +111,6 @@ int main(int argc, char** argv) {
   settings.json = options.json;
   settings.wanted = options.wanted;
   settings.product = options.product;
+  settings.max_read = options.max_read;
   return thumbnail::RunBatch(jobs, settings) == 0 ? 0 : kExitFailed;
 }

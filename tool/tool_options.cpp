@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -107,6 +108,7 @@ enum LongOnly {
   kExact,
   kWalk,
   kCrop,
+  kMaxRead,
 };
 
 // Options of other thumbnailers that users type out of habit, and where
@@ -198,7 +200,12 @@ std::string UsageText() {
          "  --json       one JSON object a line per video on standard output:\n"
          "               path, picture, status, size, position, cover, reason,\n"
          "               chosen, candidates (each one's time and scores);\n"
+         "               read (the bytes and seeks the server read of it);\n"
          "               for sheets and sprites also files, frames and times\n"
+         "  --max-read SIZE\n"
+         "               read at most SIZE of each video (64K to 1T; K, M, G, T\n"
+         "               are powers of 1024): one that needs more fails as\n"
+         "               costing too much, once SIZE is read\n"
          "  --shard K/N  do only shard K (0 to N-1) of N: a stable split of the\n"
          "               videos by their paths, for runs on several machines\n"
          "  --cache      fill the desktop thumbnail cache ($XDG_CACHE_HOME or\n"
@@ -237,6 +244,26 @@ std::string UsageText() {
          "failed or the output cannot be written, 2 for bad options.\n";
 }
 
+bool ParseReadBudget(const std::string& text, uint64_t* bytes) {
+  size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  // Twelve digits are already past the largest budget.
+  if (digits == 0 || digits > 13) return false;
+  uint64_t value = std::stoull(text.substr(0, digits));
+  std::string unit = text.substr(digits);
+  for (char& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (unit.size() > 1 && (unit.substr(1) == "B" || unit.substr(1) == "IB")) unit = unit.substr(0, 1);
+  int shift = -1;
+  const char* units[] = {"", "K", "M", "G", "T"};
+  for (int i = 0; i < 5; ++i)
+    if (unit == units[i]) shift = 10 * i;
+  if (shift < 0 || value > (kMaxReadBudget >> shift)) return false;
+  value <<= shift;
+  if (value < kMinReadBudget) return false;
+  *bytes = value;
+  return true;
+}
+
 bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* error) {
   static const option kLong[] = {{"output", required_argument, nullptr, 'o'},
                                  {"format", required_argument, nullptr, 'f'},
@@ -266,6 +293,7 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
                                  {"exact", no_argument, nullptr, kExact},
                                  {"walk", no_argument, nullptr, kWalk},
                                  {"crop", no_argument, nullptr, kCrop},
+                                 {"max-read", required_argument, nullptr, kMaxRead},
                                  {nullptr, 0, nullptr, 0}};
   *options = ToolOptions{};
   opterr = 0;
@@ -388,6 +416,13 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
         break;
       case kJson:
         options->json = true;
+        break;
+      case kMaxRead:
+        if (!ParseReadBudget(optarg, &options->max_read)) {
+          *error = std::string("--max-read wants a size from 64K to 1T (K, M, G and T are powers of 1024), not '") +
+                   optarg + "'";
+          return false;
+        }
         break;
       case kShard:
         if (!ParseShard(optarg, &options->shard, &options->shards)) {

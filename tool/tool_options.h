@@ -56,6 +56,7 @@ struct ToolOptions {
   bool cache = false;        // --cache: fill the desktop thumbnail cache
   CacheSize cache_size;
   bool retry_failed = false;  // --retry-failed: try the files the cache remembers as failed
+  uint64_t max_read = 0;      // --max-read: the most the server reads of one video; 0 for no limit
   Product product;
 };
 
@@ -67,6 +68,16 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
 // -t's value: [[hh:]mm:]ss[.fff] or N% (a share of the duration, to a
 // millionth). False for anything else, or a time past 49 days.
 bool ParsePosition(const std::string& text, Position* position);
+
+// --max-read's bounds: less than one read of the server's input buffer
+// cannot give any picture, and more than this is no limit at all.
+inline constexpr uint64_t kMinReadBudget = uint64_t{64} << 10;
+inline constexpr uint64_t kMaxReadBudget = uint64_t{1} << 40;
+
+// --max-read's value: digits and an optional K, M, G or T (powers of 1024,
+// "KB" and "KiB" alike), from kMinReadBudget to kMaxReadBudget. False for
+// anything else.
+bool ParseReadBudget(const std::string& text, uint64_t* bytes);
 
 // The --help text.
 std::string UsageText();

@@ -16,6 +16,7 @@
 #include "platform/dx/module_loader.h"
 #include "platform/gdi/bitmap.h"
 #include "platform/kernel/signal_stack.h"
+#include "platform/sandbox/file_lock.h"
 
 namespace {
 
@@ -160,3 +161,8 @@ BOOL LinuxPlatform::DeleteObject(HGDIOBJ object) { return ::DeleteObject(object)
 HMODULE LinuxPlatform::LoadLibraryA(LPCSTR name) { return LoadModule(name); }
 FARPROC LinuxPlatform::GetProcAddress(HMODULE module, LPCSTR name) { return ModuleEntry(module, name); }
 BOOL LinuxPlatform::FreeLibrary(HMODULE module) { return FreeModule(module); }
+
+LockResult LinuxPlatform::LockFileAccess() {
+  if (beforeLock) beforeLock();
+  return LockFiles(landlockAllowed);
+}

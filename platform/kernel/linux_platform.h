@@ -58,6 +58,23 @@ class LinuxPlatform final : public Platform {
   HMODULE LoadLibraryA(LPCSTR name) override;
   FARPROC GetProcAddress(HMODULE module, LPCSTR name) override;
   BOOL FreeLibrary(HMODULE module) override;
+
+  // recvmsg on the socket (a SOCK_SEQPACKET or datagram socket, one message
+  // a hand-over) without waiting; descriptors arrive close-on-exec. In
+  // file_receipt.cpp.
+  HandOver ReceiveFile(HANDLE socket, ULONGLONG readBudget) override;
+  void DropHandedFile() override;
+  ReadTally LastReadTally() override;
+  // The seccomp rule, then a Landlock domain with no file-system rights
+  // unless landlockAllowed is false.
+  LockResult LockFileAccess() override;
+
+  // Tests turn Landlock off to see the seccomp rule stand alone, as on a
+  // kernel without it.
+  bool landlockAllowed = true;
+  // Runs just before the lock: whatever the libraries would open later is
+  // opened now. None by default.
+  void (*beforeLock)() = nullptr;
 };
 
 // A handle as the file descriptor it stands for.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/com/com_runtime.h"
+#include "platform/kernel/handed_file.h"
 #include "platform/win/types.h"
 
 class Platform {
@@ -54,6 +55,26 @@ class Platform {
   virtual HMODULE LoadLibraryA(LPCSTR name) = 0;
   virtual FARPROC GetProcAddress(HMODULE module, LPCSTR name) = 0;
   virtual BOOL FreeLibrary(HMODULE module) = 0;
+
+  // Files handed over instead of named, where the system can pass a
+  // descriptor. The defaults are those of a platform that cannot: nothing
+  // comes, nothing is counted, nothing locks.
+  //
+  // Takes the one message waiting on `socket` without waiting for one, and
+  // holds the descriptor it carries as the next request's file, with its
+  // read budget (0: none). Whatever else the message carries is closed.
+  virtual HandOver ReceiveFile(HANDLE socket, ULONGLONG readBudget) {
+    (void)socket;
+    (void)readBudget;
+    return HandOver::kNothing;
+  }
+  // Closes a held file that no request took.
+  virtual void DropHandedFile() {}
+  // What the last request read of its file.
+  virtual ReadTally LastReadTally() { return {}; }
+  // From now on, for good, the process opens no file, runs no program and
+  // makes no socket; whatever it reads comes through descriptors it holds.
+  virtual LockResult LockFileAccess() { return {}; }
 };
 
 // A handle value from the command line as a handle, and back.

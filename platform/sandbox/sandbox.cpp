@@ -32,6 +32,8 @@ constexpr int kAllowed[] = {
     SCMP_SYS(read), SCMP_SYS(readv), SCMP_SYS(pread64), SCMP_SYS(preadv), SCMP_SYS(write),
     SCMP_SYS(writev), SCMP_SYS(lseek), SCMP_SYS(close), SCMP_SYS(fcntl), SCMP_SYS(poll),
     SCMP_SYS(ppoll), SCMP_SYS(select), SCMP_SYS(pselect6),
+    // The parent hands files over as messages on a socket it gave us.
+    SCMP_SYS(recvmsg),
     // An anonymous pipe reaches no file; AddressSanitizer probes memory with one.
     SCMP_SYS(pipe2),
     // Looking at files and folders.
@@ -56,15 +58,19 @@ constexpr int kAllowed[] = {
     SCMP_SYS(getpid), SCMP_SYS(gettid), SCMP_SYS(getppid), SCMP_SYS(getuid), SCMP_SYS(geteuid),
     SCMP_SYS(getgid), SCMP_SYS(getegid), SCMP_SYS(uname), SCMP_SYS(sysinfo), SCMP_SYS(getrlimit),
     SCMP_SYS(getrandom),
+    // The lock a parent may ask for later (file_lock.cpp): a further seccomp
+    // filter and a Landlock domain. Each only takes rights away.
+    SCMP_SYS(seccomp), SCMP_SYS(landlock_create_ruleset), SCMP_SYS(landlock_restrict_self),
 };
 
 // The ioctl requests the pipes need (bytes waiting) and the harmless ones
 // that libraries ask of any descriptor (is it a terminal, blocking mode).
 constexpr unsigned long kAllowedIoctls[] = {FIONREAD, TCGETS, TIOCGWINSZ, FIONBIO, FIOCLEX};
 
-// Thread naming by decoder libraries and the dumpable question the
-// sanitizers ask at thread start; nothing else of prctl.
-constexpr int kAllowedPrctls[] = {PR_SET_NAME, PR_GET_NAME, PR_GET_DUMPABLE};
+// Thread naming by decoder libraries, the dumpable question the
+// sanitizers ask at thread start, and no-new-privileges, which the lock
+// sets again before it adds its filter; nothing else of prctl.
+constexpr int kAllowedPrctls[] = {PR_SET_NAME, PR_GET_NAME, PR_GET_DUMPABLE, PR_SET_NO_NEW_PRIVS};
 
 // Open flags that write to or create a file. O_TMPFILE needs a write access
 // mode, so the access mode bits cover it.

@@ -70,14 +70,21 @@ void Handle<wire::kFramesAtSize>(CommandContext& context) {
     state.EndThumbnail();
   };
   if (!FramesPlan::Acceptable(request)) {
+    channel.DropHandedFile();
     state.KeepReason(wire::kBadRequest);
     return answerNone();
   }
   // 260 bytes without a NUL are a path cut short; opening the cut path could
   // open another file.
   const bool pathComplete = request.path.size() < wire::kMaxStringBytes;
+  if (!state.MayOpen(request.path)) {
+    channel.DropHandedFile();
+    return answerNone();
+  }
   const int opened = pathComplete ? Open(thumbnailer, request) : 0;
-  state.KeepOutcome(pathComplete, opened == 1);
+  state.KeepOutcome(pathComplete, opened == 1, channel.LastReadTally().budgetSpent);
+  // The file is open (or failed); a handed one that was not taken goes now.
+  channel.DropHandedFile();
   if (opened != 1) return answerNone();
 
   FramesPlan plan;

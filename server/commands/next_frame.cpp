@@ -12,7 +12,7 @@ namespace {
 using Capture = TDirectShowThumbnailer::Capture;
 
 // Takes the plan's next step: its frame, or none there.
-wire::NextFrameReply TakeStep(ServerState& state, FramesPlan& plan) {
+wire::NextFrameReply TakeStep(ServerState& state, FramesPlan& plan, CommandChannel& channel) {
   TDirectShowThumbnailer& thumbnailer = *state.Thumbnailer;
   const FramesPlan::Step step = plan.steps[plan.next];
   // A position repeated gives the frame it gave before: the graph is not
@@ -24,10 +24,12 @@ wire::NextFrameReply TakeStep(ServerState& state, FramesPlan& plan) {
   if (!repeat && !walked) capture = thumbnailer.CaptureAt(step.time, plan.keyFrames && !thumbnailer.FromCover);
   plan.haveFrame = capture == Capture::kFrame;
   wire::NextFrameReply reply;
-  if (capture == Capture::kFailed) {
+  // Past the read budget every later step would fail as well.
+  const bool budgetSpent = channel.LastReadTally().budgetSpent;
+  if (capture == Capture::kFailed || (budgetSpent && capture == Capture::kNone)) {
     // The graph stopped working: the request ends here, and command 8 says
     // why.
-    state.KeepOutcome(true, false);
+    state.KeepOutcome(true, false, budgetSpent);
     plan.next = plan.steps.size();
     return reply;
   }
@@ -54,6 +56,6 @@ void Handle<wire::kNextFrame>(CommandContext& context) {
   ServerState& state = context.State;
   wire::NextFrameReply reply;
   if (state.Frames && state.Thumbnailer && state.Frames->next < state.Frames->steps.size())
-    reply = TakeStep(state, *state.Frames);
+    reply = TakeStep(state, *state.Frames, context.Channel);
   Answer(context.Channel, reply);
 }

@@ -39,12 +39,20 @@ void OpenRequest(CommandContext& context, uint8_t command) {
   // 260 bytes without a NUL are a path cut short; opening the cut path could
   // open another file.
   const bool pathComplete = request.path.size() < wire::kMaxStringBytes;
+  const bool mayOpen = state.MayOpen(request.path);
   auto grab = [&] {
+    // A locked server refuses a path before anything is made for it.
+    if (!mayOpen) {
+      channel.DropHandedFile();
+      return 0;
+    }
     state.Thumbnailer = std::make_unique<TDirectShowThumbnailer>();
     state.Thumbnailer->Start = start;
     state.Thumbnailer->PreferCover = preferCover;
     const int result = pathComplete ? state.Thumbnailer->ThumbnailFile(path) : 0;
-    state.KeepOutcome(pathComplete, result == 1);
+    state.KeepOutcome(pathComplete, result == 1, channel.LastReadTally().budgetSpent);
+    // A file handed over for this request is this request's alone.
+    channel.DropHandedFile();
     // Only the frame is served from here on: the graph, its decoders and
     // their pictures go now, within this request, rather than when the next
     // one starts or while rows are sent.

@@ -13,7 +13,10 @@
 //   hang   takes a thumbnail request and never answers
 //   huge   answers a thumbnail request with a frame too large to be real
 //   extra  answers a status request with one byte too many
+// Files handed over (command 12) are known by the name their descriptor
+// has; an empty path in a request is the last one handed over.
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,7 +30,7 @@
 
 namespace {
 
-int command_fd = 3, reply_fd = 4, event_fd = 5;
+int command_fd = 3, reply_fd = 4, event_fd = 5, files_fd = 6;
 
 bool ReadAll(void* buffer, size_t size) {
   auto* p = static_cast<uint8_t*>(buffer);
@@ -77,6 +80,28 @@ void Reply(const Message& reply, const std::vector<uint8_t>& tail = {}) {
   if (::write(event_fd, &one, sizeof one) != sizeof one) ::_exit(0);
 }
 
+// The name of the file in the hand-over message waiting on the socket,
+// empty when none came.
+std::string TakeHandedName() {
+  char byte;
+  iovec iov{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+  msghdr message{};
+  message.msg_iov = &iov;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  if (::recvmsg(files_fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC) < 0) return "";
+  cmsghdr* c = CMSG_FIRSTHDR(&message);
+  if (!c || c->cmsg_type != SCM_RIGHTS) return "";
+  int fd;
+  std::copy_n(CMSG_DATA(c), sizeof fd, reinterpret_cast<unsigned char*>(&fd));
+  char name[4096];
+  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), name, sizeof name);
+  ::close(fd);
+  return n > 0 ? std::string(name, static_cast<size_t>(n)) : "";
+}
+
 }  // namespace
 
 int main() {
@@ -87,6 +112,7 @@ int main() {
   CommandFields fields;
   uint32_t width = 4, height = 2;
   uint32_t frames = 0, taken = 0, every = 0;
+  std::string handed;
   for (;;) {
     pollfd waiting{command_fd, POLLIN, 0};
     if (::poll(&waiting, 1, idle_ms) <= 0) return 0;
@@ -105,7 +131,7 @@ int main() {
           Reply(wire::ThumbnailReply::Frame(70000, 70000));
           break;
         }
-        const std::string& path = request.path;
+        const std::string& path = request.path.empty() ? handed : request.path;
         if (!request.fixedSize() && path.size() > 4 && path.compare(path.size() - 4, 4, ".bad") == 0) {
           Reply(wire::ThumbnailReply{});
           break;
@@ -120,7 +146,7 @@ int main() {
         request.Read(fields);
         if (mode == "crash") ::_exit(0);
         if (mode == "hang") ::pause();
-        const std::string& path = request.path;
+        const std::string& path = request.path.empty() ? handed : request.path;
         if (path.size() > 4 && path.compare(path.size() - 4, 4, ".bad") == 0) {
           Reply(wire::FramesReply{});
           break;
@@ -164,6 +190,19 @@ int main() {
         break;
       case wire::kGetFrameOrigin:
         Reply(wire::FrameOriginReply{wire::kVideoFrame, 300});
+        break;
+      case wire::kHandFile: {
+        wire::HandFileRequest request;
+        request.Read(fields);
+        handed = TakeHandedName();
+        Reply(wire::HandFileReply{handed.empty() ? wire::kNotHandedOver : wire::kNoFailure});
+        break;
+      }
+      case wire::kLock:
+        Reply(wire::LockReply{1, 0});
+        break;
+      case wire::kGetReadTally:
+        Reply(wire::ReadTallyReply{});
         break;
       default:
         break;

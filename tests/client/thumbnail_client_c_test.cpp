@@ -113,6 +113,25 @@ TEST(ThumbnailClientC, FailuresAreStatusesWithReasons) {
 
 // A server that cannot be started is a status on the request, not a NULL
 // client.
+// Catches: a budget the C face drops on its way to the server, a spent
+// budget reaching C as another status, and a tally that does not say what
+// was read.
+TEST(ThumbnailClientC, ReadBudgetAndTally) {
+  Client open(thumbnail_client_new(THUMBNAIL_SERVER_PATH));
+  Frame frame(thumbnail_client_frame(open.get(), TestVideo().c_str(), 0, 0));
+  ASSERT_EQ(frame->status, THUMBNAIL_OK) << frame->reason;
+  uint64_t bytes = 0;
+  uint32_t seeks = 0;
+  ASSERT_EQ(thumbnail_client_read_tally(open.get(), &bytes, &seeks), THUMBNAIL_OK);
+  EXPECT_GT(bytes, 0u);
+
+  Client frugal(thumbnail_client_new_limited(THUMBNAIL_SERVER_PATH, 2048));
+  frame.reset(thumbnail_client_frame(frugal.get(), TestVideo().c_str(), 0, 0));
+  EXPECT_EQ(frame->status, THUMBNAIL_TOO_COSTLY) << frame->reason;
+  ASSERT_EQ(thumbnail_client_read_tally(frugal.get(), &bytes, &seeks), THUMBNAIL_OK);
+  EXPECT_LE(bytes, 2048u);
+}
+
 TEST(ThumbnailClientC, AMissingServerFailsTheRequest) {
   Client client(thumbnail_client_new("/nonexistent/thumbnail-server"));
   ASSERT_TRUE(client);

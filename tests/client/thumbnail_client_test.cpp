@@ -52,6 +52,43 @@ TEST(ThumbnailClient, NativeFrameIsTheFrameAtTheFirstPosition) {
   EXPECT_GT(Psnr(AsPicture(frame), ReferenceFrame(TestVideo(), 0.3)), 30);
 }
 
+// Catches: a client that still names paths to its server by default (a
+// crafted file could then lead it to others), paths and handed files giving
+// different pictures, a budget that never reaches the server, and a tally
+// told for a file the server never got.
+TEST(ThumbnailClient, FilesAreHandedToALockedServerWithinTheirBudget) {
+  ThumbnailClient client(RealServer());
+  Confinement confinement;
+  ASSERT_TRUE(client.GetConfinement(&confinement).ok());
+  EXPECT_TRUE(confinement.locked);
+  Frame handed, named;
+  ASSERT_TRUE(client.Thumbnail(TestVideo(), &handed).ok());
+  ReadTally tally;
+  ASSERT_TRUE(client.GetReadTally(&tally).ok());
+  EXPECT_GT(tally.bytes, 0u);
+
+  ClientOptions paths = RealServer();
+  paths.hand_over_files = false;
+  ThumbnailClient by_name(paths);
+  ASSERT_TRUE(by_name.GetConfinement(&confinement).ok());
+  EXPECT_FALSE(confinement.locked);
+  ASSERT_TRUE(by_name.Thumbnail(TestVideo(), &named).ok());
+  EXPECT_EQ(handed.bgr, named.bgr);
+
+  EXPECT_EQ(client.Thumbnail("/nonexistent.mp4", &handed).failure, Failure::kNoSuchFile);
+  ASSERT_TRUE(client.GetReadTally(&tally).ok());
+  EXPECT_EQ(tally.bytes, 0u) << "the tally of the file before";
+
+  ClientOptions frugal = RealServer();
+  frugal.max_read_bytes = 4096;
+  ThumbnailClient limited(frugal);
+  const Status status = limited.Thumbnail(TestVideo(), &handed);
+  EXPECT_EQ(status.failure, Failure::kTooCostly) << status.reason;
+  EXPECT_EQ(status.reason, "reading it would cost too much");
+  ASSERT_TRUE(limited.GetReadTally(&tally).ok());
+  EXPECT_LE(tally.bytes, 4096u);
+}
+
 TEST(ThumbnailClient, StatusAndDirectXLevelOnOneServer) {
   ThumbnailClient client(RealServer());
   ASSERT_TRUE(client.GetStatus().ok());

@@ -274,7 +274,7 @@ TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {
                        {FrameOrigin::Source::kVideo, 1500}, ""};
   EXPECT_EQ(JsonLine("a\"b\n.mp4", written), R"({"path":"a\"b\n.mp4","picture":"out/a\"b.mp4.png","status":"written",)"
                                              R"("size":{"width":256,"height":144},"position":1.5,"cover":false,)"
-                                             R"("reason":null,"chosen":null,"candidates":[]})");
+                                             R"("reason":null,"chosen":null,"candidates":[],"read":null})");
   // The scored choice says which time won and what every candidate scored;
   // a candidate not judged for a transition shows no change, not a still one.
   VideoOutcome chosen = written;
@@ -286,7 +286,10 @@ TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {
             R"({"time":0.3,"score":-1.55,"too_dark":true,"mean":3.5,"entropy":0.25,"sharpness":0.0,)"
             R"("colourfulness":0.5,"change":null,"fade":null,"content":[0,0,160,90]},)"
             R"({"time":1.5,"score":0.7,"too_dark":false,"mean":120.25,"entropy":6.5,"sharpness":0.3,)"
-            R"("colourfulness":80.123,"change":12.0,"fade":0.5,"content":[0,11,160,68]}]})");
+            R"("colourfulness":80.123,"change":12.0,"fade":0.5,"content":[0,11,160,68]}],"read":null})");
+  // What the server read, where it read anything, past 4 GiB too.
+  written.read = ReadTally{(uint64_t{5} << 32) + 1, 3};
+  EXPECT_NE(JsonLine("a.mp4", written).find(R"("read":{"bytes":21474836481,"seeks":3})"), std::string::npos);
   VideoOutcome cover{VideoOutcome::Status::kWritten, "c.png", {8, 8}, {FrameOrigin::Source::kCover, 0}, ""};
   EXPECT_NE(JsonLine("c.mp4", cover).find(R"("position":null,"cover":true)"), std::string::npos)
       << "a cover has no time in the video";
@@ -294,14 +297,35 @@ TEST(JsonLine, EscapesWhatJsonCannotHoldAndSaysWhatHappened) {
   EXPECT_EQ(JsonLine("x\xff.mp4", failed),
             "{\"path\":\"x\xEF\xBF\xBD.mp4\","
             R"("picture":null,"status":"failed","size":null,"position":null,"cover":false,"reason":"no such file",)"
-            R"("chosen":null,"candidates":[]})");
+            R"("chosen":null,"candidates":[],"read":null})");
   // A sheet's line tells its files and each tile's time, null for a tile
   // without a frame.
   VideoOutcome sheet{VideoOutcome::Status::kWritten, "s.png", {700, 400}, {}, "", FramesWritten{{"s.png"}, {1500, -1}}};
   EXPECT_EQ(JsonLine("s.mp4", sheet),
             R"({"path":"s.mp4","picture":"s.png","status":"written","size":{"width":700,"height":400},)"
-            R"("position":null,"cover":false,"reason":null,"chosen":null,"candidates":[],"files":["s.png"],)"
+            R"("position":null,"cover":false,"reason":null,"chosen":null,"candidates":[],"read":null,"files":["s.png"],)"
             R"("frames":2,"times":[1.5,null]})");
+}
+
+// Catches: a unit read as a power of 1000 (or not at all), a budget of 0
+// or one below a single read taken (no video could ever be pictured), and
+// an absurd one that overflows into a small number.
+TEST(ParseReadBudget, UnitsArePowersOf1024AndZeroOrAbsurdAreRefused) {
+  const struct {
+    const char* text;
+    uint64_t bytes;  // 0: refused
+  } kCases[] = {
+      {"64K", 64 << 10}, {"8M", 8 << 20}, {"8mib", 8 << 20}, {"2G", uint64_t{2} << 30}, {"1T", uint64_t{1} << 40},
+      {"65536", 65536},  {"3MB", 3 << 20}, {"0", 0},          {"0M", 0},               {"63K", 0},
+      {"2T", 0},         {"16777216T", 0}, {"18446744073709551616", 0}, {"", 0}, {"M", 0}, {"8Q", 0},
+      {"-8M", 0},        {"8 M", 0},
+  };
+  for (const auto& c : kCases) {
+    uint64_t bytes = 12345;
+    EXPECT_EQ(ParseReadBudget(c.text, &bytes), c.bytes != 0) << c.text;
+    if (c.bytes) EXPECT_EQ(bytes, c.bytes) << c.text;
+    else EXPECT_EQ(bytes, 12345u) << c.text << ": a refused value is not stored";
+  }
 }
 
 // Every short option has a long one that does the same.

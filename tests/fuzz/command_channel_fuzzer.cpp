@@ -135,8 +135,15 @@ bool Allowed(const wire::DirectXLevelReply& level) { return level.filterGraph <=
 bool Allowed(const wire::FailureReply& failure) {
   return failure.codec.size() < kMaxCodecNameBytes &&
          (failure.reason <= wire::kTooLarge || failure.reason == wire::kIncomplete ||
-          failure.reason == wire::kBadRequest);
+          failure.reason == wire::kBadRequest || failure.reason == wire::kTooCostly ||
+          failure.reason == wire::kPathRefused || failure.reason == wire::kNotHandedOver);
 }
+bool Allowed(const wire::HandFileReply& handed) {
+  return handed.reason == wire::kNoFailure || handed.reason == wire::kUnreadable ||
+         handed.reason == wire::kNotHandedOver;
+}
+bool Allowed(const wire::LockReply& lock) { return lock.locked <= 1 && (lock.locked == 1 || lock.landlockAbi == 0); }
+bool Allowed(const wire::ReadTallyReply& tally) { return tally.budgetSpent <= 1; }
 bool Allowed(const wire::FrameOriginReply& origin) { return origin.origin <= wire::kFrameOfUnknownTime; }
 bool Allowed(const wire::FramesReply& frames) {
   return frames.result <= 1 && frames.count <= wire::kMaxFramePositions &&

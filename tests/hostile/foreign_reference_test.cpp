@@ -1,10 +1,14 @@
 // Files and paths that point elsewhere: playlists, manifests, concat scripts,
-// image-sequence patterns and protocol prefixes aimed at another readable
-// video and at a TCP port on this machine. The server must take the path as
-// the one local file it names and nothing else: the other video is never
-// opened (inotify sees every open), nothing connects to the port, the
-// request gets the failure reply, and the server carries on.
+// a QuickTime data reference, a linked Matroska segment, image-sequence
+// patterns and protocol prefixes aimed at another readable video and at a
+// TCP port on this machine. The server must take the path as the one local
+// file it names and nothing else: the other video is never opened (inotify
+// sees every open), nothing connects to the port, the request gets the
+// failure reply or the file's own picture, and the server carries on. Handed over to
+// a locked server, the same files leave the other video unnamed in every
+// call the server makes.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/inotify.h>
@@ -14,10 +18,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "protocol/messages.h"
 #include "tests/hostile/thumbnail_request.h"
 #include "tests/support/fixtures.h"
 
@@ -68,10 +74,36 @@ std::string AliasReferenceMovie(std::string movie, const std::string& target) {
   return movie;
 }
 
+// A Matroska file linked to the segments before and after it, both named
+// `neighbour` (a file in the same folder, as linked segments are found),
+// with made-up segment ids. The links go in place of the space the ffmpeg
+// tool keeps free after the seek head, as a second Info element and a
+// filler, so that no position in the file moves.
+std::string LinkedSegmentMatroska(std::string file, const std::string& neighbour) {
+  const size_t segment = file.find("\x18\x53\x80\x67");
+  const size_t filler = segment == std::string::npos ? segment : file.find('\xEC', segment);
+  // The filler: its id, an 8-byte size, the bytes it keeps free.
+  if (filler == std::string::npos || file[filler + 1] != '\x01') return "";
+  const size_t room = 9 + BigEndian32(file, filler + 5);
+  auto element = [](const std::string& id, const std::string& data) {
+    return id + static_cast<char>(0x80 | data.size()) + data;
+  };
+  const std::string uid(16, '\x42');
+  const std::string links = element("\x3C\x83\xAB", neighbour) + element("\x3C\xB9\x23", uid) +
+                            element("\x3E\x83\xBB", neighbour) + element("\x3E\xB9\x23", uid);
+  const std::string info = element("\x15\x49\xA9\x66", links);
+  if (links.size() > 126 || info.size() + 2 > room) return "";
+  const std::string rest = element("\xEC", std::string(room - info.size() - 2, '\0'));
+  file.replace(filler, room, info + rest);
+  return file;
+}
+
 struct Case {
   std::string name;
   std::string path;      // what the parent asks for
   std::string contents;  // written to path first, unless empty
+  // A file that is a video of its own gives its own picture.
+  RequestOutcome::Kind outcome = RequestOutcome::kFailed;
 };
 
 class ForeignReferenceTest : public ::testing::Test {
@@ -85,6 +117,11 @@ class ForeignReferenceTest : public ::testing::Test {
     const std::string red = Fixture("foreign-red.mov", "-f lavfi -i color=red:size=160x120:rate=25:duration=2 "
                                                        "-c:v libx264 -pix_fmt yuv420p");
     redWithoutMedia_ = MovieWithZeroedMedia(red);
+    const std::string blue = Fixture("foreign-blue.mkv", "-f lavfi -i color=blue:size=160x120:rate=25:duration=1 "
+                                                         "-c:v libx264 -pix_fmt yuv420p");
+    std::ifstream in(blue, std::ios::binary);
+    linkedBlue_ = LinkedSegmentMatroska(std::string(std::istreambuf_iterator<char>(in), {}), "other.mov");
+    ASSERT_FALSE(linkedBlue_.empty());
     ASSERT_FALSE(AliasReferenceMovie(redWithoutMedia_, other_).empty());
     ASSERT_EQ(RunCommand("cp " + ShellQuote(red) + " " + ShellQuote(other_)), 0);
     ASSERT_EQ(RunCommand("ffmpeg -nostdin -loglevel error -y -i " + ShellQuote(red) + " -frames:v 1 " +
@@ -111,6 +148,15 @@ class ForeignReferenceTest : public ::testing::Test {
     if (watch_ >= 0) ::close(watch_);
     if (listener_ >= 0) ::close(listener_);
     RunCommand("rm -rf " + ShellQuote(dir_));
+  }
+
+  // The failure reply, or the file's own picture: blue, never the other
+  // file's red.
+  static void ExpectOwnOutcome(const Case& c, const RequestOutcome& outcome) {
+    EXPECT_EQ(outcome.kind, c.outcome) << c.name << ": " << KindName(outcome.kind);
+    if (outcome.kind != RequestOutcome::kPicture || outcome.rows.size() < 3) return;
+    EXPECT_GT(outcome.rows[0], 200) << c.name << ": blue";
+    EXPECT_LT(outcome.rows[2], 60) << c.name << ": red";
   }
 
   bool OtherWasOpened() {
@@ -143,6 +189,7 @@ class ForeignReferenceTest : public ::testing::Test {
         {"concat script naming the other file", dir_ + "/file.ffconcat", "ffconcat version 1.0\nfile '" + other_ + "'\n"},
         {"concat script naming the port", dir_ + "/net.ffconcat", "ffconcat version 1.0\nfile '" + url + "'\n"},
         {"QuickTime external reference to the other file", dir_ + "/alias.mov", AliasReferenceMovie(redWithoutMedia_, other_)},
+        {"Matroska segment linked to the other file", dir_ + "/linked.mkv", linkedBlue_, RequestOutcome::kPicture},
         {"image sequence pattern", dir_ + "/other%d.png", ""},
         {"concat: prefix", "concat:" + other_ + "|" + other_, ""},
         {"file: prefix", "file:" + other_, ""},
@@ -159,6 +206,7 @@ class ForeignReferenceTest : public ::testing::Test {
   std::string other_;
   std::string otherImage_;
   std::string redWithoutMedia_;
+  std::string linkedBlue_;
   std::string port_;
   int watch_ = -1;
   int listener_ = -1;
@@ -188,7 +236,7 @@ TEST_F(ForeignReferenceTest, OnlyTheNamedFileIsEverRead) {
   for (const Case& c : Cases()) {
     if (!c.contents.empty()) std::ofstream(c.path, std::ios::binary) << c.contents;
     RequestOutcome outcome = RequestThumbnail(server, c.path);
-    EXPECT_EQ(outcome.kind, RequestOutcome::kFailed) << c.name << ": " << KindName(outcome.kind);
+    ExpectOwnOutcome(c, outcome);
     EXPECT_FALSE(OtherWasOpened()) << c.name;
     EXPECT_FALSE(SomethingConnected()) << c.name;
     if (outcome.kind == RequestOutcome::kServerEnded || outcome.kind == RequestOutcome::kStuck) return;
@@ -201,6 +249,46 @@ TEST_F(ForeignReferenceTest, OnlyTheNamedFileIsEverRead) {
   server.WriteByte(wire::kQuit);
   EXPECT_EQ(server.WaitExit(kPastTheWatchdogMs), 0);
   EXPECT_EQ(server.Output(), "");
+}
+
+// Handed over to a locked server, each crafted file gives a reason, and the
+// other file is never so much as named in a call of the server: strace sees
+// every file call of every thread, failed ones too. With Landlock and with
+// the seccomp rule alone, as on a kernel without Landlock.
+TEST_F(ForeignReferenceTest, LockedServerNeverNamesAnotherFile) {
+  for (bool landlock : {true, false}) {
+    const std::string trace = dir_ + (landlock ? "/trace-landlock" : "/trace-seccomp");
+    const std::vector<std::string> strace = UnderStrace(trace, "%file,socket,connect");
+    if (strace.empty()) GTEST_SKIP() << "strace is not installed";
+    std::vector<std::string> arguments = kHandOverArguments;
+    if (!landlock) arguments.push_back("-nolandlock");
+    {
+      ServerProcess server(arguments, strace);
+      ASSERT_TRUE(server.Lock().has_value());
+      for (const Case& c : Cases()) {
+        // A name alone hands nothing over.
+        if (c.contents.empty()) continue;
+        std::ofstream(c.path, std::ios::binary) << c.contents;
+        const int fd = ::open(c.path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(server.HandOver({fd}), wire::kNoFailure) << c.name;
+        ::close(fd);
+        const RequestOutcome outcome = RequestThumbnail(server, "");
+        ExpectOwnOutcome(c, outcome);
+        EXPECT_FALSE(OtherWasOpened()) << c.name;
+        EXPECT_FALSE(SomethingConnected()) << c.name;
+        ASSERT_TRUE(ServerAnswersStatus(server)) << c.name;
+      }
+      server.WriteByte(wire::kQuit);
+      EXPECT_EQ(server.WaitExit(kPastTheWatchdogMs), 0);
+    }
+    std::ifstream in(trace);
+    const std::string calls((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(calls.empty()) << "strace wrote nothing";
+    EXPECT_EQ(calls.find(other_), std::string::npos) << (landlock ? "Landlock: " : "seccomp alone: ") << calls;
+    EXPECT_EQ(calls.find(otherImage_), std::string::npos);
+    EXPECT_EQ(calls.find("socket("), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Damaged videos through the real server: truncations at ten points and
 // deterministic bit flips of a few fixtures. Every request must get its reply
 // (a picture, or 0) or the server must end with exit code 0 within the
-// watchdog's time, silently; a new server must then work as before.
+// watchdog's time, silently; a new server must then work as before. Each
+// runs twice: the files named by path, and handed over to a locked server.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,7 +11,9 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/hostile/thumbnail_request.h"
@@ -62,15 +66,17 @@ const HostileFixture kFixtures[] = {
      "-c:a libvorbis -shortest"},
 };
 
-class HostileFileTest : public ::testing::TestWithParam<HostileFixture> {
+class HostileFileTest : public ::testing::TestWithParam<std::tuple<HostileFixture, bool>> {
  protected:
   void SetUp() override {
-    source_ = Fixture(GetParam().name, GetParam().recipe);
+    const HostileFixture& fixture = std::get<0>(GetParam());
+    handed_ = std::get<1>(GetParam());
+    source_ = Fixture(fixture.name, fixture.recipe);
     bytes_ = ReadBytes(source_);
     ASSERT_GT(bytes_.size(), 1000u);
-    scratch_ = ::testing::TempDir() + "hostile-" + std::to_string(::getpid()) + "-" + GetParam().name;
+    scratch_ = ::testing::TempDir() + "hostile-" + std::to_string(::getpid()) + "-" + fixture.name;
     StartServer();
-    RequestOutcome intact = RequestThumbnail(*server_, source_);
+    RequestOutcome intact = Request(source_);
     ASSERT_EQ(intact.kind, RequestOutcome::kPicture) << KindName(intact.kind);
     intact_ = intact.rows;
   }
@@ -79,7 +85,26 @@ class HostileFileTest : public ::testing::TestWithParam<HostileFixture> {
     if (server_) EndServer();
   }
 
-  void StartServer() { server_ = std::make_unique<ServerProcess>(); }
+  void StartServer() {
+    if (!handed_) {
+      server_ = std::make_unique<ServerProcess>();
+      return;
+    }
+    server_ = std::make_unique<ServerProcess>(kHandOverArguments);
+    ASSERT_TRUE(server_->Lock().has_value());
+  }
+
+  // The file named, or handed over to the locked server.
+  RequestOutcome Request(const std::string& path, int32_t width = 0, int32_t height = 0) {
+    if (!handed_) return RequestThumbnail(*server_, path, width, height);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_GE(fd, 0) << path;
+    const std::optional<uint32_t> held = server_->HandOver({fd});
+    ::close(fd);
+    // A server that ended on the file before is seen as such by the request.
+    if (held) EXPECT_EQ(*held, wire::kNoFailure) << path;
+    return RequestThumbnail(*server_, "", width, height);
+  }
 
   // Quits the server and checks that it ended as every server must.
   void EndServer() {
@@ -96,8 +121,7 @@ class HostileFileTest : public ::testing::TestWithParam<HostileFixture> {
   // and a new one grabs the intact file as before.
   void Check(const std::vector<uint8_t>& damaged, const std::string& what, bool fixedSize) {
     WriteBytes(scratch_, damaged);
-    RequestOutcome outcome =
-        fixedSize ? RequestThumbnail(*server_, scratch_, 160, 120) : RequestThumbnail(*server_, scratch_);
+    RequestOutcome outcome = fixedSize ? Request(scratch_, 160, 120) : Request(scratch_);
     ASSERT_NE(outcome.kind, RequestOutcome::kStuck) << what;
     ASSERT_NE(outcome.kind, RequestOutcome::kMalformed) << what;
     if (outcome.kind == RequestOutcome::kPicture && fixedSize) {
@@ -109,7 +133,7 @@ class HostileFileTest : public ::testing::TestWithParam<HostileFixture> {
     if (outcome.kind != RequestOutcome::kServerEnded) return;
     ExpectSilentEnd(what);
     StartServer();
-    RequestOutcome fresh = RequestThumbnail(*server_, source_);
+    RequestOutcome fresh = Request(source_);
     ASSERT_EQ(fresh.kind, RequestOutcome::kPicture) << "a new server after " << what;
     EXPECT_EQ(fresh.rows, intact_) << "a new server after " << what;
   }
@@ -119,6 +143,7 @@ class HostileFileTest : public ::testing::TestWithParam<HostileFixture> {
   std::vector<uint8_t> bytes_;
   std::vector<uint8_t> intact_;
   std::unique_ptr<ServerProcess> server_;
+  bool handed_ = false;
 };
 
 TEST_P(HostileFileTest, TruncationsGetAReplyOrASilentEnd) {
@@ -150,12 +175,12 @@ TEST_P(HostileFileTest, BitFlipsGetAReplyOrASilentEnd) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, HostileFileTest, ::testing::ValuesIn(kFixtures),
-                         [](const ::testing::TestParamInfo<HostileFixture>& info) {
+INSTANTIATE_TEST_SUITE_P(Fixtures, HostileFileTest, ::testing::Combine(::testing::ValuesIn(kFixtures), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<HostileFixture, bool>>& info) {
                            std::string name;
-                           for (const char* c = info.param.name; *c; ++c)
+                           for (const char* c = std::get<0>(info.param).name; *c; ++c)
                              name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                           return name;
+                           return name + (std::get<1>(info.param) ? "_handed" : "_named");
                          });
 
 }  // namespace

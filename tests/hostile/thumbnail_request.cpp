@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -90,6 +91,16 @@ bool ServerAnswersStatus(ServerProcess& server) {
   return server.channel().Ask(wire::StatusRequest{}, &status, ServerProcess::In(kPastTheWatchdogMs)) ==
              wire::ChannelResult::kOk &&
          status.status == 1;
+}
+
+std::vector<std::string> UnderStrace(const std::string& trace, const std::string& calls) {
+  constexpr const char* kStrace = "/usr/bin/strace";
+  if (::access(kStrace, X_OK) != 0) return {};
+  std::vector<std::string> wrapper = {kStrace, "-f", "-qq", "-o", trace, "-e", "trace=" + calls};
+#if defined(__SANITIZE_ADDRESS__)
+  wrapper.insert(wrapper.end(), {"-E", "ASAN_OPTIONS=detect_leaks=0"});
+#endif
+  return wrapper;
 }
 
 int OpenDescriptors(int pid) {

@@ -40,6 +40,12 @@ RequestOutcome RequestThumbnail(ServerProcess& server, const std::string& path, 
 // Command 5: true when the server answers 1 and sets the event.
 bool ServerAnswersStatus(ServerProcess& server);
 
+// The wrapper that runs a server under strace, every thread's file calls
+// (and `calls`, if given) written to `trace`; empty when strace is not
+// installed. Under the sanitizers the server's own leak check is left out:
+// it stops the world with ptrace, which strace already holds.
+std::vector<std::string> UnderStrace(const std::string& trace, const std::string& calls = "%file");
+
 // Descriptors the process holds open, from /proc/PID/fd.
 int OpenDescriptors(int pid);
 // Resident memory of the process in KiB, from /proc/PID/status.

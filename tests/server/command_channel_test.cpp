@@ -64,7 +64,7 @@ TEST_F(CommandChannel, CommandByteRefreshesTheIdleTime) {
 
 TEST_F(CommandChannel, UnknownBytesAreTakenWithoutReply) {
   TThumbnailServer server(fake, kGoodTail);
-  for (BYTE b : {0, 12, 200, 255}) {
+  for (BYTE b : {0, 15, 200, 255}) {
     fake.Send({b});
     const DWORD slept = fake.slept_ms;
     server.PollCommand();

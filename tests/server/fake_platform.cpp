@@ -162,3 +162,10 @@ BOOL FakePlatform::FreeLibrary(HMODULE) {
   ADD_FAILURE() << "unexpected FreeLibrary";
   return FALSE;
 }
+
+HandOver FakePlatform::ReceiveFile(HANDLE socket, ULONGLONG readBudget) {
+  hand_over_sockets.push_back(ValueOf(socket));
+  hand_over_budgets.push_back(readBudget);
+  files_held = hand_over == HandOver::kHeld ? 1 : 0;
+  return hand_over;
+}

@@ -82,6 +82,23 @@ class FakePlatform : public Platform {
   FARPROC GetProcAddress(HMODULE module, LPCSTR name) override;
   BOOL FreeLibrary(HMODULE module) override;
 
+  // Hand-overs: each answers `hand_over` and records the socket and budget
+  // it was asked with; a held file counts as one until dropped.
+  HandOver hand_over = HandOver::kHeld;
+  std::vector<DWORD> hand_over_sockets;
+  std::vector<ULONGLONG> hand_over_budgets;
+  int files_held = 0;
+  ReadTally tally;
+  LockResult lock = {true, 3};
+  int locks = 0;
+  HandOver ReceiveFile(HANDLE socket, ULONGLONG readBudget) override;
+  void DropHandedFile() override { files_held = 0; }
+  ReadTally LastReadTally() override { return tally; }
+  LockResult LockFileAccess() override {
+    ++locks;
+    return lock;
+  }
+
  private:
   int bitmap_ = 0;  // its address is the probe bitmap's handle
 };

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "protocol/file_hand_over.h"
+
 namespace {
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -39,10 +41,12 @@ bool Readable(int fd, int timeoutMs) {
 
 ServerProcess::ServerProcess() : ServerProcess(std::vector<std::string>{"-com", "{R}", "{W}", "{E}"}) {}
 
-ServerProcess::ServerProcess(const std::vector<std::string>& arguments) { Start(arguments); }
+ServerProcess::ServerProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& wrapper) {
+  Start(arguments, wrapper);
+}
 
-void ServerProcess::Start(const std::vector<std::string>& arguments) {
-  int command[2], reply[2], output[2];
+void ServerProcess::Start(const std::vector<std::string>& arguments, const std::vector<std::string>& wrapper) {
+  int command[2], reply[2], output[2], files[2];
   // Everything is close-on-exec; the child clears the flag on its own ends.
   if (pipe2(command, O_CLOEXEC) != 0 || pipe2(reply, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe2 failed";
@@ -50,12 +54,15 @@ void ServerProcess::Start(const std::vector<std::string>& arguments) {
   }
   int event = eventfd(0, EFD_CLOEXEC);
   ASSERT_GE(event, 0);
+  ASSERT_EQ(wire::MakeHandOverSockets(files), 0);
 
-  std::vector<std::string> argv_text{THUMBNAIL_SERVER_PATH};
+  std::vector<std::string> argv_text = wrapper;
+  argv_text.push_back(THUMBNAIL_SERVER_PATH);
   for (std::string a : arguments) {
     ReplaceAll(a, "{R}", std::to_string(command[0]));
     ReplaceAll(a, "{W}", std::to_string(reply[1]));
     ReplaceAll(a, "{E}", std::to_string(event));
+    ReplaceAll(a, "{F}", std::to_string(files[1]));
     argv_text.push_back(a);
   }
   std::vector<char*> argv;
@@ -65,7 +72,7 @@ void ServerProcess::Start(const std::vector<std::string>& arguments) {
   pid_ = fork();
   if (pid_ == 0) {
     // Only async-signal-safe calls between fork and exec.
-    for (int fd : {command[0], reply[1], event}) fcntl(fd, F_SETFD, 0);
+    for (int fd : {command[0], reply[1], event, files[1]}) fcntl(fd, F_SETFD, 0);
     dup2(output[1], STDOUT_FILENO);
     dup2(output[1], STDERR_FILENO);
     execv(argv[0], argv.data());
@@ -74,6 +81,8 @@ void ServerProcess::Start(const std::vector<std::string>& arguments) {
   close(command[0]);
   close(reply[1]);
   close(output[1]);
+  close(files[1]);
+  files_fd_ = files[0];
   ends_ = std::make_unique<wire::DescriptorEnds>(command[1], reply[0], event);
   channel_ = std::make_unique<wire::ParentChannel>(*ends_);
   output_fd_ = output[0];
@@ -86,6 +95,21 @@ ServerProcess::~ServerProcess() {
     waitpid(pid_, nullptr, 0);
   }
   CloseFd(output_fd_);
+  CloseFd(files_fd_);
+}
+
+std::optional<uint32_t> ServerProcess::HandOver(const std::vector<int>& fds, uint64_t budget) {
+  if (wire::SendDescriptors(files_fd_, fds.data(), fds.size()) != 0) return std::nullopt;
+  wire::HandFileReply reply;
+  if (channel_->Ask(wire::HandFileRequest{budget}, &reply, In()) != wire::ChannelResult::kOk) return std::nullopt;
+  return reply.reason;
+}
+
+std::optional<uint32_t> ServerProcess::Lock() {
+  wire::LockReply reply;
+  if (channel_->Ask(wire::LockRequest{}, &reply, In()) != wire::ChannelResult::kOk || reply.locked != 1)
+    return std::nullopt;
+  return reply.landlockAbi;
 }
 
 bool ServerProcess::Write(const std::vector<uint8_t>& bytes) {

@@ -21,9 +21,11 @@ class ServerProcess {
  public:
   // Starts the server with "-com R W E" naming its ends of the channel.
   ServerProcess();
-  // Starts the server with these arguments; "{R}", "{W}" and "{E}" in an
-  // argument become the descriptor numbers of its ends.
-  explicit ServerProcess(const std::vector<std::string>& arguments);
+  // Starts the server with these arguments; "{R}", "{W}", "{E}" and "{F}"
+  // in an argument become the descriptor numbers of its ends (F: the
+  // hand-over socket). With a wrapper (strace and its options, say), the
+  // server runs under that program.
+  explicit ServerProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& wrapper = {});
   // Kills a server that is still running.
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
@@ -40,6 +42,14 @@ class ServerProcess {
   // Writes to the command pipe; false when the write failed.
   bool Write(const std::vector<uint8_t>& bytes);
   bool WriteByte(uint8_t byte) { return Write({byte}); }
+
+  // Hands fds over in one message on the socket (none: a message without a
+  // descriptor), then sends command 12 with the budget: the reason it
+  // answers, or nothing when it does not answer in time.
+  std::optional<uint32_t> HandOver(const std::vector<int>& fds, uint64_t budget = 0);
+  // Command 13: the Landlock ABI the server entered (0 for none), or nothing
+  // when it did not lock.
+  std::optional<uint32_t> Lock();
 
   // Reads exactly n reply bytes, or nothing when they do not all come within
   // the time or the pipe ends first.
@@ -64,11 +74,15 @@ class ServerProcess {
   std::string Output();
 
  private:
-  void Start(const std::vector<std::string>& arguments);
+  void Start(const std::vector<std::string>& arguments, const std::vector<std::string>& wrapper);
 
   pid_t pid_ = -1;
   int exit_code_ = -1;
   std::unique_ptr<wire::DescriptorEnds> ends_;
   std::unique_ptr<wire::ParentChannel> channel_;
   int output_fd_ = -1;
+  int files_fd_ = -1;  // the parent's end of the hand-over socket
 };
+
+// The arguments of a server that takes files handed over.
+inline const std::vector<std::string> kHandOverArguments = {"-com", "{R}", "{W}", "{E}", "-files", "{F}"};

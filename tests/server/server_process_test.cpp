@@ -42,7 +42,7 @@ TEST(ServerProcess, WidensItsReplyPipeForTheRows) {
 
 TEST(ServerProcess, IgnoresUnknownBytes) {
   ServerProcess server;
-  ASSERT_TRUE(server.Write({0, 12, 200, 255}));
+  ASSERT_TRUE(server.Write({0, 15, 200, 255}));
   ExpectStatus(server);
   EXPECT_FALSE(server.ReplyWaiting(100));
   EXPECT_EQ(server.WaitEvent(0), 0u);

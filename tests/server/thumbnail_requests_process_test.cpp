@@ -1,9 +1,15 @@
 // Thumbnail requests to the real server on real video files made by the
 // ffmpeg tool: the replies, the rows against the frame ffmpeg decodes at the
-// chosen position, the fixed sizes, failures, and the DirectX probe.
+// chosen position, the fixed sizes, failures, and the DirectX probe. CTest
+// runs the requests twice: the files named, and, with THUMBNAIL_TEST_HANDED
+// set, handed over to a locked server as the client library hands them.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "tests/server/server_process.h"
 #include "tests/support/fixtures.h"
@@ -11,6 +17,17 @@
 namespace {
 
 constexpr int kGrabTimeoutMs = 20000;
+
+bool Handed() { return std::getenv("THUMBNAIL_TEST_HANDED") != nullptr; }
+
+// A server of the run's way: one that takes paths, or a locked one that
+// takes files handed over.
+class TestServer : public ServerProcess {
+ public:
+  TestServer() : ServerProcess(Handed() ? kHandOverArguments : std::vector<std::string>{"-com", "{R}", "{W}", "{E}"}) {
+    if (Handed()) EXPECT_TRUE(Lock().has_value());
+  }
+};
 
 // 320 x 240 at 50 fps, bright from the first frame.
 std::string BrightVideo() {
@@ -31,7 +48,16 @@ std::string OddWidthVideo() {
 std::vector<uint32_t> Request(ServerProcess& server, const std::string& path, int32_t width, int32_t height) {
   wire::ParentChannel& channel = server.channel();
   wire::ThumbnailReply reply;
-  wire::ChannelResult result = channel.Send(wire::ThumbnailRequest{path, width, height, std::nullopt}, ServerProcess::In());
+  std::string named = path;
+  if (Handed()) {
+    // What cannot be opened is handed over as nothing: the request then
+    // names no file, as a missing path does.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_TRUE(server.HandOver(fd < 0 ? std::vector<int>{} : std::vector<int>{fd}).has_value());
+    if (fd >= 0) ::close(fd);
+    named.clear();
+  }
+  wire::ChannelResult result = channel.Send(wire::ThumbnailRequest{named, width, height, std::nullopt}, ServerProcess::In());
   if (result == wire::ChannelResult::kOk) result = channel.Receive(&reply, ServerProcess::In(kGrabTimeoutMs));
   if (result == wire::ChannelResult::kOk) result = channel.AwaitReplyEnd(ServerProcess::In(kGrabTimeoutMs));
   EXPECT_EQ(result, wire::ChannelResult::kOk);
@@ -81,7 +107,7 @@ Picture Grab(ServerProcess& server, const std::string& path) {
 
 TEST(ThumbnailRequest, NativeSizeMatchesTheFrameAtTheFirstPosition) {
   const std::string video = BrightVideo();
-  ServerProcess server;
+  TestServer server;
   Picture frame = Grab(server, video);
   EXPECT_EQ(frame.width, 320);
   EXPECT_EQ(frame.height, 240);
@@ -97,7 +123,7 @@ TEST(ThumbnailRequest, DarkStartIsSkippedToTheFirstBrightPosition) {
                                     "-f lavfi -i testsrc2=size=320x240:rate=50:duration=3 -vf "
                                     "\"drawbox=x=0:y=0:w=iw:h=ih:color=black:t=fill:enable='lt(t,1)'\" "
                                     "-pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 25");
-  ServerProcess server;
+  TestServer server;
   Picture frame = Grab(server, video);
   EXPECT_GT(Psnr(frame, ReferenceFrame(video, 1.5)), 30.0);
   End(server);
@@ -107,7 +133,7 @@ TEST(ThumbnailRequest, DarkStartIsSkippedToTheFirstBrightPosition) {
 TEST(ThumbnailRequest, AllDarkFileStillGivesAFrame) {
   const std::string video = Fixture(
       "all-dark.mp4", "-f lavfi -i color=c=black:size=320x240:rate=50:duration=1 -pix_fmt yuv420p -c:v libx264");
-  ServerProcess server;
+  TestServer server;
   Picture frame = Grab(server, video);
   ASSERT_EQ(frame.bgr.size(), 320u * 240 * 3);
   for (uint8_t b : frame.bgr) ASSERT_LE(b, 20);
@@ -117,7 +143,7 @@ TEST(ThumbnailRequest, AllDarkFileStillGivesAFrame) {
 
 TEST(ThumbnailRequest, OddWidthRowsAreUnpaddedOnTheWire) {
   const std::string video = OddWidthVideo();
-  ServerProcess server;
+  TestServer server;
   Picture frame = Grab(server, video);
   EXPECT_EQ(frame.width, 321);
   EXPECT_GT(Psnr(frame, ReferenceFrame(video, 0.3)), 30.0);
@@ -126,7 +152,7 @@ TEST(ThumbnailRequest, OddWidthRowsAreUnpaddedOnTheWire) {
 }
 
 TEST(ThumbnailRequest, RowRanges) {
-  ServerProcess server;
+  TestServer server;
   Picture frame = Grab(server, BrightVideo());
   ASSERT_EQ(frame.bgr.size(), 320u * 240 * 3);
   const size_t row = 960;
@@ -145,7 +171,7 @@ TEST(ThumbnailRequest, RowRanges) {
 
 TEST(ThumbnailRequest, FixedSizeEqualToTheFrameKeepsTheServer) {
   const std::string video = BrightVideo();
-  ServerProcess server;
+  TestServer server;
   EXPECT_EQ(Request(server, video, 320, 240), (std::vector<uint32_t>{1, 320, 240, 24}));
   Picture frame{320, 240, Lines(server, 0, 240, 960)};
   EXPECT_GT(Psnr(frame, ReferenceFrame(video, 0.3)), 30.0);
@@ -158,7 +184,7 @@ TEST(ThumbnailRequest, FixedSizesOtherThanTheFrameCutOrFillThenEndTheServer) {
   const std::string video = BrightVideo();
   Picture native;
   {
-    ServerProcess server;
+    TestServer server;
     native = Grab(server, video);
     Quit(server);
   }
@@ -168,7 +194,7 @@ TEST(ThumbnailRequest, FixedSizesOtherThanTheFrameCutOrFillThenEndTheServer) {
   } cases[] = {{400, 240}, {200, 240}, {320, 300}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-    ServerProcess server;
+    TestServer server;
     EXPECT_EQ(Request(server, video, static_cast<int32_t>(c.width), static_cast<int32_t>(c.height)),
               (std::vector<uint32_t>{1, c.width, c.height, 24}));
     const std::vector<uint8_t> rows = Lines(server, 0, c.height, c.width * 3);
@@ -186,7 +212,7 @@ TEST(ThumbnailRequest, FixedSizesOtherThanTheFrameCutOrFillThenEndTheServer) {
 }
 
 TEST(ThumbnailRequest, FixedSizeOnAMissingFileSendsBlackRows) {
-  ServerProcess server;
+  TestServer server;
   EXPECT_EQ(Request(server, "/nonexistent/video.mp4", 64, 48), (std::vector<uint32_t>{1, 64, 48, 24}));
   EXPECT_EQ(Lines(server, 0, 48, 192), std::vector<uint8_t>(48 * 192, 0));
   End(server);
@@ -198,7 +224,7 @@ TEST(ThumbnailRequest, FailuresReplyZeroAndLeaveTheServerInStep) {
   const std::string empty = BytesFixture("empty.mp4", "");
   const std::string audio = Fixture("audio-only.wav", "-f lavfi -i sine=frequency=440:duration=1 -c:a pcm_s16le");
   const std::string folder = junk.substr(0, junk.rfind('/'));
-  ServerProcess server;
+  TestServer server;
   for (const std::string& path : {std::string("/nonexistent/video.mp4"), junk, empty, audio, folder}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(Request(server, path, 0, 0), std::vector<uint32_t>{0});
@@ -214,7 +240,7 @@ TEST(ThumbnailRequest, FailuresReplyZeroAndLeaveTheServerInStep) {
 TEST(ThumbnailRequest, SecondRequestWhileOneIsOpen) {
   const std::string video = BrightVideo();
   const std::string odd = OddWidthVideo();
-  ServerProcess server;
+  TestServer server;
   EXPECT_EQ(Request(server, video, 0, 0), (std::vector<uint32_t>{1, 320, 240, 24}));
   Picture second = Grab(server, odd);
   EXPECT_EQ(second.width, 321);
@@ -225,7 +251,7 @@ TEST(ThumbnailRequest, SecondRequestWhileOneIsOpen) {
 }
 
 TEST(DirectXLevel, ReportsDirectX8AndTheFilterGraphTwice) {
-  ServerProcess server;
+  TestServer server;
   for (int round = 0; round < 2; ++round) {
     wire::DirectXLevelReply level;
     EXPECT_EQ(server.channel().Ask(wire::DirectXLevelRequest{}, &level, ServerProcess::In()),

@@ -85,7 +85,7 @@ TEST(ServerCommands, StatusIsOneWithTheEvent) {
 TEST(ServerCommands, UnknownBytesAreTakenWithoutReply) {
   ServerChild server;
   ASSERT_TRUE(server.started());
-  ASSERT_EQ(server.channel().SendBytes({0, 12, 200, 255}, ServerChild::In(kReplyMs)), ChannelResult::kOk);
+  ASSERT_EQ(server.channel().SendBytes({0, 15, 200, 255}, ServerChild::In(kReplyMs)), ChannelResult::kOk);
   // Status after the unknown bytes: its 1 is the only thing on the pipe.
   ExpectStatus(server);
   EXPECT_EQ(server.Waiting(), 0u);

@@ -151,7 +151,9 @@ int RunBatch(const std::vector<Job>& jobs, const BatchSettings& settings) {
   size_t workers = std::min<size_t>(static_cast<size_t>(std::max(settings.jobs, 1)), groups.size());
   auto work = [&](size_t worker) {
     const ProcessorShareScope share(worker, workers);
-    ThumbnailClient client(ClientOptions{settings.server_path});
+    ClientOptions options{settings.server_path};
+    options.max_read_bytes = settings.max_read;
+    ThumbnailClient client(std::move(options));
     for (size_t g; (g = next.fetch_add(1)) < groups.size();) {
       const Job* holder = nullptr;
       for (size_t i : groups[g]) {
@@ -165,6 +167,8 @@ int RunBatch(const std::vector<Job>& jobs, const BatchSettings& settings) {
           outcome = Failed(job, ClashReason(job, *holder));
         else
           outcome = Run(client, job, settings, inputs, &stop);
+        ReadTally tally;
+        if (settings.json && client.GetReadTally(&tally).ok() && tally.bytes > 0) outcome.read = tally;
         // Every line of a run of sheets or sprites tells its files and
         // frames, none when it made nothing.
         if (settings.product.kind != Product::Kind::kThumbnail && !outcome.frames) outcome.frames = FramesWritten{};

@@ -17,6 +17,7 @@ struct BatchSettings {
   bool json = false;
   FrameWanted wanted;  // which frame of each video
   Product product;     // what is made of each video
+  uint64_t max_read = 0;  // the most the server reads of one video; 0 for no limit
 };
 
 // Thumbnails every job, each worker with its own server, and reports each

@@ -51,7 +51,9 @@ std::string JsonLine(const std::string& video, const VideoOutcome& outcome) {
                {"chosen", outcome.chosen && origin.source == FrameOrigin::Source::kVideo
                               ? json(origin.milliseconds / 1000.0)
                               : json(nullptr)},
-               {"candidates", json::array()}};
+               {"candidates", json::array()},
+               {"read", outcome.read ? json{{"bytes", outcome.read->bytes}, {"seeks", outcome.read->seeks}}
+                                     : json(nullptr)}};
   // Rounded, so that a line stays readable; the order is the video's.
   const auto round = [](double value) { return std::round(value * 1000) / 1000; };
   for (const CandidateScore& c : outcome.candidates)

@@ -35,6 +35,7 @@ struct VideoOutcome {
   // candidate weighed.
   bool chosen = false;
   std::vector<CandidateScore> candidates = {};
+  std::optional<ReadTally> read = std::nullopt;         // what the server read of the video, when it read it
 };
 
 class BatchReport {

@@ -18,6 +18,14 @@
 namespace thumbnail {
 namespace {
 
+// A file manager asks for a whole folder at once, often on network storage.
+// A sound video needs its index and the stretch around one key frame: a few
+// mebibytes, tens for the index of a long film. A file that needs more is
+// damaged, oddly made or hostile, and reading on would cost a user on a slow
+// share (10 MB/s) its folder's seconds, where a failed thumbnail costs
+// nothing; 64 MiB stays within the server's ten seconds there.
+constexpr uint64_t kDesktopReadBudget = uint64_t{64} << 20;
+
 int Fail(const std::string& input, const std::string& reason) {
   std::fprintf(stderr, "thumbnail: %s: %s\n", Printable(input).c_str(), Printable(reason).c_str());
   return 1;
@@ -47,7 +55,9 @@ int RunThumbnailer(const std::string& server_path, const std::string& input, con
   // The file the consumer names is its own to fill, but never the video.
   std::string refused;
   if (!MayWritePicture(path, output, true, InputFiles({path}), &refused)) return Fail(input, refused);
-  ThumbnailClient client(ClientOptions{server_path});
+  ClientOptions options{server_path};
+  options.max_read_bytes = kDesktopReadBudget;
+  ThumbnailClient client(std::move(options));
   ThumbnailOutcome made = MakeThumbnail(client, path, picture, wanted);
   return made.ok ? 0 : Fail(input, made.error);
 }

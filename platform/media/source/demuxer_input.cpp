@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "platform/dshow/media_failure.h"
+#include "platform/kernel/handed_file.h"
 #include "platform/media/source/unfinished_file.h"
 
 namespace media {
@@ -42,7 +44,10 @@ bool IsVideoOrAudio(const AVStream* stream) {
 
 }  // namespace
 
-// The file descriptor FFmpeg reads through.
+// The file FFmpeg reads through: a descriptor of our own or the one the
+// parent handed over, read with pread at an offset kept here, so that the
+// handed descriptor's shared offset means nothing and every byte and every
+// move is counted (and refused past the request's budget) in one place.
 class DemuxerInput::File {
  public:
   ~File() {
@@ -50,43 +55,80 @@ class DemuxerInput::File {
   }
 
   HRESULT Open(const std::string& path) {
-    // O_NONBLOCK keeps a FIFO from blocking the open; only regular files pass.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0) return kFileNotFound;
+    ReadTally& tally = handed_file::Tally();
+    tally = ReadTally{};
+    if (path.empty()) {
+      // The parent's file, checked as it arrived; an empty name with none
+      // held names nothing.
+      fd_ = handed_file::Take(&tally.budget);
+      if (fd_ < 0) return kFileNotFound;
+    } else {
+      // O_NONBLOCK keeps a FIFO from blocking the open; only regular files pass.
+      fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+      if (fd_ < 0) return kFileNotFound;
+    }
     struct stat st;
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return VFW_E_NOT_FOUND;
     if (st.st_size == 0) return VFW_E_INVALID_FILE_FORMAT;
-    int flags = ::fcntl(fd_, F_GETFL);
-    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    // pread ignores O_NONBLOCK on a regular file; nothing to undo.
     return S_OK;
   }
 
-  bool Rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+  void Rewind() { at_ = 0; }
 
   bool EndsBeforeItsIndex() const { return media::EndsBeforeItsIndex(fd_); }
 
   static int Read(void* opaque, uint8_t* buffer, int size) {
-    int fd = static_cast<File*>(opaque)->fd_;
+    File& file = *static_cast<File*>(opaque);
+    ReadTally& tally = handed_file::Tally();
+    size_t want = static_cast<size_t>(size);
+    if (tally.budget) {
+      if (tally.bytes >= tally.budget) {
+        tally.budgetSpent = true;
+        return AVERROR(EFBIG);
+      }
+      want = static_cast<size_t>(std::min<uint64_t>(want, tally.budget - tally.bytes));
+    }
     for (;;) {
-      ssize_t n = ::read(fd, buffer, static_cast<size_t>(size));
-      if (n > 0) return static_cast<int>(n);
+      ssize_t n = ::pread(file.fd_, buffer, want, file.at_);
+      if (n > 0) {
+        file.at_ += n;
+        tally.bytes += static_cast<uint64_t>(n);
+        return static_cast<int>(n);
+      }
+      // A file that shrank under us ends where it now ends.
       if (n == 0) return AVERROR_EOF;
       if (errno != EINTR) return AVERROR(errno);
     }
   }
 
   static int64_t Seek(void* opaque, int64_t offset, int whence) {
-    int fd = static_cast<File*>(opaque)->fd_;
-    if (whence & AVSEEK_SIZE) {
-      struct stat st;
-      return ::fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    File& file = *static_cast<File*>(opaque);
+    struct stat st;
+    if (whence & AVSEEK_SIZE) return ::fstat(file.fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : AVERROR(errno);
+    int64_t to = offset;
+    switch (whence & ~AVSEEK_FORCE) {
+      case SEEK_SET:
+        break;
+      case SEEK_CUR:
+        to += file.at_;
+        break;
+      case SEEK_END:
+        if (::fstat(file.fd_, &st) != 0) return AVERROR(errno);
+        to += st.st_size;
+        break;
+      default:
+        return AVERROR(EINVAL);
     }
-    off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
-    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+    if (to < 0) return AVERROR(EINVAL);
+    if (to != file.at_) ++handed_file::Tally().seeks;
+    file.at_ = to;
+    return to;
   }
 
  private:
   int fd_ = -1;
+  int64_t at_ = 0;
 };
 
 DemuxerInput::DemuxerInput() = default;
@@ -102,7 +144,7 @@ HRESULT DemuxerInput::Open(const std::string& path) {
 
 // A demuxer over the file from its first byte, its streams probed.
 HRESULT DemuxerInput::OpenDemuxer(IoContextPtr* ioOut, FormatContextPtr* formatOut) const {
-  if (!file_->Rewind()) return E_FAIL;
+  file_->Rewind();
   auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
   if (!buffer) return E_OUTOFMEMORY;
   IoContextPtr io(avio_alloc_context(buffer, kIoBufferSize, 0, file_.get(), &File::Read, nullptr, &File::Seek));

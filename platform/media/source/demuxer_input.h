@@ -19,9 +19,12 @@ class DemuxerInput {
   DemuxerInput& operator=(const DemuxerInput&) = delete;
   ~DemuxerInput();
 
-  // Opens `path` and a demuxer over it, its streams probed. Failure: the
-  // system's file-not-found error (kFileNotFound) for a path that cannot be
-  // opened, VFW_E_NOT_FOUND for one that is not a regular file,
+  // Opens `path` and a demuxer over it, its streams probed. An empty path
+  // is the file the parent handed over (handed_file.h), taken from its slot;
+  // every read of the request is counted in handed_file::Tally() and stops
+  // at the budget that came with it. Failure: the system's file-not-found
+  // error (kFileNotFound) for a path that cannot be opened or an empty one
+  // with no file held, VFW_E_NOT_FOUND for one that is not a regular file,
   // VFW_E_INVALID_FILE_FORMAT for an empty file or one no allowed demuxer
   // takes, else the demuxer's error.
   HRESULT Open(const std::string& path);
