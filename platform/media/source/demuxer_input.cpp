@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "platform/dshow/media_failure.h"
 #include "platform/kernel/handed_file.h"
@@ -16,6 +17,12 @@ namespace media {
 namespace {
 
 constexpr int kIoBufferSize = 64 * 1024;
+// The file is read in aligned blocks, and the last ones read are kept: a
+// demuxer goes back over what it read (the probe, then the start again; an
+// index at the end, then the pictures; a reopening), and on a network share
+// every byte read twice costs twice.
+constexpr int64_t kBlockSize = 64 * 1024;
+constexpr size_t kKeptBlocks = 64;
 
 // Demuxers that would open other files or network addresses named inside the
 // file (playlists, manifests, scripts, image sequences, session
@@ -80,26 +87,24 @@ class DemuxerInput::File {
 
   static int Read(void* opaque, uint8_t* buffer, int size) {
     File& file = *static_cast<File*>(opaque);
-    ReadTally& tally = handed_file::Tally();
-    size_t want = static_cast<size_t>(size);
-    if (tally.budget) {
-      if (tally.bytes >= tally.budget) {
-        tally.budgetSpent = true;
-        return AVERROR(EFBIG);
-      }
-      want = static_cast<size_t>(std::min<uint64_t>(want, tally.budget - tally.bytes));
+    const int64_t start = file.at_ - file.at_ % kBlockSize;
+    const Block* block = file.Kept(start);
+    Block read;
+    if (!block) {
+      const int error = file.ReadBlock(start, &read);
+      if (error) return error;
+      block = &read;
+      // A block cut short by the budget is not kept: the reads after it
+      // must find the budget spent, not the end of the file.
+      if (read.whole) block = &file.Keep(std::move(read));
     }
-    for (;;) {
-      ssize_t n = ::pread(file.fd_, buffer, want, file.at_);
-      if (n > 0) {
-        file.at_ += n;
-        tally.bytes += static_cast<uint64_t>(n);
-        return static_cast<int>(n);
-      }
-      // A file that shrank under us ends where it now ends.
-      if (n == 0) return AVERROR_EOF;
-      if (errno != EINTR) return AVERROR(errno);
-    }
+    const size_t within = static_cast<size_t>(file.at_ - start);
+    // A file that shrank under us ends where it now ends.
+    if (within >= block->bytes.size()) return AVERROR_EOF;
+    const size_t n = std::min(static_cast<size_t>(size), block->bytes.size() - within);
+    std::memcpy(buffer, block->bytes.data() + within, n);
+    file.at_ += static_cast<int64_t>(n);
+    return static_cast<int>(n);
   }
 
   static int64_t Seek(void* opaque, int64_t offset, int whence) {
@@ -127,8 +132,62 @@ class DemuxerInput::File {
   }
 
  private:
+  struct Block {
+    int64_t offset = 0;
+    std::vector<uint8_t> bytes;
+    bool whole = false;  // as long as the file had it: not cut by the budget
+  };
+
+  // The block at `offset` when it is kept, made the most recently used.
+  const Block* Kept(int64_t offset) {
+    auto found = std::find_if(kept_.begin(), kept_.end(), [&](const Block& b) { return b.offset == offset; });
+    if (found == kept_.end()) return nullptr;
+    std::rotate(found, found + 1, kept_.end());
+    return &kept_.back();
+  }
+
+  const Block& Keep(Block block) {
+    if (kept_.size() == kKeptBlocks) kept_.erase(kept_.begin());
+    kept_.push_back(std::move(block));
+    return kept_.back();
+  }
+
+  // The block at `offset` from the file, counted, and cut short where the
+  // budget ends; 0, or an FFmpeg error (EFBIG once the budget is spent).
+  int ReadBlock(int64_t offset, Block* block) {
+    ReadTally& tally = handed_file::Tally();
+    uint64_t want = kBlockSize;
+    if (tally.budget) {
+      if (tally.bytes >= tally.budget) {
+        tally.budgetSpent = true;
+        return AVERROR(EFBIG);
+      }
+      want = std::min(want, tally.budget - tally.bytes);
+    }
+    block->offset = offset;
+    block->whole = want == kBlockSize;
+    block->bytes.resize(want);
+    size_t got = 0;
+    while (got < want) {
+      const ssize_t n = ::pread(fd_, block->bytes.data() + got, want - got, offset + static_cast<int64_t>(got));
+      if (n == 0) {
+        block->whole = true;
+        break;
+      }
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return AVERROR(errno);
+      }
+      got += static_cast<size_t>(n);
+      tally.bytes += static_cast<uint64_t>(n);
+    }
+    block->bytes.resize(got);
+    return 0;
+  }
+
   int fd_ = -1;
   int64_t at_ = 0;
+  std::vector<Block> kept_;  // the most recently used last
 };
 
 DemuxerInput::DemuxerInput() = default;
