@@ -28,15 +28,12 @@ constexpr double kMotionLoss = 0.3;
 // Up to this edge the frames judged come at the size asked, and the winner
 // is one of them; a larger one is taken again at its size.
 constexpr int kLargestJudgedEdge = 512;
-// Shorter than this, the opening and the credits are much of the video, and
-// the candidates spread over most of it.
-constexpr int64_t kLongVideoMs = 60000;
-// Shares of a long video, in millionths: a dozen between 5 % and 50 %, past
-// the opening and before the end's credits.
-constexpr uint32_t kLongShares[] = {50000,  90000,  130000, 170000, 210000, 250000,
-                                    290000, 330000, 370000, 410000, 450000, 500000};
-// Ten from 5 % to 90 % of a short clip.
-constexpr uint32_t kShortShares[] = {50000, 120000, 200000, 300000, 400000, 500000, 600000, 700000, 800000, 900000};
+// Shares of a video, in millionths: a dozen between 5 % and 50 %, past the
+// opening and before the end's credits. No further: where key frames are
+// rarer than the shares (a short clip often has one), every frame up to the
+// last share is decoded, and the second half would double that.
+constexpr uint32_t kShares[] = {50000,  90000,  130000, 170000, 210000, 250000,
+                                290000, 330000, 370000, 410000, 450000, 500000};
 // The walk's own positions, for a video of unknown duration.
 constexpr uint32_t kWalkMs[] = {300, 520, 1500, 2000, 3000, 7000, 12000, 20000, 30000, 45000};
 
@@ -73,22 +70,18 @@ Status TakeCandidates(ThumbnailClient& client, const std::string& path, bool* op
   request.mode = FramesRequest::Mode::kKeyFrame;
   request.longer_edge = kCandidateEdge;
   request.kind = Position::Kind::kMillionths;
-  request.positions.assign(std::begin(kLongShares), std::end(kLongShares));
-  int64_t duration_ms = -1;
-  const auto long_video = [&](const VideoFacts& facts) {
+  request.positions.assign(std::begin(kShares), std::end(kShares));
+  bool known = false;
+  const auto length_known = [&](const VideoFacts& facts) {
     *opened = true;
-    duration_ms = facts.duration_ms;
-    return duration_ms >= kLongVideoMs;
+    known = facts.duration_ms > 0;
+    return known;
   };
-  Status status = TakeFrames(client, path, request, long_video, out);
-  if (!*opened || duration_ms >= kLongVideoMs) return status;
-  if (duration_ms > 0) {
-    request.positions.assign(std::begin(kShortShares), std::end(kShortShares));
-  } else {
-    request.mode = FramesRequest::Mode::kExact;
-    request.kind = Position::Kind::kMilliseconds;
-    request.positions.assign(std::begin(kWalkMs), std::end(kWalkMs));
-  }
+  Status status = TakeFrames(client, path, request, length_known, out);
+  if (!*opened || known) return status;
+  request.mode = FramesRequest::Mode::kExact;
+  request.kind = Position::Kind::kMilliseconds;
+  request.positions.assign(std::begin(kWalkMs), std::end(kWalkMs));
   return TakeFrames(client, path, request, nullptr, out);
 }
 

@@ -215,11 +215,11 @@ class THUMBNAIL_CLIENT_API ThumbnailClient {
 
   // The frame that shows best what `path` is, within `longer_edge` (0 for
   // its own size): candidates spread over the video (a dozen key frames
-  // between 5 % and 50 % of a long one; the walk's positions and a few more
-  // in a short clip or one of unknown duration) are taken small in one pass
-  // and scored on darkness, spread of luma, sharpness and colour, inside
-  // their black bars, less a penalty for a frame caught in a fade or a
-  // dissolve; the best is then taken at the size asked. `why` (may be null)
+  // between 5 % and 50 % of it, or the walk's positions and two more when
+  // its duration is unknown) are taken small in one pass and scored on
+  // darkness, spread of luma, sharpness and colour, inside their black
+  // bars; the best are judged for a fade or a dissolve against the frame
+  // just after them, at the size asked, and the winner is one of them. `why` (may be null)
   // gets every candidate's time and scores. A video whose candidates all
   // fail gets the server's walk's frame; a file the server cannot read fails
   // with its reason.
