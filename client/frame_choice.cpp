@@ -47,14 +47,12 @@ struct Candidate {
   Taken later;  // kLaterMs after it, when taken with it
 };
 
-// The frames of `request`, small and each once: where key frames are rare,
-// several positions land on one. False from `facts` stops the request
-// before anything is decoded.
+// The frames of `request`. False from `facts` stops the request before
+// anything is decoded.
 Status TakeFrames(ThumbnailClient& client, const std::string& path, const FramesRequest& request,
                   const std::function<bool(const VideoFacts&)>& facts, std::vector<Candidate>* out) {
   return client.Frames(path, request, facts, [&](const TimedFrame& f) {
     if (f.missing || f.origin.source != FrameOrigin::Source::kVideo) return true;
-    if (!out->empty() && out->back().taken.origin.milliseconds == f.origin.milliseconds) return true;
     out->push_back({{f.origin, f.frame}, {}});
     return true;
   });
@@ -186,8 +184,8 @@ Status ThumbnailClient::ChooseFrame(const std::string& path, int longer_edge, Fr
   std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
     return a.taken.origin.milliseconds < b.taken.origin.milliseconds;
   });
-  // Where positions share a frame (a video of one frame, or the end) it is
-  // weighed once.
+  // Where positions share a frame (key frames rarer than the positions, a
+  // video of one frame, or the end) it is weighed once.
   candidates.erase(std::unique(candidates.begin(), candidates.end(),
                                [](const Candidate& a, const Candidate& b) {
                                  return a.taken.origin.milliseconds == b.taken.origin.milliseconds;

@@ -14,6 +14,9 @@
 namespace media {
 namespace {
 
+// A packet's presentation time, or its decoding time where it has none.
+int64_t TimestampOf(const AVPacket& packet) { return packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts; }
+
 // Consecutive read errors after which a damaged file counts as ended.
 constexpr int kMaxFailedReads = 64;
 
@@ -165,7 +168,7 @@ HRESULT FfmpegSourceFilter::Pump() {
 }
 
 void FfmpegSourceFilter::Deliver(Stream& stream, PacketPtr packet) {
-  int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  const int64_t ts = TimestampOf(*packet);
   if (packet->dts != AV_NOPTS_VALUE) stream.lastDts = packet->dts;
   if (segment_.keyFrame) stream.lastKeyDts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
   if (ts != AV_NOPTS_VALUE && (stream.maxPts == AV_NOPTS_VALUE || ts > stream.maxPts)) stream.maxPts = ts;
@@ -179,7 +182,7 @@ void FfmpegSourceFilter::Deliver(Stream& stream, PacketPtr packet) {
 // position, which is held until then. A search that landed past the
 // position goes further back.
 HRESULT FfmpegSourceFilter::TakeSearchedKeyFrame(Stream& stream, PacketPtr packet) {
-  const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  const int64_t ts = TimestampOf(*packet);
   const LONGLONG time = MediaTimeOf(ts, stream.stream->time_base, fileStart_);
   if (time != kNoTime && time <= segment_.start) {
     heldKey_ = std::move(packet);
@@ -201,7 +204,7 @@ HRESULT FfmpegSourceFilter::TakeSearchedKeyFrame(Stream& stream, PacketPtr packe
 }
 
 void FfmpegSourceFilter::DeliverHeldKey(LONGLONG nextKey) {
-  const int64_t ts = heldKey_->pts != AV_NOPTS_VALUE ? heldKey_->pts : heldKey_->dts;
+  const int64_t ts = TimestampOf(*heldKey_);
   givenKey_ = MediaTimeOf(ts, heldStream_->stream->time_base, fileStart_);
   nextKey_ = nextKey;
   Deliver(*heldStream_, std::move(heldKey_));
